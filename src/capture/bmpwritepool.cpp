@@ -1,0 +1,93 @@
+#include "bmpwritepool.h"
+
+#include "atomicfile.h"
+#include "frameconverter.h"
+
+namespace framix {
+
+BmpWritePool::BmpWritePool(int threads, int queueLimit) : m_queueLimit(qMax(1, queueLimit))
+{
+    for (int i = 0; i < qMax(1, threads); ++i)
+        m_threads.emplace_back([this] { work(); });
+}
+
+BmpWritePool::~BmpWritePool()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+        m_queue.clear();
+    }
+    m_changed.notify_all();
+    for (std::thread& t : m_threads)
+        t.join();
+}
+
+bool BmpWritePool::submit(const VideoFrame& frame, const QString& path)
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return int(m_queue.size()) < m_queueLimit || m_error.isError(); });
+    if (m_error.isError())
+        return false;
+    m_queue.emplace_back(frame, path);
+    m_changed.notify_all();
+    return true;
+}
+
+bool BmpWritePool::finish(EngineError* error)
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_queue.empty() && m_busy == 0; });
+    if (m_error.isError()) {
+        if (error)
+            *error = m_error;
+        return false;
+    }
+    return true;
+}
+
+int BmpWritePool::written() const
+{
+    std::lock_guard lock(const_cast<std::mutex&>(m_mutex));
+    return m_written;
+}
+
+void BmpWritePool::work()
+{
+    FrameConverter converter;
+    for (;;) {
+        std::pair<VideoFrame, QString> job;
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [this] { return m_stop || !m_queue.empty(); });
+            if (m_stop)
+                return;
+            job = std::move(m_queue.front());
+            m_queue.pop_front();
+            ++m_busy;
+        }
+        m_changed.notify_all();
+        EngineError error;
+        const QByteArray bmp = converter.toBmp(job.first);
+        bool ok = !bmp.isEmpty();
+        if (!ok)
+            error = EngineError{EngineError::Code::DecodeFailed,
+                                QStringLiteral("frame %1 cannot be converted to RGB")
+                                    .arg(job.first.number())};
+        else
+            ok = writeFileAtomically(job.second, bmp, &error);
+        {
+            std::lock_guard lock(m_mutex);
+            --m_busy;
+            if (ok)
+                ++m_written;
+            else if (!m_error.isError()) {
+                m_error = error;
+                m_queue.clear(); // nothing after the first failure
+            }
+        }
+        m_changed.notify_all();
+    }
+}
+
+} // namespace framix

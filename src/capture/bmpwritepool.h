@@ -1,0 +1,48 @@
+#pragma once
+
+#include "engineerror.h"
+#include "videoframe.h"
+
+#include <QString>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace framix {
+
+// Worker threads that convert frames to BMP and write them, fed through a bounded queue:
+// submit() blocks while the queue is full, so memory stays bounded however fast frames
+// arrive. After the first failed write no more files are written and submit() returns false.
+class BmpWritePool
+{
+public:
+    explicit BmpWritePool(int threads, int queueLimit = 4);
+    ~BmpWritePool();
+    BmpWritePool(const BmpWritePool&) = delete;
+    BmpWritePool& operator=(const BmpWritePool&) = delete;
+
+    bool submit(const VideoFrame& frame, const QString& path);
+    // Waits until every submitted frame is written (or dropped after a failure).
+    // Returns false with the first failure.
+    bool finish(EngineError* error);
+    int written() const;
+
+private:
+    void work();
+
+    // m_mutex guards everything below it.
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<std::pair<VideoFrame, QString>> m_queue;
+    int m_queueLimit;
+    int m_busy = 0;
+    int m_written = 0;
+    bool m_stop = false;
+    EngineError m_error;
+    std::vector<std::thread> m_threads;
+};
+
+} // namespace framix

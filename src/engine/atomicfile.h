@@ -1,0 +1,19 @@
+#pragma once
+
+#include "engineerror.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace framix {
+
+// Writes `bytes` to `path` so that `path` is either left as it was or holds all of them:
+// the data goes to a hidden temporary file in the same folder, which is renamed over `path`
+// only when every byte is written. A full disk or a crash leaves no half-written file under
+// the final name (and removes the temporary one where it can). An existing `path` is
+// replaced; whether that is wanted is the caller's decision. Thread-safe.
+bool writeFileAtomically(const QString& path, const QByteArray& bytes, EngineError* error);
+// The same, for callers that already hold the bytes elsewhere.
+bool writeFileAtomically(const QString& path, const char* data, qint64 size, EngineError* error);
+
+} // namespace framix

@@ -1,0 +1,280 @@
+#include "decodesession_p.h"
+
+#include "enginelog.h"
+
+#include <QFileInfo>
+#include <QThread>
+#include <QVector>
+
+#include <cerrno>
+
+namespace framix {
+
+namespace {
+
+EngineError::Code codeForOpenError(int err)
+{
+    if (err == AVERROR(ENOENT))
+        return EngineError::Code::NotFound;
+    if (err == AVERROR(EACCES) || err == AVERROR(EPERM))
+        return EngineError::Code::PermissionDenied;
+    if (err == AVERROR(EISDIR))
+        return EngineError::Code::IsDirectory;
+    if (err == AVERROR_INVALIDDATA || err == AVERROR_EOF || err == AVERROR_DEMUXER_NOT_FOUND)
+        return EngineError::Code::NotMedia;
+    if (err == AVERROR_EXIT)
+        return EngineError::Code::Cancelled;
+    return EngineError::Code::IoError;
+}
+
+} // namespace
+
+EngineError noPictureError()
+{
+    const QString logged = takeLastFfmpegError();
+    if (logged.contains(QLatin1String("Picture size")))
+        return EngineError{EngineError::Code::PictureTooLarge, logged};
+    QString detail = QStringLiteral("no picture of this file could be decoded");
+    if (!logged.isEmpty())
+        detail += QStringLiteral(" (") + logged + QLatin1Char(')');
+    return EngineError{EngineError::Code::DecodeFailed, detail};
+}
+
+QString describeVideoCodec(int codecId)
+{
+    switch (static_cast<AVCodecID>(codecId)) {
+    case AV_CODEC_ID_MPEG1VIDEO: return QStringLiteral("MPEG-1 video");
+    case AV_CODEC_ID_MPEG2VIDEO: return QStringLiteral("MPEG-2 video");
+    case AV_CODEC_ID_MPEG4: return QStringLiteral("MPEG-4 video");
+    case AV_CODEC_ID_H264: return QStringLiteral("H.264 video");
+    case AV_CODEC_ID_HEVC: return QStringLiteral("H.265 video");
+    case AV_CODEC_ID_WMV1: return QStringLiteral("WMV7 video");
+    case AV_CODEC_ID_WMV2: return QStringLiteral("WMV8 video");
+    case AV_CODEC_ID_WMV3: return QStringLiteral("WMV9 video");
+    case AV_CODEC_ID_VC1: return QStringLiteral("VC-1 video");
+    case AV_CODEC_ID_MSMPEG4V3: return QStringLiteral("MS MPEG-4 v3 video");
+    case AV_CODEC_ID_MJPEG: return QStringLiteral("Motion JPEG video");
+    case AV_CODEC_ID_VP8: return QStringLiteral("VP8 video");
+    case AV_CODEC_ID_VP9: return QStringLiteral("VP9 video");
+    case AV_CODEC_ID_AV1: return QStringLiteral("AV1 video");
+    case AV_CODEC_ID_RAWVIDEO: return QStringLiteral("uncompressed video");
+    default: break;
+    }
+    const AVCodecDescriptor* d = avcodec_descriptor_get(static_cast<AVCodecID>(codecId));
+    return (d ? QString::fromUtf8(d->name).toUpper() : QStringLiteral("unknown")) +
+           QStringLiteral(" video");
+}
+
+QString describeAudioCodec(int codecId)
+{
+    const auto id = static_cast<AVCodecID>(codecId);
+    switch (id) {
+    case AV_CODEC_ID_MP1: return QStringLiteral("MP1 audio");
+    case AV_CODEC_ID_MP2: return QStringLiteral("MP2 audio");
+    case AV_CODEC_ID_MP3: return QStringLiteral("MP3 audio");
+    case AV_CODEC_ID_AAC: return QStringLiteral("AAC audio");
+    case AV_CODEC_ID_AC3: return QStringLiteral("AC-3 audio");
+    case AV_CODEC_ID_EAC3: return QStringLiteral("E-AC-3 audio");
+    case AV_CODEC_ID_WMAV1:
+    case AV_CODEC_ID_WMAV2: return QStringLiteral("WMA audio");
+    case AV_CODEC_ID_WMAPRO: return QStringLiteral("WMA Pro audio");
+    case AV_CODEC_ID_VORBIS: return QStringLiteral("Vorbis audio");
+    case AV_CODEC_ID_OPUS: return QStringLiteral("Opus audio");
+    case AV_CODEC_ID_FLAC: return QStringLiteral("FLAC audio");
+    default: break;
+    }
+    const AVCodecDescriptor* d = avcodec_descriptor_get(id);
+    if (d && QByteArray(d->name).startsWith("pcm_"))
+        return QStringLiteral("PCM audio");
+    return (d ? QString::fromUtf8(d->name).toUpper() : QStringLiteral("unknown")) +
+           QStringLiteral(" audio");
+}
+
+int DecodeSession::interruptCallback(void* opaque)
+{
+    auto* self = static_cast<DecodeSession*>(opaque);
+    return self->m_cancel && self->m_cancel->load(std::memory_order_relaxed) ? 1 : 0;
+}
+
+bool DecodeSession::open(const QString& path, EngineError* error, const std::atomic_bool* cancel)
+{
+    installFfmpegLogHandler();
+    m_path = path;
+    m_cancel = cancel;
+    const QFileInfo fi(path);
+    if (!fi.exists())
+        return fail(error, EngineError::Code::NotFound, path);
+    if (fi.isDir())
+        return fail(error, EngineError::Code::IsDirectory, path);
+    if (!fi.isReadable())
+        return fail(error, EngineError::Code::PermissionDenied, path);
+    if (!openContainer(error))
+        return false;
+    return !hasVideo() || openDecoder(error);
+}
+
+bool DecodeSession::openContainer(EngineError* error)
+{
+    m_format.reset();
+    AVFormatContext* ctx = avformat_alloc_context();
+    if (!ctx)
+        return fail(error, EngineError::Code::IoError, QStringLiteral("out of memory"));
+    ctx->interrupt_callback.callback = &DecodeSession::interruptCallback;
+    ctx->interrupt_callback.opaque = this;
+    const QByteArray name = m_path.toUtf8();
+    takeLastFfmpegError();
+    int err = avformat_open_input(&ctx, name.constData(), nullptr, nullptr);
+    if (err < 0) { // avformat_open_input frees ctx on failure
+        // Raw-video headers (YUV4MPEG) that claim an impossible picture fail inside
+        // libavutil's size check with an unrelated error code; its log line says what happened.
+        const QString logged = takeLastFfmpegError();
+        if (logged.contains(QLatin1String("Picture size")))
+            return fail(error, EngineError::Code::PictureTooLarge, logged);
+        EngineError::Code code = codeForOpenError(err);
+        if (code == EngineError::Code::IoError && !logged.isEmpty())
+            code = EngineError::Code::NotMedia;
+        return fail(error, code, m_path + QStringLiteral(": ") +
+                                     (logged.isEmpty() ? ff::errorText(err) : logged));
+    }
+    m_format.reset(ctx);
+
+    // The sizes the headers claim, before probing: probing decodes a little, and a decoder
+    // that refuses a huge picture leaves the stream with no size at all.
+    QVector<qint64> claimedPixels;
+    for (unsigned i = 0; i < ctx->nb_streams; ++i)
+        claimedPixels << qint64(ctx->streams[i]->codecpar->width) * ctx->streams[i]->codecpar->height;
+
+    err = avformat_find_stream_info(ctx, nullptr);
+    if (err < 0)
+        qCInfo(lcEngine) << "stream info incomplete for" << m_path << ff::errorText(err);
+
+    int video = av_find_best_stream(ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    // Cover art in a sound file is a still picture, not video.
+    if (video >= 0 && (ctx->streams[video]->disposition & AV_DISPOSITION_ATTACHED_PIC))
+        video = -1;
+    const int audio = av_find_best_stream(ctx, AVMEDIA_TYPE_AUDIO, -1, video, nullptr, 0);
+    if (m_decoder && video != m_videoIndex)
+        return fail(error, EngineError::Code::IoError,
+                    QStringLiteral("the file changed while it was open"));
+    if (video >= 0 && video < claimedPixels.size() && claimedPixels[video] > kMaxPixels)
+        return fail(error, EngineError::Code::PictureTooLarge,
+                    m_path + QStringLiteral(": the picture is larger than 8192x8192"));
+    m_videoIndex = video;
+    m_audioIndex = audio >= 0 ? audio : -1;
+    if (m_videoIndex < 0 && m_audioIndex < 0)
+        return fail(error, EngineError::Code::NoStreams, m_path);
+
+    // This session reads only the picture; audio has a reader of its own.
+    for (unsigned i = 0; i < ctx->nb_streams; ++i)
+        ctx->streams[i]->discard = int(i) == m_videoIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    return true;
+}
+
+bool DecodeSession::reopenContainer(EngineError* error)
+{
+    return openContainer(error);
+}
+
+bool DecodeSession::openDecoder(EngineError* error)
+{
+    const AVCodecParameters* par = videoStream()->codecpar;
+    if (qint64(par->width) * par->height > kMaxPixels)
+        return fail(error, EngineError::Code::PictureTooLarge,
+                    QStringLiteral("%1x%2").arg(par->width).arg(par->height));
+    const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+    if (!codec)
+        return fail(error, EngineError::Code::UnsupportedCodec,
+                    QStringLiteral("no decoder for codec '%1'")
+                        .arg(QString::fromUtf8(avcodec_get_name(par->codec_id))));
+    ff::CodecPtr ctx(avcodec_alloc_context3(codec));
+    if (!ctx)
+        return fail(error, EngineError::Code::IoError, QStringLiteral("out of memory"));
+    int err = avcodec_parameters_to_context(ctx.get(), par);
+    if (err < 0)
+        return fail(error, EngineError::Code::UnsupportedCodec, ff::errorText(err));
+    ctx->pkt_timebase = videoStream()->time_base;
+    ctx->max_pixels = kMaxPixels;
+    // Frame threads overlap whole pictures; slice threads help codecs without frame threading.
+    ctx->thread_count = qBound(1, QThread::idealThreadCount(), 16);
+    ctx->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    err = avcodec_open2(ctx.get(), codec, nullptr);
+    if (err < 0)
+        return fail(error, EngineError::Code::UnsupportedCodec,
+                    QStringLiteral("cannot open the %1 decoder: %2")
+                        .arg(QString::fromUtf8(codec->name), ff::errorText(err)));
+    m_decoder = std::move(ctx);
+    return true;
+}
+
+AVStream* DecodeSession::videoStream() const
+{
+    return m_videoIndex >= 0 ? m_format->streams[m_videoIndex] : nullptr;
+}
+
+bool DecodeSession::readVideoPacket(AVPacket* packet)
+{
+    for (;;) {
+        const int err = av_read_frame(m_format.get(), packet);
+        if (err == AVERROR(EAGAIN))
+            continue;
+        if (err < 0) {
+            if (err != AVERROR_EOF)
+                qCInfo(lcEngine) << "reading" << m_path << "ended:" << ff::errorText(err);
+            return false;
+        }
+        if (packet->stream_index == m_videoIndex)
+            return true;
+        av_packet_unref(packet);
+    }
+}
+
+quint32 DecodeSession::checksum(const AVPacket* packet)
+{
+    return packet->size > 0 ? av_adler32_update(1, packet->data, packet->size) : 0;
+}
+
+MediaInfo DecodeSession::probeInfo() const
+{
+    MediaInfo info;
+    info.path = m_path;
+    info.fileSize = QFileInfo(m_path).size();
+    const AVFormatContext* fmt = m_format.get();
+    info.containerName = QString::fromUtf8(fmt->iformat->name);
+    if (fmt->duration > 0)
+        info.durationMs = fmt->duration / 1000;
+    if (m_videoIndex >= 0) {
+        const AVStream* st = fmt->streams[m_videoIndex];
+        info.hasVideo = true;
+        info.width = st->codecpar->width;
+        info.height = st->codecpar->height;
+        AVRational sar = st->sample_aspect_ratio.num ? st->sample_aspect_ratio
+                                                     : st->codecpar->sample_aspect_ratio;
+        if (sar.num > 0 && sar.den > 0) {
+            info.sampleAspectNum = sar.num;
+            info.sampleAspectDen = sar.den;
+        }
+        info.videoCodec = describeVideoCodec(st->codecpar->codec_id);
+        const char* pix = av_get_pix_fmt_name(static_cast<AVPixelFormat>(st->codecpar->format));
+        info.pixelFormat = pix ? QString::fromUtf8(pix) : QString();
+        if (st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0)
+            info.frameRate = av_q2d(st->avg_frame_rate);
+        else if (st->r_frame_rate.num > 0 && st->r_frame_rate.den > 0)
+            info.frameRate = av_q2d(st->r_frame_rate);
+    }
+    if (m_audioIndex >= 0) {
+        const AVStream* st = fmt->streams[m_audioIndex];
+        info.hasAudio = true;
+        info.audioCodec = describeAudioCodec(st->codecpar->codec_id);
+        info.audioSampleRate = st->codecpar->sample_rate;
+        info.audioChannels = st->codecpar->ch_layout.nb_channels;
+        if (info.durationMs <= 0 && st->duration > 0)
+            info.durationMs = av_rescale_q(st->duration, st->time_base, AVRational{1, 1000});
+    }
+    if (!info.hasVideo) {
+        info.frameRate = MediaInfo::kSoundOnlyFrameRate;
+        info.frameCount = (info.durationMs * MediaInfo::kSoundOnlyFrameRate + 500) / 1000;
+    }
+    return info;
+}
+
+} // namespace framix

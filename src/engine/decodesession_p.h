@@ -1,0 +1,67 @@
+#pragma once
+// Private to the engine: one opened file with its chosen video stream and decoder.
+
+#include "engineerror.h"
+#include "ffmpeg_p.h"
+#include "mediainfo.h"
+
+#include <atomic>
+#include <functional>
+
+namespace framix {
+
+// Opens a file with libavformat, picks the best video stream (or only the best audio
+// stream when there is no picture) and opens a threaded decoder for the video. The index
+// builder and the random-access source both read packets through this class, with the same
+// settings, so both see exactly the same packet sequence. Not thread-safe: one thread
+// uses one session.
+class DecodeSession
+{
+public:
+    DecodeSession() = default;
+    DecodeSession(const DecodeSession&) = delete;
+    DecodeSession& operator=(const DecodeSession&) = delete;
+
+    // Opens `path`. With `cancel`, a long open or read stops when it becomes true.
+    bool open(const QString& path, EngineError* error, const std::atomic_bool* cancel = nullptr);
+    // Closes and opens the container again, keeping the decoder: the one sure way back to
+    // the very first packet, whatever the container's seeking support.
+    bool reopenContainer(EngineError* error);
+
+    bool hasVideo() const { return m_videoIndex >= 0; }
+    AVFormatContext* format() const { return m_format.get(); }
+    AVStream* videoStream() const;
+    AVCodecContext* decoder() const { return m_decoder.get(); }
+    MediaInfo probeInfo() const; // everything but the frame count of video media
+
+    // Next packet of the video stream, or false at the end of the file or on a read error
+    // that ends it (the error text goes to the log).
+    bool readVideoPacket(AVPacket* packet);
+    // The checksum we identify packets by.
+    static quint32 checksum(const AVPacket* packet);
+
+private:
+    bool openContainer(EngineError* error);
+    bool openDecoder(EngineError* error);
+    static int interruptCallback(void* opaque);
+
+    QString m_path;
+    const std::atomic_bool* m_cancel = nullptr;
+    ff::FormatPtr m_format;
+    ff::CodecPtr m_decoder;
+    int m_videoIndex = -1;
+    int m_audioIndex = -1;
+};
+
+// Largest picture we agree to decode, in pixels (8K by 8K). A file that claims more is
+// refused before anything is allocated for it.
+inline constexpr qint64 kMaxPixels = qint64(8192) * 8192;
+
+// The error for a file of which no picture decodes, with FFmpeg's last complaint as the
+// detail (a picture too large for the decoder is told apart).
+EngineError noPictureError();
+
+QString describeVideoCodec(int codecId);
+QString describeAudioCodec(int codecId);
+
+} // namespace framix

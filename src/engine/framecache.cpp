@@ -1,0 +1,56 @@
+#include "framecache.h"
+
+namespace framix {
+
+void FrameCache::setLimit(qint64 bytes)
+{
+    m_limit = qMax<qint64>(bytes, 0);
+    evict(-1);
+}
+
+std::optional<VideoFrame> FrameCache::get(int number)
+{
+    auto it = m_entries.find(number);
+    if (it == m_entries.end())
+        return std::nullopt;
+    it->used = ++m_clock;
+    return it->frame;
+}
+
+void FrameCache::insert(const VideoFrame& frame)
+{
+    if (frame.isNull())
+        return;
+    auto it = m_entries.find(frame.number());
+    if (it != m_entries.end()) {
+        it->used = ++m_clock;
+        return;
+    }
+    const qint64 size = frame.memoryBytes();
+    m_entries.insert(frame.number(), Entry{frame, size, ++m_clock});
+    m_bytes += size;
+    evict(frame.number());
+}
+
+void FrameCache::clear()
+{
+    m_entries.clear();
+    m_bytes = 0;
+}
+
+void FrameCache::evict(int keep)
+{
+    // Linear scans: the cache holds at most a few hundred frames.
+    while (m_bytes > m_limit && !m_entries.isEmpty()) {
+        auto oldest = m_entries.end();
+        for (auto it = m_entries.begin(); it != m_entries.end(); ++it)
+            if (it.key() != keep && (oldest == m_entries.end() || it->used < oldest->used))
+                oldest = it;
+        if (oldest == m_entries.end())
+            return;
+        m_bytes -= oldest->bytes;
+        m_entries.erase(oldest);
+    }
+}
+
+} // namespace framix

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "videoframe.h"
+
+#include <QByteArray>
+#include <QImage>
+
+#include <memory>
+
+namespace framix {
+
+// Turns decoded frames into RGB pictures at their stored size (no scaling), honouring the
+// stream's colour matrix (BT.601, BT.709, ...) and range (limited or full). A stream that
+// does not say which matrix it uses gets BT.709 from 720 lines up and BT.601 below, the
+// usual convention for untagged SD and HD video. Keeps a conversion context between calls:
+// use one converter per thread.
+class FrameConverter
+{
+public:
+    FrameConverter();
+    ~FrameConverter();
+    FrameConverter(const FrameConverter&) = delete;
+    FrameConverter& operator=(const FrameConverter&) = delete;
+
+    // QImage::Format_RGB888; a null image when the frame cannot be converted.
+    QImage toImage(const VideoFrame& frame);
+    // A complete 24-bit Windows bitmap file (bottom-up rows), converted straight into the
+    // file's pixel rows with no intermediate picture. Empty when the frame cannot be converted.
+    QByteArray toBmp(const VideoFrame& frame);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace framix

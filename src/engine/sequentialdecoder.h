@@ -1,0 +1,48 @@
+#pragma once
+
+#include "engineerror.h"
+#include "mediainfo.h"
+#include "videoframe.h"
+
+#include <atomic>
+#include <memory>
+#include <optional>
+
+namespace framix {
+
+// Reads every frame of a file's video from the start, in display order, numbered from 0
+// exactly as VideoSource numbers them (both count what the decoder outputs while reading
+// the file from the beginning), without building an index first. For whole-file work:
+// checksums, capturing every frame. Not thread-safe.
+class SequentialDecoder
+{
+public:
+    SequentialDecoder();
+    ~SequentialDecoder();
+    SequentialDecoder(const SequentialDecoder&) = delete;
+    SequentialDecoder& operator=(const SequentialDecoder&) = delete;
+
+    bool open(const QString& path, EngineError* error, const std::atomic_bool* cancel = nullptr);
+    // Container-level facts; frameCount is 0 for video (unknown until the end).
+    const MediaInfo& info() const;
+    // The stream's time base, for timestamps in checksum listings.
+    int timeBaseNum() const;
+    int timeBaseDen() const;
+
+    // The next frame, or nullopt at the end of the stream. Frames carry the container's
+    // presentation timestamp (best effort) in timeMs.
+    std::optional<VideoFrame> next();
+    // Presentation timestamp of the last frame next() returned, in the stream time base
+    // (FrameIndex::kNoTimestamp when unknown).
+    qint64 lastTimestamp() const;
+    // Why next() returned nothing when it never returned a frame (see the log for more).
+    EngineError failureReason() const;
+    // Progress through the file, 0..100, by byte position.
+    int percentRead() const;
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace framix

@@ -1,0 +1,491 @@
+#include "videosource.h"
+
+#include "atomicfile.h"
+#include "decodesession_p.h"
+#include "enginelog.h"
+#include "framecache.h"
+#include "videoframe_p.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace framix {
+
+namespace {
+
+// How far ahead (in frames) a request may be and still be reached by decoding on from where
+// the decoder is, even when a keyframe lies between: stepping and playing never seek.
+constexpr int kForwardSlack = 48;
+// Packets read after a seek without recognising any before we call the seek lost.
+constexpr int kMaxUnidentified = 4000;
+// Start points tried for one request before going back to the very beginning of the file.
+constexpr int kMaxBackoffs = 2;
+
+QByteArray fileKey(const QString& path)
+{
+    const QFileInfo fi(path);
+    return fi.canonicalFilePath().toUtf8() + '\n' + QByteArray::number(fi.size()) + '\n' +
+           QByteArray::number(fi.lastModified().toMSecsSinceEpoch());
+}
+
+// One pass over the whole stream with the same packets the random-access path will see.
+// The decoder's output order and the frames it drops do not depend on the loop filter, so
+// it is skipped here for speed; pictures themselves are never kept.
+std::optional<FrameIndex> buildIndex(DecodeSession& session, const VideoSource::Options& options,
+                                     EngineError* error)
+{
+    AVCodecContext* dec = session.decoder();
+    const AVStream* st = session.videoStream();
+    FrameIndex index;
+    index.setTimeBase(st->time_base.num, st->time_base.den);
+    const qint64 fileSize = qMax<qint64>(1, avio_size(session.format()->pb));
+    takeLastFfmpegError();
+    ff::PacketPtr pkt = ff::makePacket();
+    ff::FramePtr frm = ff::makeFrame();
+    int lastPercent = -1;
+
+    dec->skip_loop_filter = AVDISCARD_ALL;
+    auto receiveAll = [&] {
+        while (avcodec_receive_frame(dec, frm.get()) >= 0) {
+            index.addFrame(frm->pts >= 0 && frm->pts < index.packetCount() ? int(frm->pts) : -1);
+            av_frame_unref(frm.get());
+        }
+    };
+    while (session.readVideoPacket(pkt.get())) {
+        if (options.cancel && options.cancel->load()) {
+            av_packet_unref(pkt.get());
+            dec->skip_loop_filter = AVDISCARD_DEFAULT;
+            avcodec_flush_buffers(dec);
+            fail(error, EngineError::Code::Cancelled, QString());
+            return std::nullopt;
+        }
+        FrameIndex::Packet p;
+        p.pos = pkt->pos;
+        p.dts = pkt->dts == AV_NOPTS_VALUE ? FrameIndex::kNoTimestamp : pkt->dts;
+        p.pts = pkt->pts == AV_NOPTS_VALUE ? FrameIndex::kNoTimestamp : pkt->pts;
+        p.size = pkt->size;
+        p.checksum = DecodeSession::checksum(pkt.get());
+        p.key = pkt->flags & AV_PKT_FLAG_KEY;
+        const int number = index.packetCount();
+        index.addPacket(p);
+        if (options.progress && pkt->pos >= 0) {
+            const int percent = int(qBound(qint64(0), qint64(pkt->pos * 100 / fileSize), qint64(99)));
+            if (percent != lastPercent)
+                options.progress(lastPercent = percent);
+        }
+        if (pkt->size > 0) {
+            // The packet's number rides through the decoder's reordering as its timestamp,
+            // so every output frame says which packet it came from.
+            pkt->pts = number;
+            pkt->dts = AV_NOPTS_VALUE;
+            const int err = avcodec_send_packet(dec, pkt.get());
+            if (err < 0 && err != AVERROR(EAGAIN))
+                qCInfo(lcEngine) << "packet" << number << "rejected:" << ff::errorText(err);
+        }
+        av_packet_unref(pkt.get());
+        receiveAll();
+    }
+    avcodec_send_packet(dec, nullptr);
+    receiveAll();
+    avcodec_flush_buffers(dec);
+    dec->skip_loop_filter = AVDISCARD_DEFAULT;
+    const AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+    index.finish(rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0);
+    if (options.progress)
+        options.progress(100);
+    if (index.frameCount() == 0) {
+        if (error)
+            *error = noPictureError();
+        return std::nullopt;
+    }
+    return index;
+}
+
+} // namespace
+
+struct VideoSource::Private
+{
+    DecodeSession session;
+    FrameIndex index;
+    MediaInfo info;
+    FrameCache cache;
+    Stats stats;
+    bool open = false;
+
+    ff::PacketPtr pkt = ff::makePacket();
+    ff::FramePtr frm = ff::makeFrame();
+
+    // The current decoding run: packets fed continuously from packet `startPacket` on.
+    bool active = false;
+    bool pending = false;   // pkt holds packet `nextPacket`, read but not yet fed
+    bool drained = false;   // the end of the file was reached and the decoder drained
+    int startPacket = 0;
+    int nextPacket = 0;     // number of the next packet to feed
+    int lastOut = -1;       // last frame the run output, -1 for none yet
+    bool skippedSinceOut = false;
+    int lastRequest = -1;
+
+    bool seekTo(int k);
+    bool rewind();
+    void resetRun();
+    std::optional<VideoFrame> run(int n, int windowStart, bool allowSkip);
+    // Handles one decoder output; true when it was frame n. *missed when it shows n was passed.
+    bool takeOutput(int n, int windowStart, std::optional<VideoFrame>* result, bool* missed);
+    int windowFrames() const;
+};
+
+VideoSource::VideoSource() : d(std::make_unique<Private>()) {}
+VideoSource::~VideoSource() = default;
+
+QString VideoSource::defaultIndexCacheDir()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+           QStringLiteral("/framix/index");
+}
+
+QString VideoSource::indexCacheFile(const QString& mediaPath, const QString& cacheDir)
+{
+    const QString dir = cacheDir.isEmpty() ? defaultIndexCacheDir() : cacheDir;
+    const QByteArray name = QFileInfo(mediaPath).canonicalFilePath().toUtf8();
+    return dir + QLatin1Char('/') +
+           QString::fromLatin1(QCryptographicHash::hash(name, QCryptographicHash::Sha1).toHex()) +
+           QStringLiteral(".idx");
+}
+
+bool VideoSource::open(const QString& path, EngineError* error, const Options& options)
+{
+    close();
+    if (!d->session.open(path, error, options.cancel))
+        return false;
+    d->info = d->session.probeInfo();
+    if (!d->session.hasVideo()) {
+        // Sound only: nothing to index; the length comes from the duration.
+        d->open = true;
+        return true;
+    }
+
+    const QByteArray key = fileKey(path);
+    const QString cacheFile = indexCacheFile(path, options.indexCacheDir);
+    std::optional<FrameIndex> index;
+    if (options.useIndexCache) {
+        QFile f(cacheFile);
+        if (f.open(QIODevice::ReadOnly)) {
+            index = FrameIndex::deserialize(f.readAll(), key);
+            if (!index)
+                qCInfo(lcEngine) << "stale or damaged index cache, rebuilding:" << cacheFile;
+        }
+    }
+    d->stats.indexFromCache = bool(index);
+    if (!index) {
+        index = buildIndex(d->session, options, error);
+        if (!index)
+            return false;
+        if (options.useIndexCache) {
+            EngineError saveError;
+            QDir().mkpath(QFileInfo(cacheFile).absolutePath());
+            if (!writeFileAtomically(cacheFile, index->serialize(key), &saveError))
+                qCInfo(lcEngine) << "index cache not written:" << saveError.message();
+        }
+    }
+    d->index = std::move(*index);
+    d->info.frameCount = d->index.frameCount();
+    if (d->index.frameRate() > 0)
+        d->info.frameRate = d->index.frameRate();
+    if (d->info.durationMs <= 0 && d->info.frameRate > 0)
+        d->info.durationMs = d->index.frame(d->index.frameCount() - 1).timeMs +
+                             qint64(1000 / d->info.frameRate);
+    d->resetRun();
+    d->open = true;
+    return true;
+}
+
+void VideoSource::close()
+{
+    d = std::make_unique<Private>();
+}
+
+bool VideoSource::isOpen() const
+{
+    return d->open;
+}
+
+const MediaInfo& VideoSource::info() const
+{
+    return d->info;
+}
+
+const FrameIndex& VideoSource::index() const
+{
+    return d->index;
+}
+
+int VideoSource::frameCount() const
+{
+    return d->index.frameCount();
+}
+
+void VideoSource::setCacheLimit(qint64 bytes)
+{
+    d->cache.setLimit(bytes);
+}
+
+qint64 VideoSource::cacheLimit() const
+{
+    return d->cache.limit();
+}
+
+qint64 VideoSource::cacheBytes() const
+{
+    return d->cache.bytes();
+}
+
+const VideoSource::Stats& VideoSource::stats() const
+{
+    return d->stats;
+}
+
+void VideoSource::resetStats()
+{
+    const bool fromCache = d->stats.indexFromCache;
+    d->stats = Stats{};
+    d->stats.indexFromCache = fromCache;
+}
+
+std::optional<VideoFrame> VideoSource::frame(int n, EngineError* error)
+{
+    if (!d->open || !d->session.hasVideo()) {
+        fail(error, EngineError::Code::OutOfRange, QStringLiteral("no video is open"));
+        return std::nullopt;
+    }
+    if (n < 0 || n >= d->index.frameCount()) {
+        fail(error, EngineError::Code::OutOfRange,
+             QStringLiteral("frame %1 of %2").arg(n).arg(d->index.frameCount()));
+        return std::nullopt;
+    }
+    if (auto hit = d->cache.get(n)) {
+        ++d->stats.cacheHits;
+        d->lastRequest = n;
+        return hit;
+    }
+
+    // Going backwards: decode a window of frames that ends at n, so the steps that follow
+    // find their frames in the cache.
+    const bool backward = d->lastRequest >= 0 && n < d->lastRequest;
+    d->lastRequest = n;
+    const int windowStart = backward ? qMax(0, n - d->windowFrames() + 1) : n;
+    int k = d->index.frame(n).startPacket;
+    for (int m = windowStart; m < n; ++m)
+        k = qMin(k, d->index.frame(m).startPacket);
+
+    const FrameIndex::Frame& target = d->index.frame(n);
+    const bool ahead = d->active && !d->drained && n > d->lastOut && windowStart > d->lastOut &&
+                       target.startPacket >= d->startPacket &&
+                       (target.startPacket < d->nextPacket || n - d->lastOut <= kForwardSlack);
+    if (ahead) {
+        if (auto f = d->run(n, windowStart, true))
+            return f;
+    }
+
+    bool allowSkip = true;
+    for (int attempt = 0;; ++attempt) {
+        if (d->seekTo(k)) {
+            if (auto f = d->run(n, windowStart, allowSkip))
+                return f;
+        }
+        if (k == 0)
+            break;
+        ++d->stats.backoffs;
+        qCInfo(lcEngine) << "start packet" << k << "did not reach frame" << n << ", backing off";
+        allowSkip = false;
+        k = attempt >= kMaxBackoffs ? 0 : d->index.earlierStart(k);
+    }
+    d->resetRun();
+    fail(error, EngineError::Code::DecodeFailed, QStringLiteral("frame %1").arg(n));
+    return std::nullopt;
+}
+
+int VideoSource::Private::windowFrames() const
+{
+    const qint64 perFrame = qMax<qint64>(qint64(info.width) * info.height * 3 / 2, 4096);
+    return int(qBound(qint64(1), cache.limit() * 3 / 4 / perFrame, qint64(512)));
+}
+
+void VideoSource::Private::resetRun()
+{
+    if (AVCodecContext* dec = session.decoder())
+        avcodec_flush_buffers(dec);
+    if (pending)
+        av_packet_unref(pkt.get());
+    active = pending = drained = skippedSinceOut = false;
+    startPacket = nextPacket = 0;
+    lastOut = -1;
+}
+
+bool VideoSource::Private::rewind()
+{
+    resetRun();
+    ++stats.seeks;
+    EngineError error;
+    if (!session.reopenContainer(&error)) {
+        qCWarning(lcEngine) << "cannot reopen" << info.path << error.message();
+        return false;
+    }
+    active = true;
+    return true;
+}
+
+bool VideoSource::Private::seekTo(int k)
+{
+    if (k <= 0)
+        return rewind();
+    resetRun();
+    ++stats.seeks;
+    AVFormatContext* fmt = session.format();
+    const AVStream* st = session.videoStream();
+    const FrameIndex::Packet& target = index.packet(k);
+
+    int err = -1;
+    // Program and transport streams seek best by byte position; start a few packets early so
+    // the demuxer's parser has re-synchronised by the time it reaches packet k.
+    if ((fmt->iformat->flags & AVFMT_TS_DISCONT) && !(fmt->iformat->flags & AVFMT_NO_BYTE_SEEK) &&
+        target.pos >= 0) {
+        qint64 pos = target.pos;
+        for (int j = k - 1; j >= qMax(0, k - 3); --j)
+            if (index.packet(j).pos >= 0)
+                pos = qMin(pos, index.packet(j).pos);
+        err = avformat_seek_file(fmt, -1, INT64_MIN, pos, pos, AVSEEK_FLAG_BYTE);
+    }
+    if (err < 0) {
+        qint64 ts = FrameIndex::kNoTimestamp;
+        for (int j = k; j >= 0 && ts == FrameIndex::kNoTimestamp; --j)
+            ts = index.packet(j).dts != FrameIndex::kNoTimestamp ? index.packet(j).dts
+                                                                 : index.packet(j).pts;
+        if (ts == FrameIndex::kNoTimestamp)
+            return rewind();
+        err = av_seek_frame(fmt, st->index, ts, AVSEEK_FLAG_BACKWARD);
+    }
+    if (err < 0) {
+        qCInfo(lcEngine) << "seek failed:" << ff::errorText(err);
+        return false;
+    }
+
+    // Find out where we landed: read until packet k itself comes by. Landing before it is
+    // fine (we read on); landing after it means this start point cannot be reached here.
+    int unidentified = 0;
+    while (session.readVideoPacket(pkt.get())) {
+        const int i = index.identifyPacket(pkt->pos, pkt->size, DecodeSession::checksum(pkt.get()), k);
+        if (i == k) {
+            pending = true;
+            active = true;
+            startPacket = nextPacket = k;
+            return true;
+        }
+        av_packet_unref(pkt.get());
+        if (i > k)
+            return false;
+        if (i < 0 && ++unidentified > kMaxUnidentified)
+            return false;
+    }
+    return false;
+}
+
+bool VideoSource::Private::takeOutput(int n, int windowStart, std::optional<VideoFrame>* result,
+                                      bool* missed)
+{
+    AVFrame* f = frm.get();
+    int shown = -1;
+    if (f->pts >= 0 && f->pts < index.packetCount())
+        shown = index.packet(int(f->pts)).display;
+    // A frame whose tag is ambiguous follows the previous one, as long as nothing was
+    // skipped since that could have come between them.
+    if (shown < 0 && lastOut >= 0 && !skippedSinceOut && lastOut + 1 < index.frameCount() &&
+        index.frame(lastOut + 1).packet < 0)
+        shown = lastOut + 1;
+    ++stats.decodedFrames;
+    // Trust a frame only when this run began at or before its own start point: pictures an
+    // open GOP shows before its keyframe come out broken (or not at all) after a seek.
+    if (shown < 0 || shown <= lastOut || index.frame(shown).startPacket < startPacket) {
+        av_frame_unref(f);
+        if (shown < 0)
+            skippedSinceOut = true; // cannot count past an unknown frame
+        return false;
+    }
+    lastOut = shown;
+    skippedSinceOut = false;
+    if (shown > n) {
+        *missed = true;
+        av_frame_unref(f);
+        return false;
+    }
+    if (shown < windowStart) {
+        av_frame_unref(f);
+        return false;
+    }
+    VideoFrame vf = makeVideoFrame(f, shown, index.frame(shown).timeMs);
+    cache.insert(vf);
+    if (shown == n) {
+        *result = std::move(vf);
+        return true;
+    }
+    return false;
+}
+
+std::optional<VideoFrame> VideoSource::Private::run(int n, int windowStart, bool allowSkip)
+{
+    AVCodecContext* dec = session.decoder();
+    std::optional<VideoFrame> result;
+    bool missed = false;
+    for (;;) {
+        while (avcodec_receive_frame(dec, frm.get()) >= 0) {
+            if (takeOutput(n, windowStart, &result, &missed))
+                return result;
+            if (missed) {
+                resetRun();
+                return std::nullopt;
+            }
+        }
+        if (drained) {
+            resetRun();
+            return std::nullopt;
+        }
+        if (!pending && !session.readVideoPacket(pkt.get())) {
+            avcodec_send_packet(dec, nullptr);
+            drained = true;
+            continue;
+        }
+        pending = false;
+        // Every packet must be the one the index expects next; anything else means the
+        // file is not what we indexed (or the demuxer resynchronised differently).
+        const int i = nextPacket;
+        if (i >= index.packetCount() || index.packet(i).size != pkt->size ||
+            index.packet(i).checksum != DecodeSession::checksum(pkt.get())) {
+            qCInfo(lcEngine) << "packet" << i << "is not the indexed one";
+            av_packet_unref(pkt.get());
+            resetRun();
+            return std::nullopt;
+        }
+        ++nextPacket;
+        if (pkt->size == 0) {
+            av_packet_unref(pkt.get());
+            continue;
+        }
+        // Pictures shown before the window that nothing refers to need not be decoded.
+        const int shown = index.packet(i).display;
+        const bool skip = allowSkip && shown >= 0 && shown < windowStart;
+        dec->skip_frame = skip ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+        if (skip)
+            skippedSinceOut = true;
+        pkt->pts = i;
+        pkt->dts = AV_NOPTS_VALUE;
+        const int err = avcodec_send_packet(dec, pkt.get());
+        av_packet_unref(pkt.get());
+        if (err < 0 && err != AVERROR(EAGAIN))
+            qCInfo(lcEngine) << "packet" << i << "rejected:" << ff::errorText(err);
+    }
+}
+
+} // namespace framix

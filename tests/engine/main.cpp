@@ -1,0 +1,35 @@
+#include <QCoreApplication>
+#include <QTest>
+
+#include <memory>
+#include <vector>
+
+QObject* makeFrameAccessTest();
+QObject* makeIndexCacheTest();
+QObject* makeBadInputTest();
+QObject* makePictureTest();
+QObject* makeAudioTest();
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    std::vector<std::unique_ptr<QObject>> tests;
+    tests.emplace_back(makeFrameAccessTest());
+    tests.emplace_back(makeIndexCacheTest());
+    tests.emplace_back(makeBadInputTest());
+    tests.emplace_back(makePictureTest());
+    tests.emplace_back(makeAudioTest());
+    // "tst_engine ClassName [options]" runs one test class.
+    QString only;
+    if (argc > 1 && argv[1][0] != '-') {
+        only = QString::fromLocal8Bit(argv[1]);
+        for (int i = 1; i + 1 < argc; ++i)
+            argv[i] = argv[i + 1];
+        --argc;
+    }
+    int failed = 0;
+    for (auto& t : tests)
+        if (only.isEmpty() || only == QLatin1String(t->metaObject()->className()))
+            failed += QTest::qExec(t.get(), argc, argv);
+    return failed ? 1 : 0;
+}

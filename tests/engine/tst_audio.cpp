@@ -1,0 +1,116 @@
+// Sound decoding, the media clock, and what the engine says about a file.
+
+#include "audiodecoder.h"
+#include "corpus.h"
+#include "mediaclock.h"
+#include "videosource.h"
+
+#include <QTest>
+#include <QThread>
+
+using namespace framix;
+
+class AudioTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void soundOnlyMediaHaveALengthInFrames()
+    {
+        VideoSource source;
+        EngineError error;
+        QVERIFY2(source.open(corpus::path(QStringLiteral("sound.mp2")), &error), qPrintable(error.message()));
+        QVERIFY(!source.info().hasVideo);
+        QVERIFY(source.info().hasAudio);
+        // About 4 seconds (MP2 frames round it up) at 25 frames per second.
+        const qint64 ms = source.info().durationMs;
+        QVERIFY2(ms >= 3990 && ms <= 4100, qPrintable(QString::number(ms)));
+        QCOMPARE(source.info().frameCount, (ms * 25 + 500) / 1000);
+        QCOMPARE(source.info().mediaType(), QStringLiteral("MP2 audio"));
+        QVERIFY(!source.frame(0, &error));
+    }
+
+    void mediaTypeNamesBothStreams_data()
+    {
+        QTest::addColumn<QString>("clip");
+        QTest::addColumn<QString>("type");
+        QTest::newRow("mpeg2") << "mpeg2.mpg" << "MPEG-2 video / MP2 audio";
+        QTest::newRow("mpeg1") << "mpeg1.mpg" << "MPEG-1 video / MP2 audio";
+        QTest::newRow("wmv") << "wmv2.wmv" << "WMV8 video / WMA audio";
+        QTest::newRow("mp4 without sound") << "h264.mp4" << "H.264 video";
+    }
+    void mediaTypeNamesBothStreams()
+    {
+        QFETCH(QString, clip);
+        QFETCH(QString, type);
+        VideoSource source;
+        QVERIFY(source.open(corpus::path(clip), nullptr));
+        QCOMPARE(source.info().mediaType(), type);
+    }
+
+    void decodesTheWholeTone()
+    {
+        AudioDecoder audio;
+        EngineError error;
+        QVERIFY2(audio.open(corpus::path(QStringLiteral("sound.mp2")), &error), qPrintable(error.message()));
+        QCOMPARE(audio.sampleRate(), 44100);
+        QByteArray pcm;
+        qint64 start = -1, first = -1;
+        while (audio.decode(&pcm, &start))
+            if (first < 0)
+                first = start;
+        QCOMPARE(first, qint64(0));
+        const int channels = audio.channels();
+        const qint64 frames = pcm.size() / 2 / channels;
+        QVERIFY2(qAbs(frames - 4 * 44100) < 44100 / 20, qPrintable(QString::number(frames)));
+        // Count rising zero crossings over the middle two seconds: 440 Hz.
+        const auto* s = reinterpret_cast<const qint16*>(pcm.constData());
+        int crossings = 0;
+        for (qint64 i = 44100 + 1; i < 3 * 44100; ++i)
+            if (s[(i - 1) * channels] < 0 && s[i * channels] >= 0)
+                ++crossings;
+        QVERIFY2(qAbs(crossings / 2.0 - 440) < 440 * 0.02, qPrintable(QString::number(crossings)));
+    }
+
+    void seekLandsNearTheTime()
+    {
+        AudioDecoder audio;
+        QVERIFY(audio.open(corpus::path(QStringLiteral("mpeg1.mpg")), nullptr));
+        QVERIFY(audio.seek(5000));
+        QByteArray pcm;
+        qint64 start = -1;
+        QVERIFY(audio.decode(&pcm, &start));
+        QVERIFY2(start >= 4800000 && start <= 5100000, qPrintable(QString::number(start)));
+    }
+
+    void clockRunsAndFollowsSound()
+    {
+        MediaClock clock;
+        QCOMPARE(clock.position(), qint64(0));
+        clock.start();
+        QThread::msleep(30);
+        const qint64 a = clock.position();
+        QVERIFY(a >= 30000);
+        clock.pause();
+        const qint64 paused = clock.position();
+        QThread::msleep(20);
+        QCOMPARE(clock.position(), paused);
+        clock.setPosition(1000000);
+        clock.setRate(2.0);
+        clock.start();
+        QThread::msleep(40);
+        // Twice as fast: at least 80 ms of media time in 40 ms.
+        QVERIFY(clock.position() >= 1080000);
+        QVERIFY(!clock.followsAudio());
+        clock.syncToAudio(5000000);
+        QVERIFY(clock.followsAudio());
+        const qint64 synced = clock.position();
+        QVERIFY(synced >= 5000000 && synced < 5500000);
+    }
+};
+
+QObject* makeAudioTest()
+{
+    return new AudioTest;
+}
+
+#include "tst_audio.moc"

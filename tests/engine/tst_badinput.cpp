@@ -1,0 +1,107 @@
+// Files that are not media, or damaged media: a clear error or the frames that decode,
+// never a crash or a hang.
+
+#include "corpus.h"
+#include "sequentialdecoder.h"
+#include "videosource.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+using namespace framix;
+
+Q_DECLARE_METATYPE(framix::EngineError::Code)
+
+class BadInputTest : public QObject
+{
+    Q_OBJECT
+
+    // Sequentially decoded checksums of a file: the reference for damaged files, whose
+    // oracle is what the decoder makes of them reading from the start.
+    static QVector<QByteArray> sequentialHashes(const QString& path)
+    {
+        QVector<QByteArray> hashes;
+        SequentialDecoder decoder;
+        if (!decoder.open(path, nullptr))
+            return hashes;
+        while (auto f = decoder.next())
+            hashes << f->rawMd5();
+        return hashes;
+    }
+
+private slots:
+    void refused_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<EngineError::Code>("code");
+        QTest::newRow("zero bytes") << "empty.mpg" << EngineError::Code::NotMedia;
+        QTest::newRow("text named .mpg") << "text.mpg" << EngineError::Code::NotMedia;
+        QTest::newRow("huge raw picture") << "huge.y4m" << EngineError::Code::PictureTooLarge;
+        QTest::newRow("huge AVI picture") << "huge.avi" << EngineError::Code::PictureTooLarge;
+        QTest::newRow("unknown codec") << "unsupported.mkv" << EngineError::Code::UnsupportedCodec;
+        QTest::newRow("folder") << "folder.mpg" << EngineError::Code::IsDirectory;
+        QTest::newRow("missing") << "no-such-file.mpg" << EngineError::Code::NotFound;
+    }
+    void refused()
+    {
+        QFETCH(QString, name);
+        QFETCH(EngineError::Code, code);
+        VideoSource source;
+        EngineError error;
+        QVERIFY(!source.open(corpus::path(name), &error));
+        QVERIFY2(error.code == code, qPrintable(error.message()));
+        QVERIFY(!error.message().isEmpty());
+        QVERIFY(!source.frame(0, &error));
+    }
+
+    void unreadableFile()
+    {
+        if (geteuid() == 0)
+            QSKIP("root reads any file; the command-line test covers this as another user");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("locked.mpg"));
+        QVERIFY(QFile::copy(corpus::path(QStringLiteral("mpeg1.mpg")), path));
+        QFile::setPermissions(path, QFileDevice::Permissions());
+        VideoSource source;
+        EngineError error;
+        QVERIFY(!source.open(path, &error));
+        QCOMPARE(error.code, EngineError::Code::PermissionDenied);
+    }
+
+    // Damaged files stay usable for the frames that decode, and random access agrees with
+    // reading them straight through.
+    void damagedMediaStayUsable_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("truncated") << "truncated.mpg";
+        QTest::newRow("garbage in the middle") << "garbage.mpg";
+    }
+    void damagedMediaStayUsable()
+    {
+        QFETCH(QString, name);
+        const QVector<QByteArray> expected = sequentialHashes(corpus::path(name));
+        QVERIFY(expected.size() > 20);
+        VideoSource source;
+        EngineError error;
+        QVERIFY2(source.open(corpus::path(name), &error), qPrintable(error.message()));
+        QCOMPARE(source.frameCount(), int(expected.size()));
+        QRandomGenerator rng(7);
+        for (int i = 0; i < 60; ++i) {
+            const int n = int(rng.bounded(source.frameCount()));
+            const auto f = source.frame(n, &error);
+            QVERIFY2(f, qPrintable(error.message()));
+            QVERIFY2(f->rawMd5() == expected[n], qPrintable(QStringLiteral("frame %1").arg(n)));
+        }
+    }
+};
+
+QObject* makeBadInputTest()
+{
+    return new BadInputTest;
+}
+
+#include "tst_badinput.moc"

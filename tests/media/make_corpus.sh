@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Generates the test corpus into DIR with the ffmpeg command-line tool, plus one oracle
+# table per clip (DIR/<clip>.framemd5) made by ffmpeg's own decoder. Nothing here is
+# committed: the clips are small and rebuilt at test time. A clip is only regenerated
+# when it is missing, so a rerun of the suite in the same build tree is quick.
+#
+# Every picture carries its frame number twice: as text, and as a row of 16 large
+# black/white blocks (bit i of the number in block i) that survives lossy coding.
+set -euo pipefail
+DIR=${1:?usage: make_corpus.sh DIR}
+mkdir -p "$DIR"
+cd "$DIR"
+FF=(ffmpeg -hide_banner -loglevel error -nostdin -y)
+
+# The frame-number blocks: a 16x1 picture from geq, scaled up without smoothing and laid
+# over the moving test pattern. geq runs on 16 pixels per frame, so this stays cheap.
+numbered() { # W H RATE FRAMES
+    local w=$1 h=$2 r=$3 n=$4 bh=$(( $2 / 8 ))
+    echo "testsrc2=s=${w}x${h}:r=${r}:d=$(echo "scale=4; $n / $r" | bc)[bg];" \
+         "color=c=black:s=16x1:r=${r}:d=$(echo "scale=4; $n / $r" | bc),format=gray," \
+         "geq=lum='255*mod(floor(N/pow(2\,X))\,2)',scale=${w}:${bh}:flags=neighbor[bits];" \
+         "[bg][bits]overlay=0:0:format=auto,format=yuv420p"
+}
+
+make() { # NAME, then ffmpeg arguments; skipped when NAME already exists
+    local name=$1; shift
+    [ -s "$name" ] && return 0
+    "${FF[@]}" "$@" "$name.tmp.${name##*.}"
+    mv "$name.tmp.${name##*.}" "$name"
+}
+
+SINE="sine=frequency=440:sample_rate=44100"
+
+# MPEG-1 system stream: B-frames, open GOPs, MP2 audio.
+make mpeg1.mpg -filter_complex "$(numbered 352 288 25 300)" -f lavfi -i "$SINE:d=12" \
+    -c:v mpeg1video -b:v 1500k -g 15 -bf 2 -c:a mp2 -b:a 128k -shortest -f mpeg
+# MPEG-2 program stream 720x576, B-frames, open GOPs (no closed-GOP flag), small PES
+# packets so that many pictures arrive without a timestamp of their own.
+make mpeg2.mpg -filter_complex "$(numbered 720 576 25 250)" -f lavfi -i "$SINE:d=10" \
+    -c:v mpeg2video -b:v 4000k -g 15 -bf 2 -c:a mp2 -b:a 192k -shortest -f vob
+# AVI with MPEG-4 Part 2 and B-frames.
+make mpeg4.avi -filter_complex "$(numbered 320 240 25 250)" -f lavfi -i "$SINE:d=10" \
+    -c:v mpeg4 -q:v 4 -g 30 -bf 2 -c:a mp2 -shortest
+# ASF/WMV with Windows Media Video 8 and Windows Media Audio 2.
+make wmv2.wmv -filter_complex "$(numbered 320 240 25 250)" -f lavfi -i "$SINE:d=10" \
+    -c:v wmv2 -b:v 800k -g 50 -c:a wmav2 -b:a 64k -shortest -f asf
+# H.264 1080p in MP4, B-frames, every GOP exactly 250 frames (no scene-cut keyframes).
+make h264.mp4 -filter_complex "$(numbered 1920 1080 25 500)" \
+    -c:v libx264 -preset veryfast -bf 3 -g 250 -keyint_min 250 -sc_threshold 0 \
+    -pix_fmt yuv420p -movflags +faststart
+# Variable frame rate Matroska: uneven steps and a slower second half.
+make vfr.mkv -filter_complex "$(numbered 320 240 25 200),settb=1/1000,setpts='(N*40+if(mod(N\,2)\,0\,15)+if(gt(N\,100)\,(N-100)*60\,0))/1000/TB'" \
+    -c:v libx264 -preset veryfast -bf 2 -g 48 -fps_mode passthrough
+# An odd picture size, so every BMP row needs padding.
+make odd.avi -f lavfi -i testsrc2=s=33x17:r=5:d=2 -c:v ffv1 -pix_fmt yuv444p
+# Sound only.
+make sound.mp2 -f lavfi -i "$SINE:d=4" -c:a mp2 -b:a 128k
+
+# Bad inputs.
+[ -e empty.mpg ] || : > empty.mpg
+[ -e text.mpg ] || printf 'This is a text file, not a video.\n%.0s' {1..200} > text.mpg
+[ -s truncated.mpg ] || head -c $(( $(stat -c %s mpeg2.mpg) * 2 / 5 )) mpeg2.mpg > truncated.mpg
+if [ ! -s garbage.mpg ]; then
+    cp mpeg2.mpg garbage.tmp
+    # 128 KiB of noise in the middle of the file, in place.
+    head -c 131072 /dev/urandom | dd of=garbage.tmp bs=1 seek=$(( $(stat -c %s mpeg2.mpg) / 2 )) conv=notrunc status=none
+    mv garbage.tmp garbage.mpg
+fi
+# A raw YUV stream whose header claims a 60000x60000 picture.
+[ -s huge.y4m ] || { printf 'YUV4MPEG2 W60000 H60000 F25:1 Ip A1:1 C420jpeg\nFRAME\n'; head -c 65536 /dev/zero; } > huge.y4m
+# An AVI whose headers claim a 20000x20000 picture (width and height rewritten in place).
+if [ ! -s huge.avi ]; then
+    "${FF[@]}" -f lavfi -i testsrc2=s=16x16:r=5:d=1 -c:v rawvideo -pix_fmt bgr24 -f avi huge.tmp
+    # The stream format's width and (top-down, negative) height: 16 and -16 become 20000 and -20000.
+    perl -0777 -pi -e 's/(strf.{8})\x10\0\0\0\xf0\xff\xff\xff/$1\x20\x4e\0\0\xe0\xb1\xff\xff/s' huge.tmp
+    mv huge.tmp huge.avi
+fi
+# Matroska whose codec is unknown to any decoder: the codec id string is rewritten in place.
+if [ ! -s unsupported.mkv ]; then
+    "${FF[@]}" -f lavfi -i testsrc2=s=64x48:r=5:d=1 -c:v libx264 -f matroska unsup.tmp
+    sed -i 's|V_MPEG4/ISO/AVC|V_FRAMIX/XX/ZZZ|' unsup.tmp
+    mv unsup.tmp unsupported.mkv
+fi
+mkdir -p folder.mpg
+
+# The oracle: what ffmpeg's own decoder outputs, every frame, no duplication or dropping.
+for clip in mpeg1.mpg mpeg2.mpg mpeg4.avi wmv2.wmv h264.mp4 vfr.mkv; do
+    [ -s "$clip.framemd5" ] && continue
+    "${FF[@]}" -i "$clip" -map 0:v:0 -fps_mode passthrough -f framemd5 "$clip.framemd5.tmp"
+    mv "$clip.framemd5.tmp" "$clip.framemd5"
+done
+echo "corpus ready in $DIR"
