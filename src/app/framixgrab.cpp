@@ -82,11 +82,22 @@ int main(int argc, char** argv)
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The video file."));
-    const QCommandLineOption outOpt(QStringLiteral("out"), QStringLiteral("Folder for the pictures (created if missing)."), QStringLiteral("DIR"));
-    const QCommandLineOption fromOpt(QStringLiteral("from"), QStringLiteral("First frame to save (default 0)."), QStringLiteral("N"));
-    const QCommandLineOption toOpt(QStringLiteral("to"), QStringLiteral("Last frame to save (default: the last frame)."), QStringLiteral("M"));
-    const QCommandLineOption formatOpt(QStringLiteral("format"), QStringLiteral("Picture format; only bmp (24-bit Windows bitmap)."), QStringLiteral("bmp"), QStringLiteral("bmp"));
-    const QCommandLineOption md5Opt(QStringLiteral("framemd5"), QStringLiteral("Print one MD5 per decoded frame, as ffmpeg -f framemd5 does, instead of saving pictures."));
+    const QCommandLineOption outOpt(QStringLiteral("out"),
+                                    QStringLiteral("Folder for the pictures (created if missing)."),
+                                    QStringLiteral("DIR"));
+    const QCommandLineOption fromOpt(QStringLiteral("from"),
+                                     QStringLiteral("First frame to save (default 0)."),
+                                     QStringLiteral("N"));
+    const QCommandLineOption toOpt(QStringLiteral("to"),
+                                   QStringLiteral("Last frame to save (default: the last frame)."),
+                                   QStringLiteral("M"));
+    const QCommandLineOption formatOpt(
+        QStringLiteral("format"),
+        QStringLiteral("Picture format; only bmp (24-bit Windows bitmap)."), QStringLiteral("bmp"),
+        QStringLiteral("bmp"));
+    const QCommandLineOption md5Opt(QStringLiteral("framemd5"),
+                                    QStringLiteral("Print one MD5 per decoded frame, as ffmpeg -f "
+                                                   "framemd5 does, instead of saving pictures."));
     const QCommandLineOption quietOpt(QStringLiteral("quiet"), QStringLiteral("No progress line."));
     parser.addOptions({outOpt, fromOpt, toOpt, formatOpt, md5Opt, quietOpt});
     parser.process(app);

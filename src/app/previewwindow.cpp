@@ -28,9 +28,8 @@ PreviewWindow::PreviewWindow(QWidget* parent)
         m_timer.start();
     });
     connect(&m_server, &FrameServer::frameReady, this, &PreviewWindow::showFrame);
-    connect(&m_server, &FrameServer::indexProgress, this, [this](int percent) {
-        m_status->setText(tr("Indexing %1%").arg(percent));
-    });
+    connect(&m_server, &FrameServer::indexProgress, this,
+            [this](int percent) { m_status->setText(tr("Indexing %1%").arg(percent)); });
     connect(&m_server, &FrameServer::errorOccurred, this, [this](const EngineError& error) {
         m_status->setText(error.message());
         m_playing = false;

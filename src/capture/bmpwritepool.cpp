@@ -26,7 +26,8 @@ BmpWritePool::~BmpWritePool()
 bool BmpWritePool::submit(const VideoFrame& frame, const QString& path)
 {
     std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [this] { return int(m_queue.size()) < m_queueLimit || m_error.isError(); });
+    m_changed.wait(lock,
+                   [this] { return int(m_queue.size()) < m_queueLimit || m_error.isError(); });
     if (m_error.isError())
         return false;
     m_queue.emplace_back(frame, path);
@@ -71,9 +72,9 @@ void BmpWritePool::work()
         const QByteArray bmp = converter.toBmp(job.first);
         bool ok = !bmp.isEmpty();
         if (!ok)
-            error = EngineError{EngineError::Code::DecodeFailed,
-                                QStringLiteral("frame %1 cannot be converted to RGB")
-                                    .arg(job.first.number())};
+            error = EngineError{
+                EngineError::Code::DecodeFailed,
+                QStringLiteral("frame %1 cannot be converted to RGB").arg(job.first.number())};
         else
             ok = writeFileAtomically(job.second, bmp, &error);
         {

@@ -21,12 +21,18 @@ QString FrameGrabber::frameFileName(const QString& dir, int number)
 bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
 {
     *result = Result{};
-    const QFileInfo out(o.outDir);
-    if (out.exists() && !out.isDir())
-        return fail(error, EngineError::Code::IoError, o.outDir + QStringLiteral(": not a folder"));
-    if (!out.exists() && !QDir().mkpath(o.outDir))
-        return fail(error, EngineError::Code::IoError,
-                    o.outDir + QStringLiteral(": cannot create the folder"));
+    // The input is opened before the folder is made, so a file that cannot be read leaves
+    // no empty folder behind.
+    const auto makeFolder = [&] {
+        const QFileInfo out(o.outDir);
+        if (out.exists() && !out.isDir())
+            return fail(error, EngineError::Code::IoError,
+                        o.outDir + QStringLiteral(": not a folder"));
+        if (!out.exists() && !QDir().mkpath(o.outDir))
+            return fail(error, EngineError::Code::IoError,
+                        o.outDir + QStringLiteral(": cannot create the folder"));
+        return true;
+    };
 
     const bool whole = o.from < 0 && o.to < 0;
     // One converter-writer per core: decoding has its own threads inside the decoder, and
@@ -37,7 +43,7 @@ bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
     if (whole) {
         // Every frame: read the file straight through, no index needed.
         SequentialDecoder decoder;
-        if (!decoder.open(o.input, error, o.cancel))
+        if (!decoder.open(o.input, error, o.cancel) || !makeFolder())
             return false;
         while (auto frame = decoder.next()) {
             if (cancelled())
@@ -79,6 +85,8 @@ bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
                         .arg(from)
                         .arg(to)
                         .arg(count - 1));
+    if (!makeFolder())
+        return false;
     for (int n = from; n <= to && !cancelled(); ++n) {
         auto frame = source.frame(n, error);
         if (!frame) {

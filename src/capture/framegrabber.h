@@ -21,8 +21,8 @@ public:
     {
         QString input;
         QString outDir;
-        int from = -1; // -1: from the first frame
-        int to = -1;   // -1: to the last frame
+        int from = -1;         // -1: from the first frame
+        int to = -1;           // -1: to the last frame
         QString indexCacheDir; // for ranges, which use the frame index
         const std::atomic_bool* cancel = nullptr;
         // Called on the calling thread after each decoded frame: frames done and the total

@@ -16,18 +16,23 @@ namespace {
 EngineError::Code codeFor(int err)
 {
     switch (err) {
-    case ENOENT: return EngineError::Code::NotFound;
+    case ENOENT:
+        return EngineError::Code::NotFound;
     case EACCES:
     case EPERM:
-    case EROFS: return EngineError::Code::PermissionDenied;
-    case EISDIR: return EngineError::Code::IsDirectory;
-    default: return EngineError::Code::IoError;
+    case EROFS:
+        return EngineError::Code::PermissionDenied;
+    case EISDIR:
+        return EngineError::Code::IsDirectory;
+    default:
+        return EngineError::Code::IoError;
     }
 }
 
 bool failErrno(EngineError* error, int err, const QString& path)
 {
-    return fail(error, codeFor(err), path + QStringLiteral(": ") + QString::fromLocal8Bit(strerror(err)));
+    return fail(error, codeFor(err),
+                path + QStringLiteral(": ") + QString::fromLocal8Bit(strerror(err)));
 }
 
 } // namespace

@@ -48,8 +48,9 @@ bool AudioDecoder::open(const QString& path, EngineError* error)
     if (d->stream < 0)
         return fail(error, EngineError::Code::NoStreams, QStringLiteral("no audio stream"));
     if (!codec)
-        return fail(error, EngineError::Code::UnsupportedCodec,
-                    QString::fromUtf8(avcodec_get_name(fmt->streams[d->stream]->codecpar->codec_id)));
+        return fail(
+            error, EngineError::Code::UnsupportedCodec,
+            QString::fromUtf8(avcodec_get_name(fmt->streams[d->stream]->codecpar->codec_id)));
     for (unsigned i = 0; i < fmt->nb_streams; ++i)
         fmt->streams[i]->discard = int(i) == d->stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
     d->decoder.reset(avcodec_alloc_context3(codec));
@@ -85,9 +86,9 @@ bool AudioDecoder::Private::convert(AVFrame* f, QByteArray* out, qint64* startUs
     if (!swr) {
         AVChannelLayout outLayout;
         av_channel_layout_default(&outLayout, channels);
-        const int err = swr_alloc_set_opts2(&swr, &outLayout, AV_SAMPLE_FMT_S16, rate,
-                                            &f->ch_layout, static_cast<AVSampleFormat>(f->format),
-                                            f->sample_rate, 0, nullptr);
+        const int err =
+            swr_alloc_set_opts2(&swr, &outLayout, AV_SAMPLE_FMT_S16, rate, &f->ch_layout,
+                                static_cast<AVSampleFormat>(f->format), f->sample_rate, 0, nullptr);
         av_channel_layout_uninit(&outLayout);
         if (err < 0 || swr_init(swr) < 0) {
             qCWarning(lcEngine) << "audio resampler setup failed";

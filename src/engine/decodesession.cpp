@@ -3,7 +3,6 @@
 #include "enginelog.h"
 
 #include <QFileInfo>
-#include <QThread>
 #include <QVector>
 
 #include <cerrno>
@@ -43,22 +42,38 @@ EngineError noPictureError()
 QString describeVideoCodec(int codecId)
 {
     switch (static_cast<AVCodecID>(codecId)) {
-    case AV_CODEC_ID_MPEG1VIDEO: return QStringLiteral("MPEG-1 video");
-    case AV_CODEC_ID_MPEG2VIDEO: return QStringLiteral("MPEG-2 video");
-    case AV_CODEC_ID_MPEG4: return QStringLiteral("MPEG-4 video");
-    case AV_CODEC_ID_H264: return QStringLiteral("H.264 video");
-    case AV_CODEC_ID_HEVC: return QStringLiteral("H.265 video");
-    case AV_CODEC_ID_WMV1: return QStringLiteral("WMV7 video");
-    case AV_CODEC_ID_WMV2: return QStringLiteral("WMV8 video");
-    case AV_CODEC_ID_WMV3: return QStringLiteral("WMV9 video");
-    case AV_CODEC_ID_VC1: return QStringLiteral("VC-1 video");
-    case AV_CODEC_ID_MSMPEG4V3: return QStringLiteral("MS MPEG-4 v3 video");
-    case AV_CODEC_ID_MJPEG: return QStringLiteral("Motion JPEG video");
-    case AV_CODEC_ID_VP8: return QStringLiteral("VP8 video");
-    case AV_CODEC_ID_VP9: return QStringLiteral("VP9 video");
-    case AV_CODEC_ID_AV1: return QStringLiteral("AV1 video");
-    case AV_CODEC_ID_RAWVIDEO: return QStringLiteral("uncompressed video");
-    default: break;
+    case AV_CODEC_ID_MPEG1VIDEO:
+        return QStringLiteral("MPEG-1 video");
+    case AV_CODEC_ID_MPEG2VIDEO:
+        return QStringLiteral("MPEG-2 video");
+    case AV_CODEC_ID_MPEG4:
+        return QStringLiteral("MPEG-4 video");
+    case AV_CODEC_ID_H264:
+        return QStringLiteral("H.264 video");
+    case AV_CODEC_ID_HEVC:
+        return QStringLiteral("H.265 video");
+    case AV_CODEC_ID_WMV1:
+        return QStringLiteral("WMV7 video");
+    case AV_CODEC_ID_WMV2:
+        return QStringLiteral("WMV8 video");
+    case AV_CODEC_ID_WMV3:
+        return QStringLiteral("WMV9 video");
+    case AV_CODEC_ID_VC1:
+        return QStringLiteral("VC-1 video");
+    case AV_CODEC_ID_MSMPEG4V3:
+        return QStringLiteral("MS MPEG-4 v3 video");
+    case AV_CODEC_ID_MJPEG:
+        return QStringLiteral("Motion JPEG video");
+    case AV_CODEC_ID_VP8:
+        return QStringLiteral("VP8 video");
+    case AV_CODEC_ID_VP9:
+        return QStringLiteral("VP9 video");
+    case AV_CODEC_ID_AV1:
+        return QStringLiteral("AV1 video");
+    case AV_CODEC_ID_RAWVIDEO:
+        return QStringLiteral("uncompressed video");
+    default:
+        break;
     }
     const AVCodecDescriptor* d = avcodec_descriptor_get(static_cast<AVCodecID>(codecId));
     return (d ? QString::fromUtf8(d->name).toUpper() : QStringLiteral("unknown")) +
@@ -69,19 +84,31 @@ QString describeAudioCodec(int codecId)
 {
     const auto id = static_cast<AVCodecID>(codecId);
     switch (id) {
-    case AV_CODEC_ID_MP1: return QStringLiteral("MP1 audio");
-    case AV_CODEC_ID_MP2: return QStringLiteral("MP2 audio");
-    case AV_CODEC_ID_MP3: return QStringLiteral("MP3 audio");
-    case AV_CODEC_ID_AAC: return QStringLiteral("AAC audio");
-    case AV_CODEC_ID_AC3: return QStringLiteral("AC-3 audio");
-    case AV_CODEC_ID_EAC3: return QStringLiteral("E-AC-3 audio");
+    case AV_CODEC_ID_MP1:
+        return QStringLiteral("MP1 audio");
+    case AV_CODEC_ID_MP2:
+        return QStringLiteral("MP2 audio");
+    case AV_CODEC_ID_MP3:
+        return QStringLiteral("MP3 audio");
+    case AV_CODEC_ID_AAC:
+        return QStringLiteral("AAC audio");
+    case AV_CODEC_ID_AC3:
+        return QStringLiteral("AC-3 audio");
+    case AV_CODEC_ID_EAC3:
+        return QStringLiteral("E-AC-3 audio");
     case AV_CODEC_ID_WMAV1:
-    case AV_CODEC_ID_WMAV2: return QStringLiteral("WMA audio");
-    case AV_CODEC_ID_WMAPRO: return QStringLiteral("WMA Pro audio");
-    case AV_CODEC_ID_VORBIS: return QStringLiteral("Vorbis audio");
-    case AV_CODEC_ID_OPUS: return QStringLiteral("Opus audio");
-    case AV_CODEC_ID_FLAC: return QStringLiteral("FLAC audio");
-    default: break;
+    case AV_CODEC_ID_WMAV2:
+        return QStringLiteral("WMA audio");
+    case AV_CODEC_ID_WMAPRO:
+        return QStringLiteral("WMA Pro audio");
+    case AV_CODEC_ID_VORBIS:
+        return QStringLiteral("Vorbis audio");
+    case AV_CODEC_ID_OPUS:
+        return QStringLiteral("Opus audio");
+    case AV_CODEC_ID_FLAC:
+        return QStringLiteral("FLAC audio");
+    default:
+        break;
     }
     const AVCodecDescriptor* d = avcodec_descriptor_get(id);
     if (d && QByteArray(d->name).startsWith("pcm_"))
@@ -133,8 +160,9 @@ bool DecodeSession::openContainer(EngineError* error)
         EngineError::Code code = codeForOpenError(err);
         if (code == EngineError::Code::IoError && !logged.isEmpty())
             code = EngineError::Code::NotMedia;
-        return fail(error, code, m_path + QStringLiteral(": ") +
-                                     (logged.isEmpty() ? ff::errorText(err) : logged));
+        return fail(error, code,
+                    m_path + QStringLiteral(": ") +
+                        (logged.isEmpty() ? ff::errorText(err) : logged));
     }
     m_format.reset(ctx);
 
@@ -142,7 +170,8 @@ bool DecodeSession::openContainer(EngineError* error)
     // that refuses a huge picture leaves the stream with no size at all.
     QVector<qint64> claimedPixels;
     for (unsigned i = 0; i < ctx->nb_streams; ++i)
-        claimedPixels << qint64(ctx->streams[i]->codecpar->width) * ctx->streams[i]->codecpar->height;
+        claimedPixels << qint64(ctx->streams[i]->codecpar->width) *
+                             ctx->streams[i]->codecpar->height;
 
     err = avformat_find_stream_info(ctx, nullptr);
     if (err < 0)
@@ -184,8 +213,10 @@ bool DecodeSession::openDecoder(EngineError* error)
     const AVCodec* codec = avcodec_find_decoder(par->codec_id);
     if (!codec)
         return fail(error, EngineError::Code::UnsupportedCodec,
-                    QStringLiteral("no decoder for codec '%1'")
-                        .arg(QString::fromUtf8(avcodec_get_name(par->codec_id))));
+                    par->codec_id == AV_CODEC_ID_NONE
+                        ? QStringLiteral("the video codec is not known")
+                        : QStringLiteral("no decoder for %1 video")
+                              .arg(QString::fromUtf8(avcodec_get_name(par->codec_id))));
     ff::CodecPtr ctx(avcodec_alloc_context3(codec));
     if (!ctx)
         return fail(error, EngineError::Code::IoError, QStringLiteral("out of memory"));
@@ -195,7 +226,8 @@ bool DecodeSession::openDecoder(EngineError* error)
     ctx->pkt_timebase = videoStream()->time_base;
     ctx->max_pixels = kMaxPixels;
     // Frame threads overlap whole pictures; slice threads help codecs without frame threading.
-    ctx->thread_count = qBound(1, QThread::idealThreadCount(), 16);
+    // FFmpeg picks the count (one more than the cores for frame threads, as its own tools do).
+    ctx->thread_count = 0;
     ctx->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     err = avcodec_open2(ctx.get(), codec, nullptr);
     if (err < 0)

@@ -10,7 +10,8 @@ namespace framix {
 // the UI layers' business.
 struct EngineError
 {
-    enum class Code {
+    enum class Code
+    {
         None,
         NotFound,         // no such file
         IsDirectory,      // the path names a folder

@@ -44,7 +44,13 @@ using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 using CodecPtr = std::unique_ptr<AVCodecContext, CodecDeleter>;
 using FormatPtr = std::unique_ptr<AVFormatContext, FormatDeleter>;
 
-inline FramePtr makeFrame() { return FramePtr(av_frame_alloc()); }
-inline PacketPtr makePacket() { return PacketPtr(av_packet_alloc()); }
+inline FramePtr makeFrame()
+{
+    return FramePtr(av_frame_alloc());
+}
+inline PacketPtr makePacket()
+{
+    return PacketPtr(av_packet_alloc());
+}
 
 } // namespace framix::ff

@@ -15,26 +15,43 @@ namespace {
 AVPixelFormat plainFormat(AVPixelFormat f, bool* fullRange)
 {
     switch (f) {
-    case AV_PIX_FMT_YUVJ420P: *fullRange = true; return AV_PIX_FMT_YUV420P;
-    case AV_PIX_FMT_YUVJ422P: *fullRange = true; return AV_PIX_FMT_YUV422P;
-    case AV_PIX_FMT_YUVJ444P: *fullRange = true; return AV_PIX_FMT_YUV444P;
-    case AV_PIX_FMT_YUVJ440P: *fullRange = true; return AV_PIX_FMT_YUV440P;
-    case AV_PIX_FMT_YUVJ411P: *fullRange = true; return AV_PIX_FMT_YUV411P;
-    default: return f;
+    case AV_PIX_FMT_YUVJ420P:
+        *fullRange = true;
+        return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P:
+        *fullRange = true;
+        return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P:
+        *fullRange = true;
+        return AV_PIX_FMT_YUV444P;
+    case AV_PIX_FMT_YUVJ440P:
+        *fullRange = true;
+        return AV_PIX_FMT_YUV440P;
+    case AV_PIX_FMT_YUVJ411P:
+        *fullRange = true;
+        return AV_PIX_FMT_YUV411P;
+    default:
+        return f;
     }
 }
 
 int swsMatrix(const AVFrame* f)
 {
     switch (f->colorspace) {
-    case AVCOL_SPC_BT709: return SWS_CS_ITU709;
-    case AVCOL_SPC_FCC: return SWS_CS_FCC;
-    case AVCOL_SPC_SMPTE240M: return SWS_CS_SMPTE240M;
+    case AVCOL_SPC_BT709:
+        return SWS_CS_ITU709;
+    case AVCOL_SPC_FCC:
+        return SWS_CS_FCC;
+    case AVCOL_SPC_SMPTE240M:
+        return SWS_CS_SMPTE240M;
     case AVCOL_SPC_BT470BG:
-    case AVCOL_SPC_SMPTE170M: return SWS_CS_ITU601;
+    case AVCOL_SPC_SMPTE170M:
+        return SWS_CS_ITU601;
     case AVCOL_SPC_BT2020_NCL:
-    case AVCOL_SPC_BT2020_CL: return SWS_CS_BT2020;
-    default: return f->height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
+    case AVCOL_SPC_BT2020_CL:
+        return SWS_CS_BT2020;
+    default:
+        return f->height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
     }
 }
 
@@ -55,9 +72,9 @@ struct FrameConverter::Private
         const AVPixelFormat srcFormat = plainFormat(static_cast<AVPixelFormat>(f->format), &full);
         // SWS_BILINEAR only matters for scaling; at equal sizes swscale takes its exact
         // unscaled path, the same one ffmpeg's own format conversion takes.
-        SwsContext* next = sws_getCachedContext(ctx, f->width, f->height, srcFormat, f->width,
-                                                f->height, dstFormat, SWS_BILINEAR, nullptr,
-                                                nullptr, nullptr);
+        SwsContext* next =
+            sws_getCachedContext(ctx, f->width, f->height, srcFormat, f->width, f->height,
+                                 dstFormat, SWS_BILINEAR, nullptr, nullptr, nullptr);
         if (!next) {
             qCWarning(lcEngine) << "no conversion from"
                                 << av_get_pix_fmt_name(static_cast<AVPixelFormat>(f->format));
@@ -92,8 +109,7 @@ QImage FrameConverter::toImage(const VideoFrame& frame)
         return {};
     const AVFrame* f = frame.data()->frame;
     QImage image(f->width, f->height, QImage::Format_RGB888);
-    if (image.isNull() ||
-        !d->convert(f, AV_PIX_FMT_RGB24, image.bits(), int(image.bytesPerLine())))
+    if (image.isNull() || !d->convert(f, AV_PIX_FMT_RGB24, image.bits(), int(image.bytesPerLine())))
         return {};
     return image;
 }

@@ -103,8 +103,8 @@ void FrameIndex::finish(double nominalFrameRate)
             f.timeMs = qint64(std::llround(double(d) * m_timeBaseNum * 1000.0 / m_timeBaseDen));
         }
         const double spanMs = double(m_frames.last().timeMs);
-        m_frameRate = m_frames.size() > 1 && spanMs > 0 ? (m_frames.size() - 1) * 1000.0 / spanMs
-                                                        : rate;
+        m_frameRate =
+            m_frames.size() > 1 && spanMs > 0 ? (m_frames.size() - 1) * 1000.0 / spanMs : rate;
     } else {
         for (int n = 0; n < m_frames.size(); ++n)
             m_frames[n].timeMs = qint64(std::llround(n * 1000.0 / rate));

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QByteArray>
-#include <QString>
 #include <QMultiHash>
+#include <QString>
 #include <QVector>
 
 #include <limits>
@@ -27,20 +27,20 @@ public:
 
     struct Packet
     {
-        qint64 pos = -1;                // byte position in the file, -1 when unknown
-        qint64 dts = kNoTimestamp;      // container timestamps in the stream time base
+        qint64 pos = -1;           // byte position in the file, -1 when unknown
+        qint64 dts = kNoTimestamp; // container timestamps in the stream time base
         qint64 pts = kNoTimestamp;
         qint32 size = 0;
-        quint32 checksum = 0;           // Adler-32 of the payload
-        qint32 display = -1;            // the frame this packet produced, -1 for none
-        bool key = false;               // the container marks it as a keyframe
+        quint32 checksum = 0; // Adler-32 of the payload
+        qint32 display = -1;  // the frame this packet produced, -1 for none
+        bool key = false;     // the container marks it as a keyframe
     };
 
     struct Frame
     {
-        qint32 packet = -1;      // packet that produced it, -1 when that cannot be told
-        qint32 startPacket = 0;  // decoding from this packet reaches the frame exactly
-        qint64 timeMs = 0;       // display time from the start of the stream
+        qint32 packet = -1;     // packet that produced it, -1 when that cannot be told
+        qint32 startPacket = 0; // decoding from this packet reaches the frame exactly
+        qint64 timeMs = 0;      // display time from the start of the stream
     };
 
     int frameCount() const { return int(m_frames.size()); }
@@ -82,7 +82,7 @@ private:
     double m_frameRate = 0;
     QVector<Packet> m_packets;
     QVector<Frame> m_frames;
-    QVector<qint32> m_starts; // sorted packet numbers usable as start points
+    QVector<qint32> m_starts;             // sorted packet numbers usable as start points
     QMultiHash<quint64, qint32> m_lookup; // (size, checksum) -> packet; rebuilt on load
     void rebuildLookup();
 };

@@ -23,7 +23,8 @@ struct SequentialDecoder::Private
 SequentialDecoder::SequentialDecoder() : d(std::make_unique<Private>()) {}
 SequentialDecoder::~SequentialDecoder() = default;
 
-bool SequentialDecoder::open(const QString& path, EngineError* error, const std::atomic_bool* cancel)
+bool SequentialDecoder::open(const QString& path, EngineError* error,
+                             const std::atomic_bool* cancel)
 {
     d = std::make_unique<Private>();
     if (!d->session.open(path, error, cancel))
@@ -76,7 +77,8 @@ std::optional<VideoFrame> SequentialDecoder::next()
             const qint64 pts = d->frm->best_effort_timestamp;
             d->lastPts = pts == AV_NOPTS_VALUE ? FrameIndex::kNoTimestamp : pts;
             const AVRational tb = d->session.videoStream()->time_base;
-            const qint64 ms = pts == AV_NOPTS_VALUE ? 0 : av_rescale_q(pts, tb, AVRational{1, 1000});
+            const qint64 ms =
+                pts == AV_NOPTS_VALUE ? 0 : av_rescale_q(pts, tb, AVRational{1, 1000});
             return makeVideoFrame(d->frm.get(), d->count++, ms);
         }
         if (d->drained)

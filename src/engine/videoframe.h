@@ -20,7 +20,7 @@ public:
     explicit VideoFrame(std::shared_ptr<const Data> data) : m_data(std::move(data)) {}
 
     bool isNull() const { return !m_data; }
-    int number() const;   // display-order frame number in its file
+    int number() const;    // display-order frame number in its file
     qint64 timeMs() const; // display time from the start of the stream
     int width() const;
     int height() const;

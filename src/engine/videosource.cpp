@@ -73,7 +73,8 @@ std::optional<FrameIndex> buildIndex(DecodeSession& session, const VideoSource::
         const int number = index.packetCount();
         index.addPacket(p);
         if (options.progress && pkt->pos >= 0) {
-            const int percent = int(qBound(qint64(0), qint64(pkt->pos * 100 / fileSize), qint64(99)));
+            const int percent =
+                int(qBound(qint64(0), qint64(pkt->pos * 100 / fileSize), qint64(99)));
             if (percent != lastPercent)
                 options.progress(lastPercent = percent);
         }
@@ -121,11 +122,11 @@ struct VideoSource::Private
 
     // The current decoding run: packets fed continuously from packet `startPacket` on.
     bool active = false;
-    bool pending = false;   // pkt holds packet `nextPacket`, read but not yet fed
-    bool drained = false;   // the end of the file was reached and the decoder drained
+    bool pending = false; // pkt holds packet `nextPacket`, read but not yet fed
+    bool drained = false; // the end of the file was reached and the decoder drained
     int startPacket = 0;
-    int nextPacket = 0;     // number of the next packet to feed
-    int lastOut = -1;       // last frame the run output, -1 for none yet
+    int nextPacket = 0; // number of the next packet to feed
+    int lastOut = -1;   // last frame the run output, -1 for none yet
     bool skippedSinceOut = false;
     int lastRequest = -1;
 
@@ -196,8 +197,8 @@ bool VideoSource::open(const QString& path, EngineError* error, const Options& o
     if (d->index.frameRate() > 0)
         d->info.frameRate = d->index.frameRate();
     if (d->info.durationMs <= 0 && d->info.frameRate > 0)
-        d->info.durationMs = d->index.frame(d->index.frameCount() - 1).timeMs +
-                             qint64(1000 / d->info.frameRate);
+        d->info.durationMs =
+            d->index.frame(d->index.frameCount() - 1).timeMs + qint64(1000 / d->info.frameRate);
     d->resetRun();
     d->open = true;
     return true;
@@ -273,10 +274,13 @@ std::optional<VideoFrame> VideoSource::frame(int n, EngineError* error)
     }
 
     // Going backwards: decode a window of frames that ends at n, so the steps that follow
-    // find their frames in the cache.
+    // find their frames in the cache. The window stays within n's own GOP: reaching further
+    // back would mean decoding the whole previous GOP as well, which the step that gets
+    // there does more cheaply from that GOP's own keyframe.
     const bool backward = d->lastRequest >= 0 && n < d->lastRequest;
     d->lastRequest = n;
-    const int windowStart = backward ? qMax(0, n - d->windowFrames() + 1) : n;
+    const int gopStart = qMax(0, d->index.packet(d->index.frame(n).startPacket).display);
+    const int windowStart = backward ? qMax(gopStart, n - d->windowFrames() + 1) : n;
     int k = d->index.frame(n).startPacket;
     for (int m = windowStart; m < n; ++m)
         k = qMin(k, d->index.frame(m).startPacket);
@@ -377,7 +381,8 @@ bool VideoSource::Private::seekTo(int k)
     // fine (we read on); landing after it means this start point cannot be reached here.
     int unidentified = 0;
     while (session.readVideoPacket(pkt.get())) {
-        const int i = index.identifyPacket(pkt->pos, pkt->size, DecodeSession::checksum(pkt.get()), k);
+        const int i =
+            index.identifyPacket(pkt->pos, pkt->size, DecodeSession::checksum(pkt.get()), k);
         if (i == k) {
             pending = true;
             active = true;

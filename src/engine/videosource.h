@@ -41,10 +41,10 @@ public:
     // Counters for tests and benchmarks.
     struct Stats
     {
-        int seeks = 0;          // container seeks (including rewinds)
-        int decodedFrames = 0;  // frames the decoder output
+        int seeks = 0;         // container seeks (including rewinds)
+        int decodedFrames = 0; // frames the decoder output
         int cacheHits = 0;
-        int backoffs = 0;       // start points that failed and were retried earlier
+        int backoffs = 0; // start points that failed and were retried earlier
         bool indexFromCache = false;
     };
 

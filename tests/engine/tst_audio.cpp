@@ -18,7 +18,8 @@ private slots:
     {
         VideoSource source;
         EngineError error;
-        QVERIFY2(source.open(corpus::path(QStringLiteral("sound.mp2")), &error), qPrintable(error.message()));
+        QVERIFY2(source.open(corpus::path(QStringLiteral("sound.mp2")), &error),
+                 qPrintable(error.message()));
         QVERIFY(!source.info().hasVideo);
         QVERIFY(source.info().hasAudio);
         // About 4 seconds (MP2 frames round it up) at 25 frames per second.
@@ -33,10 +34,14 @@ private slots:
     {
         QTest::addColumn<QString>("clip");
         QTest::addColumn<QString>("type");
-        QTest::newRow("mpeg2") << "mpeg2.mpg" << "MPEG-2 video / MP2 audio";
-        QTest::newRow("mpeg1") << "mpeg1.mpg" << "MPEG-1 video / MP2 audio";
-        QTest::newRow("wmv") << "wmv2.wmv" << "WMV8 video / WMA audio";
-        QTest::newRow("mp4 without sound") << "h264.mp4" << "H.264 video";
+        QTest::newRow("mpeg2") << "mpeg2.mpg"
+                               << "MPEG-2 video / MP2 audio";
+        QTest::newRow("mpeg1") << "mpeg1.mpg"
+                               << "MPEG-1 video / MP2 audio";
+        QTest::newRow("wmv") << "wmv2.wmv"
+                             << "WMV8 video / WMA audio";
+        QTest::newRow("mp4 without sound") << "h264.mp4"
+                                           << "H.264 video";
     }
     void mediaTypeNamesBothStreams()
     {
@@ -51,7 +56,8 @@ private slots:
     {
         AudioDecoder audio;
         EngineError error;
-        QVERIFY2(audio.open(corpus::path(QStringLiteral("sound.mp2")), &error), qPrintable(error.message()));
+        QVERIFY2(audio.open(corpus::path(QStringLiteral("sound.mp2")), &error),
+                 qPrintable(error.message()));
         QCOMPARE(audio.sampleRate(), 44100);
         QByteArray pcm;
         qint64 start = -1, first = -1;

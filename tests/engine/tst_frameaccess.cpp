@@ -14,7 +14,8 @@ namespace {
 #define OPEN_OR_FAIL(source, clip)                                                                 \
     do {                                                                                           \
         EngineError openError_;                                                                    \
-        QVERIFY2((source).open(corpus::path(clip), &openError_), qPrintable(openError_.message())); \
+        QVERIFY2((source).open(corpus::path(clip), &openError_),                                   \
+                 qPrintable(openError_.message()));                                                \
     } while (false)
 
 // Compares frame n with the oracle; returns "" or a description of the difference.
@@ -73,8 +74,9 @@ private slots:
             if (!problem.isEmpty())
                 wrong << problem;
         }
-        QVERIFY2(wrong.isEmpty(), qPrintable(QString::number(wrong.size()) +
-                                             QStringLiteral(" wrong: ") + wrong.mid(0, 5).join("; ")));
+        QVERIFY2(wrong.isEmpty(),
+                 qPrintable(QString::number(wrong.size()) + QStringLiteral(" wrong: ") +
+                            wrong.mid(0, 5).join("; ")));
     }
 
     // Stepping forward decodes on; it never seeks, not even across keyframes.

@@ -91,9 +91,15 @@ private slots:
         QByteArray bytes = f.readAll();
         f.close();
         switch (damage) {
-        case 0: bytes[bytes.size() / 2] = char(bytes[bytes.size() / 2] ^ 0x5a); break;
-        case 1: bytes.truncate(bytes.size() / 3); break;
-        case 2: bytes.clear(); break;
+        case 0:
+            bytes[bytes.size() / 2] = char(bytes[bytes.size() / 2] ^ 0x5a);
+            break;
+        case 1:
+            bytes.truncate(bytes.size() / 3);
+            break;
+        case 2:
+            bytes.clear();
+            break;
         case 3: {
             // A well-formed index, checksum and all, made for a different file.
             const QString other = m_dir.filePath(QStringLiteral("other.avi"));

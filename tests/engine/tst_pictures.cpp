@@ -22,8 +22,8 @@ QByteArray ffmpegRgb(const QString& clip, int n, const QString& matrix)
 {
     QProcess p;
     p.start(QStringLiteral("ffmpeg"),
-            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), corpus::path(clip),
-             QStringLiteral("-vf"),
+            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"),
+             corpus::path(clip), QStringLiteral("-vf"),
              QStringLiteral("select=eq(n\\,%1),scale=in_color_matrix=%2:in_range=tv:out_range=pc")
                  .arg(n)
                  .arg(matrix),
@@ -78,8 +78,9 @@ private slots:
         const QImage image = converter.toImage(*f);
         QCOMPARE(image.size(), QSize(source.info().width, source.info().height));
         const QByteArray reference = ffmpegRgb(clip, frame, matrix);
-        QVERIFY2(maxDifference(image, reference) <= 1,
-                 qPrintable(QStringLiteral("max difference %1").arg(maxDifference(image, reference))));
+        QVERIFY2(
+            maxDifference(image, reference) <= 1,
+            qPrintable(QStringLiteral("max difference %1").arg(maxDifference(image, reference))));
     }
 
     // The BMP is the same picture, stored bottom-up as BGR with padded rows: checked on an
@@ -129,7 +130,9 @@ private slots:
         QImage decoded;
         QVERIFY(decoded.loadFromData(bmp, "BMP"));
         QCOMPARE(decoded.convertToFormat(QImage::Format_RGB888), image);
-        QCOMPARE(QImage::fromData(BmpWriter::encode(image), "BMP").convertToFormat(QImage::Format_RGB888), image);
+        QCOMPARE(QImage::fromData(BmpWriter::encode(image), "BMP")
+                     .convertToFormat(QImage::Format_RGB888),
+                 image);
     }
 
     void atomicWrite()
@@ -143,7 +146,8 @@ private slots:
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray("second"));
         // Failures leave neither the target nor a temporary file behind.
-        QVERIFY(!writeFileAtomically(dir.filePath(QStringLiteral("missing/frame2.bmp")), "x", 1, &error));
+        QVERIFY(!writeFileAtomically(dir.filePath(QStringLiteral("missing/frame2.bmp")), "x", 1,
+                                     &error));
         QCOMPARE(error.code, EngineError::Code::NotFound);
         QVERIFY(!writeFileAtomically(dir.path(), "x", 1, &error));
         QCOMPARE(error.code, EngineError::Code::IsDirectory);

@@ -1,0 +1,41 @@
+# make run   - install what is missing, build, and run Framix (with no display: save the
+#              demo clip's frames with framix-grab and say where they went)
+# make test  - install what is missing, build with warnings as errors, run every test,
+#              then the engine and command-line tests again under ASan+UBSan
+# make bench - build and run the benchmarks
+.PHONY: setup build run test test-asan format-check bench clean
+
+setup:
+	@scripts/setup.sh
+
+build: setup
+	cmake --preset dev > /dev/null
+	cmake --build build
+
+run: build
+	@if [ -n "$$DISPLAY" ]; then \
+		build/src/app/framix media/demo.mpg; \
+	else \
+		build/src/app/framix-grab media/demo.mpg --out build/demo-frames && \
+		echo "No display: the demo clip's frames are in $(CURDIR)/build/demo-frames"; \
+	fi
+
+format-check: setup
+	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h')
+
+test: setup format-check
+	cmake --preset ci > /dev/null
+	cmake --build build
+	cd build && ctest --output-on-failure
+	$(MAKE) test-asan
+
+test-asan: setup
+	cmake --preset asan > /dev/null
+	cmake --build build-asan --target tst_engine framix-grab
+	cd build-asan && ctest --output-on-failure -R 'make_test_media|tst_engine|grab_end_to_end'
+
+bench: build
+	bench/run.sh build
+
+clean:
+	rm -rf build build-asan
