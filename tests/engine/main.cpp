@@ -9,6 +9,7 @@ QObject* makeIndexCacheTest();
 QObject* makeBadInputTest();
 QObject* makePictureTest();
 QObject* makeAudioTest();
+QObject* makeFrameServerTest();
 
 int main(int argc, char** argv)
 {
@@ -19,6 +20,7 @@ int main(int argc, char** argv)
     tests.emplace_back(makeBadInputTest());
     tests.emplace_back(makePictureTest());
     tests.emplace_back(makeAudioTest());
+    tests.emplace_back(makeFrameServerTest());
     // "tst_engine ClassName [options]" runs one test class.
     QString only;
     if (argc > 1 && argv[1][0] != '-') {
