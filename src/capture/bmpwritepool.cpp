@@ -49,7 +49,7 @@ bool BmpWritePool::finish(EngineError* error)
 
 int BmpWritePool::written() const
 {
-    std::lock_guard lock(const_cast<std::mutex&>(m_mutex));
+    std::lock_guard lock(m_mutex);
     return m_written;
 }
 

@@ -34,7 +34,7 @@ private:
     void work();
 
     // m_mutex guards everything below it.
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<std::pair<VideoFrame, QString>> m_queue;
     int m_queueLimit;
