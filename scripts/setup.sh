@@ -6,7 +6,8 @@ packages=(
     build-essential cmake ninja-build pkg-config clang-format
     qt6-base-dev qt6-multimedia-dev libgl-dev
     libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev
-    ffmpeg imagemagick xvfb xauth time bc util-linux fonts-dejavu-core
+    ffmpeg imagemagick xvfb xauth x11-utils xdotool pulseaudio time bc util-linux
+    fonts-dejavu-core
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,22 +1,26 @@
-#include "previewwindow.h"
+#include "frmmain.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFileInfo>
+#include <QTimer>
+
+#include <cstdio>
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Framix"));
     QApplication::setApplicationVersion(QStringLiteral("1.11"));
-    const QStringList args = QApplication::arguments();
-    // With no file named, play the demo clip that ships beside the program.
-    const QString path = args.size() > 1
-                             ? args.at(1)
-                             : QApplication::applicationDirPath() + QStringLiteral("/demo.mpg");
-    framix::PreviewWindow window;
-    window.resize(800, 640);
+    framix::frmmain window;
+    window.Form_Load();
     window.show();
-    window.openFile(QFileInfo(path).absoluteFilePath());
+    // `framix FILE` opens FILE as if it had been chosen with File > Open.
+    const QStringList args = QApplication::arguments();
+    if (args.size() > 1) {
+        const QString path = QFileInfo(args.at(1)).absoluteFilePath();
+        if (!QFileInfo(path).isFile())
+            std::fprintf(stderr, "framix: %s: no such file\n", qPrintable(args.at(1)));
+        QTimer::singleShot(0, &window, [&window, path] { window.media().openPath(path); });
+    }
     return app.exec();
 }

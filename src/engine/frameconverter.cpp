@@ -114,6 +114,19 @@ QImage FrameConverter::toImage(const VideoFrame& frame)
     return image;
 }
 
+QImage FrameConverter::toDisplayImage(const VideoFrame& frame)
+{
+    if (frame.isNull())
+        return {};
+    const AVFrame* f = frame.data()->frame;
+    QImage image(f->width, f->height, QImage::Format_RGB32);
+    // AV_PIX_FMT_RGB32 is 0xAARRGGBB in native byte order, the same words Format_RGB32
+    // holds; swscale fills the unused byte with 0xff.
+    if (image.isNull() || !d->convert(f, AV_PIX_FMT_RGB32, image.bits(), int(image.bytesPerLine())))
+        return {};
+    return image;
+}
+
 QByteArray FrameConverter::toBmp(const VideoFrame& frame)
 {
     if (frame.isNull())

@@ -24,6 +24,9 @@ public:
 
     // QImage::Format_RGB888; a null image when the frame cannot be converted.
     QImage toImage(const VideoFrame& frame);
+    // QImage::Format_RGB32, the layout the screen takes without a further conversion, for
+    // display. Same colours as toImage().
+    QImage toDisplayImage(const VideoFrame& frame);
     // A complete 24-bit Windows bitmap file (bottom-up rows), converted straight into the
     // file's pixel rows with no intermediate picture. Empty when the frame cannot be converted.
     QByteArray toBmp(const VideoFrame& frame);

@@ -4,8 +4,8 @@
 #include "videosource.h"
 
 #include <condition_variable>
+#include <deque>
 #include <mutex>
-#include <optional>
 #include <thread>
 
 namespace framix {
@@ -15,8 +15,8 @@ struct FrameServer::Private
     FrameServer* q = nullptr;
     std::thread worker;
 
-    // Guarded by mutex: the requests the worker has not taken yet.
-    std::mutex mutex;
+    // Guarded by mutex: the requests the worker has not taken yet, and the playback stream.
+    mutable std::mutex mutex;
     std::condition_variable wake;
     std::optional<QString> openRequest;
     bool closeRequest = false;
@@ -24,6 +24,19 @@ struct FrameServer::Private
     qint64 cacheLimit = -1;
     QString cacheDir;
     bool quit = false;
+    QVector<qint64> times;
+    int streamNext = -1; // next frame the stream decodes; -1 when no stream runs
+    int streamGeneration = 0;
+    int streamDeadline = -1;
+    int streamDropped = 0;
+    bool streamFinished = false;
+    std::deque<StreamFrame> queue;
+    // A blocking fetch: the caller waits on `fetched` until fetchDone.
+    int fetchRequest = -1;
+    bool fetchDone = false;
+    std::optional<StreamFrame> fetchResult;
+    EngineError fetchError;
+    std::condition_variable fetched;
 
     std::atomic_bool cancelOpen{false};
 
@@ -32,6 +45,17 @@ struct FrameServer::Private
     FrameConverter converter;
 
     void loop();
+    void stopStreamLocked()
+    {
+        streamNext = -1;
+        ++streamGeneration;
+        queue.clear();
+    }
+    bool hasWork() const
+    {
+        return quit || openRequest || closeRequest || frameRequest >= 0 || fetchRequest >= 0 ||
+               cacheLimit >= 0 || (streamNext >= 0 && int(queue.size()) < kStreamQueue);
+    }
 };
 
 FrameServer::FrameServer(QObject* parent) : QObject(parent), d(std::make_unique<Private>())
@@ -60,6 +84,7 @@ void FrameServer::openFile(const QString& path)
         std::lock_guard lock(d->mutex);
         d->openRequest = path;
         d->frameRequest = -1;
+        d->stopStreamLocked();
     }
     d->cancelOpen = true; // an open in progress gives way to this one
     d->wake.notify_all();
@@ -74,6 +99,20 @@ void FrameServer::requestFrame(int n)
     d->wake.notify_all();
 }
 
+std::optional<FrameServer::StreamFrame> FrameServer::fetchFrame(int n, EngineError* error)
+{
+    std::unique_lock lock(d->mutex);
+    d->stopStreamLocked();
+    d->fetchRequest = n;
+    d->fetchDone = false;
+    d->wake.notify_all();
+    d->fetched.wait(lock, [this] { return d->fetchDone; });
+    d->fetchDone = false;
+    if (!d->fetchResult && error)
+        *error = d->fetchError;
+    return std::exchange(d->fetchResult, std::nullopt);
+}
+
 void FrameServer::closeFile()
 {
     {
@@ -81,6 +120,8 @@ void FrameServer::closeFile()
         d->openRequest.reset();
         d->closeRequest = true;
         d->frameRequest = -1;
+        d->stopStreamLocked();
+        d->times.clear();
     }
     d->cancelOpen = true;
     d->wake.notify_all();
@@ -101,6 +142,70 @@ void FrameServer::setIndexCacheDir(const QString& dir)
     d->cacheDir = dir;
 }
 
+QVector<qint64> FrameServer::frameTimesMs() const
+{
+    std::lock_guard lock(d->mutex);
+    return d->times;
+}
+
+void FrameServer::startStream(int from)
+{
+    {
+        std::lock_guard lock(d->mutex);
+        d->stopStreamLocked();
+        d->frameRequest = -1;
+        d->streamNext = qMax(0, from);
+        d->streamDeadline = -1;
+        d->streamDropped = 0;
+        d->streamFinished = false;
+    }
+    d->wake.notify_all();
+}
+
+void FrameServer::stopStream()
+{
+    std::lock_guard lock(d->mutex);
+    d->stopStreamLocked();
+}
+
+void FrameServer::setStreamDeadline(int frame)
+{
+    std::lock_guard lock(d->mutex);
+    d->streamDeadline = frame;
+}
+
+std::optional<FrameServer::StreamFrame> FrameServer::takeStreamFrame()
+{
+    std::optional<StreamFrame> out;
+    {
+        std::lock_guard lock(d->mutex);
+        if (d->queue.empty())
+            return out;
+        out = std::move(d->queue.front());
+        d->queue.pop_front();
+    }
+    d->wake.notify_all(); // room for the next frame
+    return out;
+}
+
+int FrameServer::peekStreamFrame() const
+{
+    std::lock_guard lock(d->mutex);
+    return d->queue.empty() ? -1 : d->queue.front().frame.number();
+}
+
+bool FrameServer::streamFinished() const
+{
+    std::lock_guard lock(d->mutex);
+    return d->streamFinished;
+}
+
+int FrameServer::streamDropped() const
+{
+    std::lock_guard lock(d->mutex);
+    return d->streamDropped;
+}
+
 void FrameServer::Private::loop()
 {
     for (;;) {
@@ -109,19 +214,57 @@ void FrameServer::Private::loop()
         int frame = -1;
         qint64 limit = -1;
         QString dir;
+        int streamFrame = -1;
+        int generation = 0;
         {
             std::unique_lock lock(mutex);
-            wake.wait(lock, [this] {
-                return quit || openRequest || closeRequest || frameRequest >= 0 || cacheLimit >= 0;
-            });
-            if (quit)
+            wake.wait(lock, [this] { return hasWork(); });
+            if (quit) {
+                // Never leave a fetching caller waiting.
+                fetchResult.reset();
+                fetchError = EngineError{EngineError::Code::Cancelled, QStringLiteral("closing")};
+                fetchDone = true;
+                fetched.notify_all();
                 return;
+            }
+            if (fetchRequest >= 0 && !openRequest) {
+                const int n = std::exchange(fetchRequest, -1);
+                lock.unlock();
+                std::optional<StreamFrame> result;
+                EngineError error;
+                if (auto f = source.frame(n, &error)) {
+                    QImage image = converter.toImage(*f);
+                    if (image.isNull())
+                        error = EngineError{EngineError::Code::DecodeFailed,
+                                            QStringLiteral("frame %1 cannot be converted").arg(n)};
+                    else
+                        result = StreamFrame{*f, std::move(image)};
+                }
+                lock.lock();
+                fetchResult = std::move(result);
+                fetchError = error;
+                fetchDone = true;
+                fetched.notify_all();
+                continue;
+            }
             open = std::exchange(openRequest, std::nullopt);
             close = std::exchange(closeRequest, false);
             limit = std::exchange(cacheLimit, -1);
             dir = cacheDir;
             if (!open)
                 frame = std::exchange(frameRequest, -1);
+            if (open || close || frame >= 0) {
+                if (streamNext >= 0)
+                    stopStreamLocked();
+            } else if (streamNext >= 0 && int(queue.size()) < kStreamQueue) {
+                if (source.isOpen() && streamNext < source.frameCount()) {
+                    streamFrame = streamNext++;
+                    generation = streamGeneration;
+                } else {
+                    streamNext = -1;
+                    streamFinished = true;
+                }
+            }
             cancelOpen = false;
         }
         if (limit >= 0)
@@ -137,6 +280,14 @@ void FrameServer::Private::loop()
             const qint64 keepLimit = source.cacheLimit();
             if (source.open(*open, &error, options)) {
                 source.setCacheLimit(keepLimit);
+                QVector<qint64> t;
+                t.reserve(source.frameCount());
+                for (int i = 0; i < source.frameCount(); ++i)
+                    t.append(source.index().frame(i).timeMs);
+                {
+                    std::lock_guard lock(mutex);
+                    times = std::move(t);
+                }
                 emit q->opened(source.info());
             } else if (error.code != EngineError::Code::Cancelled) {
                 emit q->errorOccurred(error);
@@ -146,9 +297,33 @@ void FrameServer::Private::loop()
         if (frame >= 0 && source.isOpen()) {
             EngineError error;
             if (auto f = source.frame(frame, &error))
-                emit q->frameReady(*f, converter.toImage(*f));
+                emit q->frameReady(*f, converter.toDisplayImage(*f));
             else
                 emit q->errorOccurred(error);
+            continue;
+        }
+        if (streamFrame >= 0) {
+            EngineError error;
+            auto f = source.frame(streamFrame, &error);
+            std::unique_lock lock(mutex);
+            if (generation != streamGeneration)
+                continue; // stopped or restarted while this frame was decoded
+            if (!f) {
+                streamNext = -1;
+                streamFinished = true;
+                lock.unlock();
+                emit q->errorOccurred(error);
+                continue;
+            }
+            if (streamFrame < streamDeadline) {
+                ++streamDropped;
+                continue;
+            }
+            lock.unlock();
+            QImage image = converter.toDisplayImage(*f);
+            lock.lock();
+            if (generation == streamGeneration)
+                queue.push_back({*f, std::move(image)});
         }
     }
 }

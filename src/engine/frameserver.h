@@ -7,7 +7,10 @@
 #include <QImage>
 #include <QObject>
 
+#include <QVector>
+
 #include <memory>
+#include <optional>
 
 namespace framix {
 
@@ -22,20 +25,52 @@ class FrameServer : public QObject
 {
     Q_OBJECT
 public:
+    struct StreamFrame
+    {
+        VideoFrame frame;
+        QImage image;
+    };
+
     explicit FrameServer(QObject* parent = nullptr);
     ~FrameServer() override;
 
     // Opens `path` (index from the cache or built); emits opened() or errorOccurred().
     // Cancels an open still in progress.
     void openFile(const QString& path);
-    // Asks for frame n; replaces any request not started yet. Emits frameReady() or
-    // errorOccurred().
+    // Asks for frame n; replaces any request not started yet. Emits frameReady() (with a
+    // Format_RGB32 picture, ready for the screen) or errorOccurred().
     void requestFrame(int n);
+    // Frame n, decoded and converted (Format_RGB888, for copying) before this returns, ahead
+    // of any queued request. Blocks the caller for as long as the decoding takes; meant for
+    // capture, which must have exactly this frame. Ends a running stream.
+    std::optional<StreamFrame> fetchFrame(int n, EngineError* error);
     // Forgets the open file (and any pending request).
     void closeFile();
     void setCacheLimit(qint64 bytes);
     // Where index files go (empty: the default per-user cache folder).
     void setIndexCacheDir(const QString& dir);
+
+    // The open file's frame display times in ms, frame by frame; set before opened() is
+    // emitted. Thread-safe.
+    QVector<qint64> frameTimesMs() const;
+
+    // Playback. startStream() makes the worker decode frames from `from` on, in order, into
+    // a short queue that takeStreamFrame() drains; the worker waits while the queue is
+    // full. Frames below the deadline (setStreamDeadline, the frame the clock has reached)
+    // are decoded, since later pictures need them, but not converted: they are counted as
+    // dropped instead. Any other request, stopStream() or the end of the file ends the
+    // stream; a new startStream() discards what the old one queued. Stream pictures are
+    // Format_RGB32. Thread-safe.
+    void startStream(int from);
+    void stopStream();
+    void setStreamDeadline(int frame);
+    std::optional<StreamFrame> takeStreamFrame();
+    // Frame number at the head of the queue without taking it, or -1.
+    int peekStreamFrame() const;
+    // True once the stream has queued its last frame (or failed).
+    bool streamFinished() const;
+    int streamDropped() const;
+    static constexpr int kStreamQueue = 6;
 
 signals:
     void opened(const framix::MediaInfo& info);

@@ -1,0 +1,404 @@
+#include "frmmain.h"
+
+#include "frmvideo.h"
+#include "settings.h"
+#include "sharedstate.h"
+#include "twips.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSlider>
+#include <QStyle>
+
+namespace framix {
+
+namespace {
+
+// The layout is drawn in twips, like every other geometry of the program.
+void place(QWidget* w, double x, double y, double width, double height)
+{
+    w->setGeometry(twips::toPixels(x), twips::toPixels(y), twips::toPixels(width),
+                   twips::toPixels(height));
+}
+
+QPushButton* iconButton(QWidget* parent, QStyle::StandardPixmap icon, const QString& tip)
+{
+    auto* b = new QPushButton(parent);
+    b->setIcon(parent->style()->standardIcon(icon));
+    b->setToolTip(tip);
+    b->setFocusPolicy(Qt::NoFocus);
+    return b;
+}
+
+QPushButton* textButton(QWidget* parent, const QString& text, const QString& tip)
+{
+    auto* b = new QPushButton(text, parent);
+    b->setToolTip(tip);
+    b->setFocusPolicy(Qt::NoFocus);
+    QFont f(QStringLiteral("Courier New"));
+    f.setStyleHint(QFont::TypeWriter);
+    f.setBold(true);
+    b->setFont(f);
+    return b;
+}
+
+QSlider* slider(QWidget* parent, Qt::Orientation o, int min, int max, const QString& tip)
+{
+    auto* s = new QSlider(o, parent);
+    s->setRange(min, max);
+    s->setToolTip(tip);
+    return s;
+}
+
+// The client area's height; the window is a fixed-size control bar.
+constexpr double kClientHeight = 1410;
+// Frame width the window widths are counted with (5700 outer for a 5610 client area).
+constexpr double kFrameWidth = 90;
+
+} // namespace
+
+frmmain::frmmain(QWidget* parent) : QMainWindow(parent)
+{
+    setWindowTitle(QStringLiteral("Framix"));
+    setAcceptDrops(true);
+    buildControls();
+    buildMenus();
+    // The video window exists from the start, hidden; its placement is read at load.
+    m_video = new frmvideo(m_c);
+    m_video->setDropHandler([this](const QString& path) { m_media->openPath(path); });
+    m_media = std::make_unique<MediaCommands>(m_c, m_video);
+    m_transport = std::make_unique<TransportCommands>(m_c, m_video);
+    m_endProgram = [] { QCoreApplication::exit(0); };
+    m_media->setEndProgram([this] { m_endProgram(); });
+    wire();
+    setClientWidth(kCompactWidth - kFrameWidth);
+}
+
+frmmain::~frmmain()
+{
+    delete m_video;
+}
+
+void frmmain::setEndProgram(std::function<void()> end)
+{
+    m_endProgram = std::move(end);
+}
+
+void frmmain::buildControls()
+{
+    auto* client = new QWidget(this);
+    setCentralWidget(client);
+    m_c.frmmain = this;
+
+    m_c.cmdplay = iconButton(client, QStyle::SP_MediaPlay, tr("Play (F3)"));
+    m_c.cmdplay1 = iconButton(client, QStyle::SP_MediaPause, tr("Pause (F4)"));
+    m_c.cmdback = iconButton(client, QStyle::SP_MediaSkipBackward, tr("Move to First (F5)"));
+    m_c.cmdseek = iconButton(client, QStyle::SP_MediaSeekBackward, tr("One Frame Backward (F7)"));
+    m_c.cmdstep = iconButton(client, QStyle::SP_MediaSeekForward, tr("One Frame Forward (F8)"));
+    m_c.cmdnext = iconButton(client, QStyle::SP_MediaSkipForward, tr("Move to Last (F6)"));
+    m_c.cmdcapture =
+        iconButton(client, QStyle::SP_DialogSaveButton, tr("Capture Current Frame (F9)"));
+    m_c.cmdinfo = iconButton(client, QStyle::SP_MessageBoxInformation, tr("Media info..."));
+    m_c.cmdnormal = textButton(client, QStringLiteral("z"), tr("Normal Size"));
+    m_c.cmdfullscreen = textButton(client, QStringLiteral("Z"), tr("Full Screen"));
+    m_c.cmdmute = iconButton(client, QStyle::SP_MediaVolume, tr("Mute (Ctrl+M)"));
+    m_c.cmdmute1 = iconButton(client, QStyle::SP_MediaVolumeMuted, tr("Unmute (Ctrl+M)"));
+    m_c.cmdfast = textButton(client, QStringLiteral("2X"), tr("Double Speed"));
+    m_c.cmdfast1 = textButton(client, QStringLiteral("1X"), tr("Normal Speed"));
+    m_c.Command1 = textButton(client, QStringLiteral("DEFAULT"), tr("Default Speed"));
+    m_c.Command1->setFont(QFont(QStringLiteral("Serif")));
+    Command2 = new QPushButton(QStringLiteral(">"), client);
+    Command2->setFocusPolicy(Qt::NoFocus);
+    Command2->setToolTip(tr("Show or hide the links"));
+
+    m_c.Slider1 = slider(client, Qt::Horizontal, 0, 10, tr("Media Position..."));
+    m_c.Slider2 = slider(client, Qt::Horizontal, 1, 100, tr("Volume..."));
+    m_c.Slider2->setValue(80);
+    m_c.Slider3 = slider(client, Qt::Vertical, 10, 2000, tr("Speed Control"));
+    m_c.Slider1->setFocusPolicy(Qt::NoFocus);
+    m_c.Slider2->setFocusPolicy(Qt::NoFocus);
+    m_c.Slider3->setFocusPolicy(Qt::NoFocus);
+
+    m_c.lblstate = new QLabel(client);
+    m_c.lbllength = new QLabel(client);
+    m_c.lbllength->setToolTip(tr("Current Frame..."));
+
+    // Row of transport buttons, the position slider under it, the labels and speed
+    // buttons at the bottom, the speed slider and the panel toggle on the right.
+    place(m_c.cmdplay, 60, 60, 360, 360);
+    place(m_c.cmdplay1, 60, 60, 360, 360);
+    place(m_c.cmdback, 450, 60, 360, 360);
+    place(m_c.cmdseek, 840, 60, 360, 360);
+    place(m_c.cmdstep, 1230, 60, 360, 360);
+    place(m_c.cmdnext, 1620, 60, 360, 360);
+    place(m_c.cmdcapture, 2100, 60, 360, 360);
+    place(m_c.cmdinfo, 2490, 60, 360, 360);
+    place(m_c.cmdnormal, 2880, 60, 360, 360);
+    place(m_c.cmdfullscreen, 3270, 60, 360, 360);
+    place(m_c.cmdmute, 3750, 60, 360, 360);
+    place(m_c.cmdmute1, 3750, 60, 360, 360);
+    place(m_c.Slider2, 4140, 60, 960, 360);
+    place(m_c.Slider1, 60, 510, 5040, 360);
+    place(m_c.lblstate, 60, 960, 1400, 330);
+    place(m_c.lbllength, 1500, 960, 1800, 330);
+    place(m_c.cmdfast, 3360, 930, 600, 390);
+    place(m_c.cmdfast1, 3360, 930, 600, 390);
+    place(m_c.Command1, 4020, 930, 1080, 390);
+    place(m_c.Slider3, 5130, 60, 300, 1290);
+    place(Command2, 5440, 0, 170, kClientHeight);
+
+    m_c.cmdplay->setEnabled(false);
+    m_c.cmdplay1->setVisible(false);
+    for (QAbstractButton* b : {m_c.cmdback, m_c.cmdnext, m_c.cmdseek, m_c.cmdstep, m_c.cmdcapture,
+                               m_c.cmdinfo, m_c.cmdfullscreen, m_c.cmdnormal, m_c.cmdfast})
+        b->setEnabled(false);
+    m_c.cmdmute1->setVisible(false);
+    m_c.cmdfast1->setVisible(false);
+
+    // The side panel with the contact and home page links, uncovered by Command2.
+    Picture1 = new QFrame(client);
+    Picture1->setFrameShape(QFrame::StyledPanel);
+    place(Picture1, 5640, 0, 4965, kClientHeight);
+    auto* Label4 = new QLabel(tr("Visit Framix hompage at"), Picture1);
+    auto* Label3 = new QLabel(QStringLiteral("https://framix.example.org/"), Picture1);
+    auto* Label2 = new QLabel(tr("Send your comments and suggestions to "), Picture1);
+    auto* Label1 = new QLabel(QStringLiteral("framix@example.org"), Picture1);
+    for (QLabel* link : {Label3, Label1}) {
+        link->setStyleSheet(QStringLiteral("color: blue; text-decoration: underline;"));
+        link->setCursor(Qt::PointingHandCursor);
+    }
+    place(Label4, 120, 120, 3000, 300);
+    place(Label3, 120, 420, 4700, 300);
+    place(Label2, 120, 780, 4700, 300);
+    place(Label1, 120, 1060, 4700, 300);
+}
+
+void frmmain::buildMenus()
+{
+    auto add = [this](QMenu* menu, const QString& caption, const QKeySequence& key = {}) {
+        QAction* a = menu->addAction(caption);
+        a->setShortcut(key);
+        // The keys work in the video window too, where the user watches the picture.
+        a->setShortcutContext(Qt::ApplicationShortcut);
+        return a;
+    };
+    mnufile = menuBar()->addMenu(QStringLiteral("&File"));
+    mnuopen = add(mnufile, QStringLiteral("&Open"), QKeySequence(Qt::CTRL | Qt::Key_O));
+    m_c.mnuclose = add(mnufile, QStringLiteral("&Close"), QKeySequence(Qt::CTRL | Qt::Key_C));
+    mnufile->addSeparator();
+    m_c.mnuinfo = add(mnufile, QStringLiteral("&Info..."), QKeySequence(Qt::CTRL | Qt::Key_I));
+    mnufile->addSeparator();
+    mnuexit = add(mnufile, QStringLiteral("E&xit"));
+
+    mnucontrol = menuBar()->addMenu(QStringLiteral("&Controls"));
+    m_c.mnuplay = add(mnucontrol, QStringLiteral("&Play"), QKeySequence(Qt::Key_F3));
+    m_c.mnupause = add(mnucontrol, QStringLiteral("Pa&use"), QKeySequence(Qt::Key_F4));
+    mnucontrol->addSeparator();
+    m_c.mnufirst = add(mnucontrol, QStringLiteral("Move to &First"), QKeySequence(Qt::Key_F5));
+    m_c.mnulast = add(mnucontrol, QStringLiteral("Move to &Last"), QKeySequence(Qt::Key_F6));
+    mnucontrol->addSeparator();
+    m_c.mnuback = add(mnucontrol, QStringLiteral("One Frame &Backward"), QKeySequence(Qt::Key_F7));
+    m_c.mnuforward =
+        add(mnucontrol, QStringLiteral("One Frame &Forward"), QKeySequence(Qt::Key_F8));
+
+    QMenu* mnutools = menuBar()->addMenu(QStringLiteral("&Tools"));
+    m_c.mnuview = mnutools->addMenu(QStringLiteral("&View"));
+    m_c.mnuhalf =
+        add(m_c.mnuview, QStringLiteral("&Half Size (50%)"), QKeySequence(Qt::CTRL | Qt::Key_H));
+    m_c.mnunormal =
+        add(m_c.mnuview, QStringLiteral("&Normal Size (100%)"), QKeySequence(Qt::CTRL | Qt::Key_N));
+    m_c.mnudouble =
+        add(m_c.mnuview, QStringLiteral("&Double Size (200%)"), QKeySequence(Qt::CTRL | Qt::Key_D));
+    m_c.mnufullscreen =
+        add(mnutools, QStringLiteral("Full &Screen"), QKeySequence(Qt::CTRL | Qt::Key_F));
+    mnutools->addSeparator();
+    m_c.mnurepeat = add(mnutools, QStringLiteral("&Repeat"), QKeySequence(Qt::CTRL | Qt::Key_R));
+    m_c.mnumute = add(mnutools, QStringLiteral("&Mute"), QKeySequence(Qt::CTRL | Qt::Key_M));
+    mnutools->addSeparator();
+    m_c.mnucapture =
+        add(mnutools, QStringLiteral("&Capture Current Frame"), QKeySequence(Qt::Key_F9));
+    m_c.mnubulk =
+        add(mnutools, QStringLiteral("&Bulk Capture"), QKeySequence(Qt::CTRL | Qt::Key_B));
+
+    QMenu* mnuhelp = menuBar()->addMenu(QStringLiteral("&Help"));
+    mnutopics = add(mnuhelp, QStringLiteral("&Help Topics"), QKeySequence(Qt::Key_F1));
+    mnutip = add(mnuhelp, QStringLiteral("Tip of The &Day"));
+    mnuhelp->addSeparator();
+    mnuabout = add(mnuhelp, QStringLiteral("&About Framix..."), QKeySequence(Qt::Key_F2));
+
+    // The check marks are the Repeat and Mute states; the handlers set them.
+    m_c.mnurepeat->setCheckable(true);
+    m_c.mnurepeat->setChecked(true);
+    m_c.mnumute->setCheckable(true);
+    for (QAction* a :
+         {m_c.mnuclose, m_c.mnuinfo, m_c.mnuplay, m_c.mnupause, m_c.mnufirst, m_c.mnulast,
+          m_c.mnuback, m_c.mnuforward, m_c.mnufullscreen, m_c.mnucapture, m_c.mnubulk})
+        a->setEnabled(false);
+    m_c.mnuview->setEnabled(false);
+}
+
+void frmmain::wire()
+{
+    MediaCommands* m = m_media.get();
+    TransportCommands* t = m_transport.get();
+    // Actions are triggered with their check mark already flipped by Qt; the handlers own
+    // the mark, so it is put back first.
+    connect(mnuopen, &QAction::triggered, this, [m] { m->mnuopen_Click(); });
+    connect(m_c.mnuclose, &QAction::triggered, this, [m] { m->mnuclose_Click(); });
+    connect(mnuexit, &QAction::triggered, this, [m] { m->mnuexit_Click(); });
+    connect(mnufile, &QMenu::aboutToShow, this, &frmmain::mnufile_Click);
+    connect(mnucontrol, &QMenu::aboutToShow, this, &frmmain::mnucontrol_Click);
+
+    connect(m_c.cmdplay, &QAbstractButton::clicked, this, [t] { t->cmdplay_Click(); });
+    connect(m_c.cmdplay1, &QAbstractButton::clicked, this, [t] { t->cmdplay1_Click(); });
+    connect(m_c.cmdback, &QAbstractButton::clicked, this, [t] { t->cmdback_Click(); });
+    connect(m_c.cmdnext, &QAbstractButton::clicked, this, [t] { t->cmdnext_Click(); });
+    connect(m_c.cmdseek, &QAbstractButton::clicked, this, [t] { t->cmdseek_Click(); });
+    connect(m_c.cmdstep, &QAbstractButton::clicked, this, [t] { t->cmdstep_Click(); });
+    connect(m_c.mnuplay, &QAction::triggered, this, [t] { t->cmdplay_Click(); });
+    connect(m_c.mnupause, &QAction::triggered, this, [t] { t->cmdplay1_Click(); });
+    connect(m_c.mnufirst, &QAction::triggered, this, [t] { t->cmdback_Click(); });
+    connect(m_c.mnulast, &QAction::triggered, this, [t] { t->cmdnext_Click(); });
+    connect(m_c.mnuback, &QAction::triggered, this, [t] { t->cmdseek_Click(); });
+    connect(m_c.mnuforward, &QAction::triggered, this, [t] { t->cmdstep_Click(); });
+    connect(m_c.Slider1, &QAbstractSlider::actionTriggered, this, [t] { t->Slider1_Scroll(); });
+    connect(m_c.Slider1, &QAbstractSlider::valueChanged, this, [t] { t->Slider1_Change(); });
+    connect(m_c.mnurepeat, &QAction::triggered, this, [this, t] {
+        m_c.mnurepeat->setChecked(!m_c.mnurepeat->isChecked());
+        t->mnurepeat_Click();
+    });
+
+    connect(m_c.Slider2, &QAbstractSlider::valueChanged, this, [t] { t->Slider2_Change(); });
+    connect(m_c.Slider3, &QAbstractSlider::valueChanged, this, [t] { t->Slider3_Change(); });
+    connect(m_c.mnumute, &QAction::triggered, this, [this, t] {
+        m_c.mnumute->setChecked(!m_c.mnumute->isChecked());
+        t->mnumute_Click();
+    });
+    connect(m_c.cmdmute, &QAbstractButton::clicked, this, [t] { t->mnumute_Click(); });
+    connect(m_c.cmdmute1, &QAbstractButton::clicked, this, [t] { t->mnumute_Click(); });
+    connect(m_c.Command1, &QAbstractButton::clicked, this, [t] { t->Command1_Click(); });
+    connect(m_c.cmdfast, &QAbstractButton::clicked, this, [t] { t->cmdfast_Click(); });
+    connect(m_c.cmdfast1, &QAbstractButton::clicked, this, [t] { t->cmdfast1_Click(); });
+
+    connect(m_c.mnuhalf, &QAction::triggered, this, [t] { t->mnuhalf_Click(); });
+    connect(m_c.mnunormal, &QAction::triggered, this, [t] { t->mnunormal_Click(); });
+    connect(m_c.mnudouble, &QAction::triggered, this, [t] { t->mnudouble_Click(); });
+    connect(m_c.cmdnormal, &QAbstractButton::clicked, this, [t] { t->mnunormal_Click(); });
+    connect(m_c.mnufullscreen, &QAction::triggered, this, [t] { t->mnufullscreen_Click(); });
+    connect(m_c.cmdfullscreen, &QAbstractButton::clicked, this, [t] { t->mnufullscreen_Click(); });
+
+    connect(Command2, &QAbstractButton::clicked, this, &frmmain::Command2_Click);
+
+    // The File and Controls items are refreshed when their menus open. Their shortcut keys
+    // (F3 to F8, Ctrl+C) act only on enabled items, so the same refresh also runs after
+    // each of the player's reports has been handled: the keys then work without the menu
+    // being opened first.
+    auto refresh = [this] {
+        mnufile_Click();
+        mnucontrol_Click();
+    };
+    PlayerComponent* player = m_video->MCIWnd1;
+    connect(player, &PlayerComponent::ModeChange, this, refresh);
+    connect(player, &PlayerComponent::PositionChange, this, refresh);
+    connect(player, &PlayerComponent::Notify, this, refresh);
+    connect(player, &PlayerComponent::MediaChange, this, refresh);
+}
+
+void frmmain::Form_Load()
+{
+    m_c.Slider3->setValue(1000);
+    PlayerComponent* player = m_video->MCIWnd1;
+    player->setDeviceType(QStringLiteral("MPEGVideo2"));
+    m_video->Form_Load();
+    // The volume slider comes back where the user left it last time.
+    if (const auto stored = Settings::volume(); stored && *stored >= 1 && *stored <= 100)
+        m_c.Slider2->setValue(*stored);
+    player->setVolume(m_c.Slider2->value() * 10);
+    player->setSpeed(m_c.Slider3->value());
+    shared().fullscreen = false;
+    shared().norepeat = false;
+}
+
+void frmmain::mnufile_Click()
+{
+    m_c.mnuclose->setEnabled(!m_video->MCIWnd1->fileName().isEmpty());
+}
+
+void frmmain::mnucontrol_Click()
+{
+    if (m_video->MCIWnd1->fileName().isEmpty())
+        return;
+    m_c.mnuplay->setEnabled(m_c.cmdplay->isVisibleTo(this));
+    m_c.mnupause->setEnabled(m_c.cmdplay1->isVisibleTo(this));
+    m_c.mnulast->setEnabled(m_c.cmdnext->isEnabled());
+    m_c.mnufirst->setEnabled(m_c.cmdback->isEnabled());
+    m_c.mnuforward->setEnabled(m_c.cmdstep->isEnabled());
+    m_c.mnuback->setEnabled(m_c.cmdseek->isEnabled());
+}
+
+double frmmain::Width() const
+{
+    return twips::fromPixels(centralWidget()->width()) + kFrameWidth;
+}
+
+void frmmain::setClientWidth(double twipsWidth)
+{
+    const QSize client(twips::toPixels(twipsWidth), twips::toPixels(kClientHeight));
+    centralWidget()->setFixedSize(client);
+    setFixedSize(client.width(), client.height() + menuBar()->sizeHint().height());
+}
+
+void frmmain::Command2_Click()
+{
+    if (Width() == kCompactWidth) {
+        setClientWidth(kExpandedWidth - kFrameWidth);
+        Command2->setText(QStringLiteral("<"));
+    } else {
+        setClientWidth(kCompactWidth - kFrameWidth);
+        Command2->setText(QStringLiteral(">"));
+    }
+}
+
+void frmmain::Form_Resize()
+{
+    if (!m_video->MCIWnd1->fileName().isEmpty() && !shared().audioonly)
+        m_video->show();
+}
+
+void frmmain::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && !isMinimized())
+        Form_Resize();
+}
+
+void frmmain::closeEvent(QCloseEvent* event)
+{
+    Settings::setVolume(m_c.Slider2->value());
+    event->accept();
+    m_endProgram();
+}
+
+void frmmain::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!droppedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void frmmain::dropEvent(QDropEvent* event)
+{
+    const QString path = droppedFile(event->mimeData());
+    if (path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    QMetaObject::invokeMethod(
+        this, [this, path] { m_media->openPath(path); }, Qt::QueuedConnection);
+}
+
+} // namespace framix

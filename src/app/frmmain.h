@@ -1,0 +1,80 @@
+#pragma once
+
+#include "maincontrols.h"
+#include "mediacommands.h"
+#include "transportcommands.h"
+
+#include <QMainWindow>
+
+#include <memory>
+
+class QPushButton;
+class QFrame;
+
+namespace framix {
+
+class frmvideo;
+
+// The main window: a small control bar with the menu tree, transport buttons, the
+// position, volume and speed sliders, the state and frame labels, and a side panel that
+// Command2 uncovers. It lives from start to end of the program; closing it ends the
+// program. The media work behind each control is the playback commands'; this window
+// builds the controls, wires them, and runs load, resize, unload and the two menu-opening
+// refreshes.
+class frmmain : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit frmmain(QWidget* parent = nullptr);
+    ~frmmain() override;
+
+    // Window load: sets up the player (device type, volume, speed) and the shared flags.
+    void Form_Load();
+
+    const MainControls& controls() const { return m_c; }
+    frmvideo* videoWindow() const { return m_video; }
+    MediaCommands& media() { return *m_media; }
+    TransportCommands& transport() { return *m_transport; }
+
+    void mnufile_Click();
+    void mnucontrol_Click();
+    void Command2_Click();
+
+    // How closing the window ends the program (tests replace it).
+    void setEndProgram(std::function<void()> end);
+
+    // Window width in twips: compact (links hidden) and expanded.
+    static constexpr double kCompactWidth = 5700;
+    static constexpr double kExpandedWidth = 10710;
+    double Width() const;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void buildControls();
+    void buildMenus();
+    void wire();
+    void Form_Resize();
+    void setClientWidth(double twips);
+
+    MainControls m_c;
+    QAction* mnuopen = nullptr;
+    QAction* mnuexit = nullptr;
+    QAction* mnutopics = nullptr;
+    QAction* mnutip = nullptr;
+    QAction* mnuabout = nullptr;
+    QMenu* mnufile = nullptr;
+    QMenu* mnucontrol = nullptr;
+    QPushButton* Command2 = nullptr;
+    QFrame* Picture1 = nullptr;
+    frmvideo* m_video = nullptr;
+    std::unique_ptr<MediaCommands> m_media;
+    std::unique_ptr<TransportCommands> m_transport;
+    std::function<void()> m_endProgram;
+};
+
+} // namespace framix

@@ -1,0 +1,194 @@
+#include "mcommon.h"
+
+#include "prompts.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QWidget>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+namespace framix {
+
+namespace {
+
+// A dialog that returns faster than this never reached the screen; this happens when the
+// initial name is one the dialog refuses. It is then shown again without the name.
+constexpr quint32 kDialogMinimumMs = 20;
+
+// 1-based position of the last "/", 0 when there is none.
+qsizetype lastSlashPosition(const QString& path)
+{
+    return path.lastIndexOf(QLatin1Char('/')) + 1;
+}
+
+// Turns one field of ";"-separated patterns into Qt's space-separated form. "*.*" means every
+// file in bar notation, but to Qt it means only names containing a dot, so it becomes "*".
+QString qtPatterns(const QString& field)
+{
+    QStringList patterns;
+    for (const QString& part : field.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const QString pattern = part.trimmed();
+        if (pattern.isEmpty())
+            continue;
+        patterns.append(pattern == QLatin1String("*.*") ? QStringLiteral("*") : pattern);
+    }
+    return patterns.join(QLatin1Char(' '));
+}
+
+} // namespace
+
+QStringList qtNameFilters(const QString& barFilter)
+{
+    // A description that already ends with its patterns, as in "All Files (*.*)". A plain
+    // parenthesised word such as "(MPEG)" has no wildcard and is part of the description.
+    static const QRegularExpression trailingPatterns(
+        QStringLiteral("^(.*?)\\s*\\(([^()]*[*?][^()]*)\\)\\s*$"));
+
+    QStringList filters;
+    const QStringList fields = barFilter.split(QLatin1Char('|'));
+    // Fields come in pairs; the text after the final "|" is empty and a description without
+    // its pattern field is dropped.
+    for (qsizetype i = 0; i + 1 < fields.size(); i += 2) {
+        QString description = fields.at(i).trimmed();
+        const QString patterns = qtPatterns(fields.at(i + 1));
+        if (patterns.isEmpty())
+            continue;
+        // Qt takes the patterns from the last parenthesised list of the filter text, so the
+        // list written in the description is replaced by the one that actually filters.
+        const QRegularExpressionMatch match = trailingPatterns.match(description);
+        if (match.hasMatch())
+            description = match.captured(1);
+        filters.append(description.isEmpty()
+                           ? patterns
+                           : description + QStringLiteral(" (") + patterns + QLatin1Char(')'));
+    }
+    return filters;
+}
+
+QString FileDialog(QWidget* owner, bool saveMode, const QString& title, const QString& filter,
+                   const QString& initialName, const QString& defaultExt, const QString& initialDir)
+{
+    Prompts& prompts = Prompts::instance();
+    if (initialName.size() > kMaxFileDialogName) {
+        prompts.message(owner, QStringLiteral("Filename Length Overflow"),
+                        QStringLiteral("Framix - FileDialog Function"), Prompts::Icon::Exclamation);
+        return QString();
+    }
+
+    if (owner != nullptr)
+        owner->setEnabled(false);
+
+    Prompts::FileRequest request;
+    request.owner = owner;
+    request.saveMode = saveMode;
+    request.title = title;
+    request.nameFilters = qtNameFilters(filter);
+    request.initialName = initialName;
+    request.defaultExt = defaultExt;
+    request.initialDir = initialDir;
+
+    QString chosen;
+    const quint32 t0 = prompts.tickCount();
+    bool ok = prompts.fileDialog(request, &chosen);
+    const quint32 t1 = prompts.tickCount();
+    // Unsigned subtraction keeps the elapsed time right across the counter's wrap-around.
+    if (static_cast<quint32>(t1 - t0) < kDialogMinimumMs) {
+        request.initialName.clear();
+        chosen.clear();
+        ok = prompts.fileDialog(request, &chosen);
+    }
+
+    QString result;
+    if (ok) {
+        const qsizetype nul = chosen.indexOf(QChar(u'\0'));
+        result = nul >= 0 ? chosen.left(nul) : chosen;
+    }
+
+    if (owner != nullptr)
+        owner->setEnabled(true);
+    return result;
+}
+
+bool FileExists(const QString& path)
+{
+    if (path.isEmpty())
+        return false;
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return false;
+    return !S_ISDIR(info.st_mode);
+}
+
+bool DirExists(const QString& path)
+{
+    QString dir = path;
+    AddBackslash(dir);
+    if (dir.isEmpty())
+        return false;
+    // The final "/" makes stat() refuse anything that is not a directory (or a link to one).
+    struct stat info;
+    if (::stat(QFile::encodeName(dir).constData(), &info) != 0)
+        return false;
+    return S_ISDIR(info.st_mode);
+}
+
+QString SplitPath(const QString& path, bool wantFolder)
+{
+    const qsizetype p = lastSlashPosition(path);
+    return wantFolder ? path.left(p) : path.right(path.size() - p);
+}
+
+void AddBackslash(QString& path)
+{
+    if (lastSlashPosition(path) != path.size())
+        path.append(QLatin1Char('/'));
+}
+
+bool CreatePath(const QString& path)
+{
+    QString full = path;
+    AddBackslash(full);
+
+    int error = 0;
+    qsizetype p = 0;
+    for (;;) {
+        const qsizetype slash = full.indexOf(QLatin1Char('/'), p);
+        if (slash < 0)
+            break;
+        p = slash + 1;
+        const QString level = full.left(p - 1);
+        // An absolute path starts with "/", so its first level is empty. That level is the
+        // root directory, which always exists; mkdir("") would fail and make every absolute
+        // path unusable.
+        const bool isRoot = level.isEmpty() && p == 1;
+        if (!isRoot && !DirExists(level)) {
+            // One level at a time, so that a failure names the level that could not be made.
+            if (::mkdir(QFile::encodeName(level).constData(), 0777) != 0) {
+                error = errno;
+                break;
+            }
+        }
+        if (p == full.size())
+            break;
+    }
+
+    if (error == 0 && DirExists(full))
+        return true;
+
+    QString text;
+    if (error != 0) {
+        text += QStringLiteral("Error ") + QString::number(error) + QStringLiteral(": ") +
+                QString::fromLocal8Bit(std::strerror(error)) + QStringLiteral("\r\n");
+    }
+    text +=
+        QStringLiteral("Could Not Create/Access Directory:\r\n\r\n\"") + full + QLatin1Char('"');
+    Prompts::instance().message(nullptr, text, QStringLiteral("Framix - CreatePath Function"),
+                                Prompts::Icon::Exclamation);
+    return false;
+}
+
+} // namespace framix

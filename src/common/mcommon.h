@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+// Routines shared by every window: the file dialog and path helpers. Paths use "/" as the
+// only separator.
+namespace framix {
+
+// Longest initial file name the file dialog accepts.
+inline constexpr int kMaxFileDialogName = 260;
+
+// Shows the open (saveMode false) or save dialog and returns the chosen path, or "" when the
+// user cancelled. `filter` is in bar notation: "description|patterns|" repeated, patterns
+// separated by ";" (see qtNameFilters). The owner is disabled while the dialog is up.
+QString FileDialog(QWidget* owner, bool saveMode, const QString& title, const QString& filter,
+                   const QString& initialName, const QString& defaultExt,
+                   const QString& initialDir);
+
+// Translates a bar-notation filter ("Bitmap Files (*.bmp)|*.bmp|") into the name filters
+// QFileDialog takes ("Bitmap Files (*.bmp)").
+QStringList qtNameFilters(const QString& barFilter);
+
+// True only for an existing file that is not a directory.
+bool FileExists(const QString& path);
+
+// True when the path, taken with a final "/", names an existing directory.
+bool DirExists(const QString& path);
+
+// The folder part of the path including its final "/" (wantFolder), or the part after the
+// last "/".
+QString SplitPath(const QString& path, bool wantFolder);
+
+// Appends "/" unless the path is empty or already ends with one.
+void AddBackslash(QString& path);
+
+// Creates every missing directory of the path, parents first. On failure a message box names
+// the directory (and the system's reason when there is one) and false is returned; levels
+// created before the failure are kept.
+bool CreatePath(const QString& path);
+
+} // namespace framix

@@ -1,0 +1,119 @@
+#include "prompts.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+#include <chrono>
+
+namespace framix {
+
+namespace {
+
+Prompts* g_installed = nullptr;
+
+// In open mode the user may type the name of a file that does not exist yet; the dialog then
+// asks whether that file is wanted anyway. Answering No keeps the dialog open so another name
+// can be chosen. The file itself is not created here: the caller decides what to do with it.
+class OpenOrCreateDialog : public QFileDialog
+{
+public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override
+    {
+        if (acceptMode() == QFileDialog::AcceptOpen) {
+            const QStringList files = selectedFiles();
+            if (!files.isEmpty()) {
+                const QFileInfo info(files.first());
+                // A directory is left to QFileDialog, which moves into it.
+                if (!info.exists()) {
+                    const QString text =
+                        info.fileName() + QStringLiteral("\nThis file does not exist.\n"
+                                                         "Create the file?");
+                    const auto answer =
+                        QMessageBox::question(this, windowTitle(), text,
+                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+                    if (answer != QMessageBox::Yes)
+                        return;
+                }
+            }
+        }
+        QFileDialog::accept();
+    }
+};
+
+QMessageBox::Icon toQtIcon(Prompts::Icon icon)
+{
+    switch (icon) {
+    case Prompts::Icon::Information:
+        return QMessageBox::Information;
+    case Prompts::Icon::Exclamation:
+        return QMessageBox::Warning;
+    case Prompts::Icon::Critical:
+        return QMessageBox::Critical;
+    }
+    return QMessageBox::NoIcon;
+}
+
+} // namespace
+
+bool Prompts::fileDialog(const FileRequest& request, QString* path)
+{
+    OpenOrCreateDialog dialog(request.owner, request.title, request.initialDir);
+    // Qt's own dialog behaves the same on every desktop, and it is the one whose accept()
+    // the open-or-create question above hooks into.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    // Both modes accept names that do not exist: saving creates them, and opening asks.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(request.saveMode ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    if (!request.nameFilters.isEmpty())
+        dialog.setNameFilters(request.nameFilters);
+    if (request.saveMode)
+        dialog.setDefaultSuffix(request.defaultExt);
+    if (!request.initialName.isEmpty())
+        dialog.selectFile(request.initialName);
+
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    const QStringList files = dialog.selectedFiles();
+    if (files.isEmpty())
+        return false;
+    if (path != nullptr)
+        *path = files.first();
+    return true;
+}
+
+void Prompts::message(QWidget* parent, const QString& text, const QString& title, Icon icon)
+{
+    QMessageBox box(toQtIcon(icon), title, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+bool Prompts::openUrl(const QUrl& url)
+{
+    return QDesktopServices::openUrl(url);
+}
+
+quint32 Prompts::tickCount()
+{
+    // steady_clock is CLOCK_MONOTONIC on Linux: time since boot, never set back. Only the low
+    // 32 bits are kept so that callers see the same wrap-around as a 32-bit uptime counter.
+    const auto sinceBoot = std::chrono::steady_clock::now().time_since_epoch();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(sinceBoot).count();
+    return static_cast<quint32>(static_cast<quint64>(ms));
+}
+
+Prompts& Prompts::instance()
+{
+    static Prompts real;
+    return g_installed != nullptr ? *g_installed : real;
+}
+
+void Prompts::setInstance(Prompts* p)
+{
+    g_installed = p;
+}
+
+} // namespace framix

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <QtGlobal>
+
+class QWidget;
+
+namespace framix {
+
+// Everything the shared routines need from the user or the desktop goes through this class,
+// so that a test can install a subclass that answers dialogs without showing any window.
+class Prompts
+{
+public:
+    enum class Icon
+    {
+        Information,
+        Exclamation,
+        Critical
+    };
+
+    struct FileRequest
+    {
+        QWidget* owner = nullptr;
+        bool saveMode = false;
+        QString title;
+        QStringList nameFilters; // Qt form, e.g. "Moving Picture Experts Group (MPEG) (*.mpg)"
+        QString initialName;     // may be empty
+        QString defaultExt;      // without dot, "" for none
+        QString initialDir;      // "" = platform's choice
+    };
+
+    Prompts() = default;
+    Prompts(const Prompts&) = delete;
+    Prompts& operator=(const Prompts&) = delete;
+    virtual ~Prompts() = default;
+
+    // Shows a modal file dialog; true and *path set when the user chose a file.
+    virtual bool fileDialog(const FileRequest& request, QString* path);
+    virtual void message(QWidget* parent, const QString& text, const QString& title, Icon icon);
+    // Opens a URL with the desktop (QDesktopServices); true on success.
+    virtual bool openUrl(const QUrl& url);
+    // Millisecond tick counter (wraps at 2^32), like a system uptime counter.
+    virtual quint32 tickCount();
+
+    // The installed one, or a default real one.
+    static Prompts& instance();
+    // nullptr restores the default; the object is not owned and must outlive its use.
+    static void setInstance(Prompts* p);
+};
+
+} // namespace framix

@@ -1,0 +1,143 @@
+#include "settings.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QSettings>
+
+#include <charconv>
+#include <cmath>
+#include <iterator>
+#include <system_error>
+
+namespace framix {
+
+namespace {
+
+const QString kOrganization = QStringLiteral("Framix");
+// Settings that belong to the program as a whole are filed under its title; the options are
+// filed under the executable's name, so a renamed copy keeps its own options.
+const QString kTitleApplication = QStringLiteral("Framix");
+
+const QString kSettingsSection = QStringLiteral("Settings");
+const QString kOptionsSection = QStringLiteral("Options");
+
+const QString kLeftKey = QStringLiteral("Left");
+const QString kTopKey = QStringLiteral("Top");
+const QString kWidthKey = QStringLiteral("Width");
+const QString kHeightKey = QStringLiteral("Height");
+const QString kVolumeKey = QStringLiteral("volume");
+const QString kShowTipsKey = QStringLiteral("Show Tips at Startup");
+
+constexpr int kShowTipsDefault = 1;
+
+QString readText(const QString& application, const QString& section, const QString& key)
+{
+    QSettings store(QSettings::IniFormat, QSettings::UserScope, kOrganization, application);
+    store.beginGroup(section);
+    return store.value(key).toString();
+}
+
+void writeText(const QString& application, const QString& section, const QString& key,
+               const QString& text)
+{
+    QSettings store(QSettings::IniFormat, QSettings::UserScope, kOrganization, application);
+    store.beginGroup(section);
+    store.setValue(key, text);
+}
+
+std::optional<int> readInt(const QString& application, const QString& section, const QString& key)
+{
+    bool ok = false;
+    const int value = readText(application, section, key).trimmed().toInt(&ok);
+    if (!ok)
+        return std::nullopt;
+    return value;
+}
+
+float readFloat(const QString& application, const QString& section, const QString& key,
+                float fallback)
+{
+    bool ok = false;
+    const float value = readText(application, section, key).trimmed().toFloat(&ok);
+    // "inf" and "nan" parse, but no size or position can be made of them.
+    if (!ok || !std::isfinite(value))
+        return fallback;
+    return value;
+}
+
+// The shortest text that reads back as the same single-precision number, in plain decimal
+// notation: whole numbers have no decimal point and there is never an exponent.
+QString floatText(float value)
+{
+    char buffer[64];
+    const auto result =
+        std::to_chars(std::begin(buffer), std::end(buffer), value, std::chars_format::fixed);
+    if (result.ec != std::errc())
+        return QString::number(static_cast<double>(value));
+    return QString::fromLatin1(buffer, result.ptr - buffer);
+}
+
+} // namespace
+
+Settings::Placement Settings::videoPlacement()
+{
+    const Placement defaults;
+    Placement p;
+    p.left =
+        readFloat(kTitleApplication, kSettingsSection, kLeftKey, static_cast<float>(defaults.left));
+    p.top =
+        readFloat(kTitleApplication, kSettingsSection, kTopKey, static_cast<float>(defaults.top));
+    p.width = readFloat(kTitleApplication, kSettingsSection, kWidthKey,
+                        static_cast<float>(defaults.width));
+    p.height = readFloat(kTitleApplication, kSettingsSection, kHeightKey,
+                         static_cast<float>(defaults.height));
+    return p;
+}
+
+void Settings::setVideoPlacement(const Placement& p)
+{
+    writeText(kTitleApplication, kSettingsSection, kLeftKey, floatText(static_cast<float>(p.left)));
+    writeText(kTitleApplication, kSettingsSection, kTopKey, floatText(static_cast<float>(p.top)));
+    writeText(kTitleApplication, kSettingsSection, kWidthKey,
+              floatText(static_cast<float>(p.width)));
+    writeText(kTitleApplication, kSettingsSection, kHeightKey,
+              floatText(static_cast<float>(p.height)));
+}
+
+std::optional<int> Settings::volume()
+{
+    return readInt(kTitleApplication, kSettingsSection, kVolumeKey);
+}
+
+void Settings::setVolume(int value)
+{
+    writeText(kTitleApplication, kSettingsSection, kVolumeKey, QString::number(value));
+}
+
+int Settings::showTipsAtStartup()
+{
+    return readInt(optionsApplicationName(), kOptionsSection, kShowTipsKey)
+        .value_or(kShowTipsDefault);
+}
+
+void Settings::setShowTipsAtStartup(int value)
+{
+    // The option is a 16-bit flag in the store.
+    writeText(optionsApplicationName(), kOptionsSection, kShowTipsKey,
+              QString::number(static_cast<qint16>(value)));
+}
+
+QString Settings::optionsApplicationName()
+{
+    if (QCoreApplication::instance() == nullptr)
+        return kTitleApplication;
+    const QString name = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+    return name.isEmpty() ? kTitleApplication : name;
+}
+
+void Settings::setConfigDirForTesting(const QString& dir)
+{
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir);
+}
+
+} // namespace framix

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+namespace framix {
+
+// The program's persistent settings. Every stored key is named in settings.cpp only; the rest
+// of the program goes through these typed accessors. Values live as text in INI files under
+// the user's configuration folder (~/.config/Framix/).
+class Settings
+{
+public:
+    // The video window's placement, in twips.
+    struct Placement
+    {
+        double left = 1000;
+        double top = 1000;
+        double width = 6500;
+        double height = 6500;
+    };
+
+    static Placement videoPlacement();
+    static void setVideoPlacement(const Placement& p);
+
+    // The playback volume; nullopt when none has been stored.
+    static std::optional<int> volume();
+    static void setVolume(int value);
+
+    // Whether the tip of the day is shown at startup (1) or not (0).
+    static int showTipsAtStartup();
+    static void setShowTipsAtStartup(int value);
+
+    // The name of the file holding the options: the executable's base name.
+    static QString optionsApplicationName();
+
+    // Keeps the settings files of a test out of the user's configuration folder.
+    static void setConfigDirForTesting(const QString& dir);
+};
+
+} // namespace framix

@@ -1,0 +1,246 @@
+#include "frmvideo.h"
+
+#include "settings.h"
+#include "sharedstate.h"
+#include "twips.h"
+
+#include <QAbstractButton>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMimeData>
+#include <QSlider>
+
+namespace framix {
+
+frmvideo::frmvideo(const MainControls& main, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_main(main)
+{
+    setAcceptDrops(true);
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, Qt::black);
+    setPalette(p);
+    MCIWnd1 = new PlayerComponent(this);
+    MCIWnd1->move(0, 0);
+    connect(MCIWnd1, &PlayerComponent::ModeChange, this, &frmvideo::MCIWnd1_ModeChange);
+    connect(MCIWnd1, &PlayerComponent::MediaChange, this, &frmvideo::MCIWnd1_MediaChange);
+    connect(MCIWnd1, &PlayerComponent::Notify, this, &frmvideo::MCIWnd1_Notify);
+    connect(MCIWnd1, &PlayerComponent::PositionChange, this, &frmvideo::MCIWnd1_PositionChange);
+    connect(MCIWnd1, &PlayerComponent::SizeChange, this, &frmvideo::MCIWnd1_SizeChange);
+}
+
+void frmvideo::Form_Load()
+{
+    const Settings::Placement place = Settings::videoPlacement();
+    setLeft(place.left);
+    setTop(place.top);
+    setWidth(place.width);
+    setHeight(place.height);
+}
+
+double frmvideo::recall(const Remembered& r, int pixels)
+{
+    return r.pixels == pixels ? r.twips : twips::fromPixels(pixels);
+}
+
+double frmvideo::Left() const
+{
+    return recall(m_left, frameGeometry().x());
+}
+
+double frmvideo::Top() const
+{
+    return recall(m_top, frameGeometry().y());
+}
+
+double frmvideo::Width() const
+{
+    return recall(m_width, width()) + kFrameWidth;
+}
+
+double frmvideo::Height() const
+{
+    return recall(m_height, height()) + kFrameHeight;
+}
+
+void frmvideo::setLeft(double twips)
+{
+    const int x = twips::toPixels(twips);
+    m_left = {twips, x};
+    move(x, frameGeometry().y());
+}
+
+void frmvideo::setTop(double twips)
+{
+    const int y = twips::toPixels(twips);
+    m_top = {twips, y};
+    move(frameGeometry().x(), y);
+}
+
+void frmvideo::setWidth(double twips)
+{
+    const int w = std::max(1, twips::toPixels(twips - kFrameWidth));
+    m_width = {twips - kFrameWidth, w};
+    resize(w, height());
+}
+
+void frmvideo::setHeight(double twips)
+{
+    const int h = std::max(1, twips::toPixels(twips - kFrameHeight));
+    m_height = {twips - kFrameHeight, h};
+    resize(width(), h);
+}
+
+int frmvideo::WindowState() const
+{
+    if (isMinimized())
+        return 1;
+    if (isMaximized() || isFullScreen())
+        return 2;
+    return 0;
+}
+
+void frmvideo::setWindowState(int state)
+{
+    switch (state) {
+    case 1:
+        showMinimized();
+        break;
+    case 2:
+        QWidget::setWindowState(windowState() | Qt::WindowMaximized);
+        break;
+    default:
+        QWidget::setWindowState(
+            windowState() & ~(Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen));
+        break;
+    }
+}
+
+void frmvideo::closeEvent(QCloseEvent* event)
+{
+    // Never unloaded while the program runs.
+    event->ignore();
+    Form_QueryUnload();
+}
+
+void frmvideo::Form_QueryUnload()
+{
+    if (WindowState() != 1)
+        Settings::setVideoPlacement({Left(), Top(), Width(), Height()});
+    MCIWnd1->setCommand(QStringLiteral("pause"));
+    hide();
+}
+
+void frmvideo::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    Form_Resize();
+}
+
+void frmvideo::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        Form_Resize();
+}
+
+void frmvideo::Form_Resize()
+{
+    if (!shared().resizeok || WindowState() == 1 || !isVisible())
+        return;
+    MCIWnd1->setHeight(Height() - kFrameHeight);
+    MCIWnd1->setWidth(Width() - kFrameWidth);
+}
+
+void frmvideo::MCIWnd1_ModeChange(int mode)
+{
+    m_main.lblstate->setText(MCIWnd1->mode());
+    if (mode == PlayerComponent::Paused) {
+        m_main.cmdplay1->setVisible(false);
+        m_main.cmdplay->setVisible(true);
+    }
+    if (mode == PlayerComponent::Stopped) {
+        MCIWnd1->setPosition(0);
+        m_main.cmdplay1->setVisible(false);
+        m_main.cmdplay->setVisible(true);
+        if (!shared().norepeat) {
+            MCIWnd1->setCommand(QStringLiteral("play"));
+            m_main.cmdplay->setVisible(false);
+            m_main.cmdplay1->setVisible(true);
+        }
+    }
+    if (mode == PlayerComponent::Playing) {
+        m_main.cmdplay->setVisible(false);
+        m_main.cmdplay1->setVisible(true);
+    }
+}
+
+void frmvideo::fitToPlayer()
+{
+    shared().resizeok = false;
+    MCIWnd1->setZoom(100);
+    setHeight(MCIWnd1->Height() + kFrameHeight);
+    setWidth(MCIWnd1->Width() + kFrameWidth);
+    shared().resizeok = true;
+}
+
+void frmvideo::MCIWnd1_MediaChange(const QString&)
+{
+    fitToPlayer();
+}
+
+void frmvideo::MCIWnd1_Notify(int)
+{
+    m_main.lblstate->setText(MCIWnd1->mode());
+}
+
+void frmvideo::MCIWnd1_PositionChange(int)
+{
+    m_main.lbllength->setText(QStringLiteral("Frame: ") + QString::number(MCIWnd1->position()));
+    if (!shared().seeking)
+        m_main.Slider1->setValue(MCIWnd1->position());
+    const bool atStart = MCIWnd1->position() == 0;
+    m_main.cmdseek->setEnabled(!atStart);
+    m_main.cmdback->setEnabled(!atStart);
+    const bool atEnd = MCIWnd1->position() == MCIWnd1->length();
+    m_main.cmdstep->setEnabled(!atEnd);
+    m_main.cmdnext->setEnabled(!atEnd);
+}
+
+void frmvideo::MCIWnd1_SizeChange()
+{
+    if (!shared().fullscreen)
+        return;
+    fitToPlayer();
+    shared().fullscreen = false;
+    shared().resizeok = true;
+}
+
+QString droppedFile(const QMimeData* mime)
+{
+    if (!mime || !mime->hasUrls())
+        return {};
+    for (const QUrl& url : mime->urls())
+        if (url.isLocalFile())
+            return url.toLocalFile();
+    return {};
+}
+
+void frmvideo::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (m_dropHandler && !droppedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void frmvideo::dropEvent(QDropEvent* event)
+{
+    const QString path = droppedFile(event->mimeData());
+    if (m_dropHandler && !path.isEmpty()) {
+        event->acceptProposedAction();
+        // Opened after the drop has finished, not inside the drag-and-drop machinery.
+        QMetaObject::invokeMethod(
+            this, [this, path] { m_dropHandler(path); }, Qt::QueuedConnection);
+    }
+}
+
+} // namespace framix

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "maincontrols.h"
+#include "playercomponent.h"
+
+#include <QWidget>
+
+#include <functional>
+
+class QMimeData;
+
+namespace framix {
+
+// The separate, resizable window the player draws in. Created hidden when the main window
+// loads and never destroyed while the program runs: a close request pauses the player and
+// hides the window. It keeps its place and size across runs, makes the player follow a
+// user resize, fits itself around the player when new media is loaded, and is the one
+// place where the player's five reports are handled: they keep the main window's labels,
+// position slider, Play/Pause pair and navigation buttons in step with the player.
+//
+// Geometry is in twips. Width and Height are the window's outer size, counted as the
+// client area plus 30 twips of frame width and 495 twips of caption and frame height
+// (the decoration sizes the layout was designed for), so a fit sizes the client area to
+// the picture exactly whatever decorations the window manager draws.
+class frmvideo : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr double kFrameWidth = 30;
+    static constexpr double kFrameHeight = 495;
+
+    explicit frmvideo(const MainControls& main, QWidget* parent = nullptr);
+
+    PlayerComponent* MCIWnd1 = nullptr;
+
+    // Reads the saved placement. Runs once, when the main window first uses the player.
+    void Form_Load();
+
+    double Left() const;
+    double Top() const;
+    double Width() const;
+    double Height() const;
+    void setLeft(double twips);
+    void setTop(double twips);
+    void setWidth(double twips);
+    void setHeight(double twips);
+    // 0 normal, 1 minimised, 2 maximised.
+    int WindowState() const;
+    void setWindowState(int state);
+
+    // Files dropped on the window are handed here (the main window opens them).
+    void setDropHandler(std::function<void(const QString&)> handler)
+    {
+        m_dropHandler = std::move(handler);
+    }
+
+    void MCIWnd1_ModeChange(int mode);
+    void MCIWnd1_MediaChange(const QString& value);
+    void MCIWnd1_Notify(int value);
+    void MCIWnd1_PositionChange(int value);
+    void MCIWnd1_SizeChange();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void Form_QueryUnload();
+    void Form_Resize();
+    void fitToPlayer();
+
+    // The twips last put, kept while the window still has the pixel geometry they gave:
+    // a pixel holds several twips, and what is stored must read back as it was put.
+    struct Remembered
+    {
+        double twips = -1;
+        int pixels = -1;
+    };
+    static double recall(const Remembered& r, int pixels);
+    Remembered m_left, m_top, m_width, m_height;
+
+    MainControls m_main;
+    std::function<void(const QString&)> m_dropHandler;
+};
+
+// The local file a drag carries, or "" when it carries none.
+QString droppedFile(const QMimeData* mime);
+
+} // namespace framix

@@ -1,0 +1,131 @@
+#include "mediacommands.h"
+
+#include "frmvideo.h"
+#include "mcommon.h"
+#include "sharedstate.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QSlider>
+
+namespace framix {
+
+MediaCommands::MediaCommands(const MainControls& main, frmvideo* video)
+    : m_main(main), m_video(video), m_endProgram([] { QCoreApplication::exit(0); })
+{
+}
+
+void MediaCommands::mnuopen_Click()
+{
+    const QString path = FileDialog(
+        m_main.frmmain, false, QStringLiteral("Open..."),
+        QStringLiteral("Moving Picture Experts Group (MPEG)|*.mpg;*.mpeg;*.m1v;*.mp2;*.mpa;*.mpe;"
+                       "*.mpv2|Windows Video Files|*.avi;*.wmv|All Files (*.*)|*.*|"),
+        QString(), QString(), QString());
+    openPath(path);
+}
+
+void MediaCommands::openPath(const QString& path)
+{
+    // Any step that fails ends the command there, silently; what was done stays done.
+    if (!FileExists(path))
+        return;
+    mnuclose_Click();
+    m_main.frmmain->repaint();
+    QCoreApplication::processEvents();
+    shared().resizeok = false;
+    shared().seeking = false;
+    PlayerComponent* player = m_video->MCIWnd1;
+    if (!player->setFileName(path))
+        return;
+    player->setVolume(m_main.Slider2->value() * 10);
+    m_main.Slider1->setMinimum(player->start());
+    m_main.Slider1->setMaximum(player->length());
+    player->setCommand(QStringLiteral("open"));
+    shared().norepeat = !m_main.mnurepeat->isChecked();
+    m_video->setWindowTitle(SplitPath(path, false));
+    m_main.lbllength->setText(QStringLiteral("Frame: ") + QString::number(player->position()));
+    if (player->Height() == 30) {
+        audio();
+    } else {
+        m_video->show();
+        video();
+    }
+    activate();
+}
+
+void MediaCommands::mnuclose_Click()
+{
+    PlayerComponent* player = m_video->MCIWnd1;
+    player->setCommand(QStringLiteral("close"));
+    player->setFileName(QString());
+    m_video->close();
+    disable();
+}
+
+void MediaCommands::mnuexit_Click()
+{
+    if (!m_video->MCIWnd1->fileName().isEmpty()) {
+        mnuclose_Click();
+        QCoreApplication::processEvents();
+    }
+    m_endProgram();
+}
+
+void MediaCommands::activate()
+{
+    m_main.cmdplay->setEnabled(true);
+    m_main.cmdinfo->setEnabled(true);
+    m_main.Slider1->setEnabled(true);
+}
+
+void MediaCommands::audio()
+{
+    m_main.cmdplay1->setEnabled(true);
+    m_main.Slider3->setEnabled(true);
+    for (QAbstractButton* b : {m_main.cmdback, m_main.cmdnext, m_main.cmdseek, m_main.cmdstep})
+        b->setEnabled(true);
+    for (QAbstractButton* b : {m_main.cmdcapture, m_main.cmdfast, m_main.cmdfast1})
+        b->setEnabled(false);
+    m_main.mnuview->setEnabled(false);
+    for (QAction* a : {m_main.mnufullscreen, m_main.mnucapture, m_main.mnubulk})
+        a->setEnabled(false);
+    m_main.mnuinfo->setEnabled(true);
+    shared().audioonly = true;
+}
+
+void MediaCommands::video()
+{
+    m_main.cmdplay1->setEnabled(true);
+    m_main.Slider3->setEnabled(true);
+    for (QAbstractButton* b : {m_main.cmdcapture, m_main.cmdfast, m_main.cmdfast1, m_main.cmdnormal,
+                               m_main.cmdfullscreen})
+        b->setEnabled(true);
+    m_main.mnuview->setEnabled(true);
+    for (QAction* a : {m_main.mnufullscreen, m_main.mnucapture, m_main.mnubulk})
+        a->setEnabled(true);
+    m_main.mnuinfo->setEnabled(true);
+    shared().audioonly = false;
+}
+
+void MediaCommands::disable()
+{
+    m_main.cmdplay->setEnabled(false);
+    m_main.cmdplay1->setEnabled(false);
+    m_main.cmdplay1->setVisible(false);
+    m_main.cmdinfo->setEnabled(false);
+    m_main.Slider1->setEnabled(false);
+    m_main.Slider3->setEnabled(false);
+    for (QAbstractButton* b :
+         {m_main.cmdback, m_main.cmdnext, m_main.cmdseek, m_main.cmdstep, m_main.cmdcapture,
+          m_main.cmdfast, m_main.cmdfast1, m_main.cmdnormal, m_main.cmdfullscreen})
+        b->setEnabled(false);
+    m_main.mnuview->setEnabled(false);
+    for (QAction* a : {m_main.mnufullscreen, m_main.mnucapture, m_main.mnubulk, m_main.mnuinfo})
+        a->setEnabled(false);
+}
+
+} // namespace framix

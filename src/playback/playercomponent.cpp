@@ -1,0 +1,495 @@
+#include "playercomponent.h"
+
+#include "twips.h"
+
+#include <QClipboard>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLoggingCategory>
+#include <QPainter>
+#include <QProgressDialog>
+
+#include <algorithm>
+
+namespace framix {
+
+Q_LOGGING_CATEGORY(lcPlayer, "framix.playback.player")
+
+namespace {
+
+// How often the display checks the clock while playing: well under a frame at 60 frames
+// per second, so a frame is never shown more than a few ms late.
+constexpr int kTickMs = 4;
+// A load that takes longer than this shows a progress window (building a large file's
+// frame index reads the whole file once).
+constexpr int kProgressDelayMs = 400;
+
+} // namespace
+
+PlayerComponent::PlayerComponent(QWidget* parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    m_timer.setTimerType(Qt::PreciseTimer);
+    m_timer.setInterval(kTickMs);
+    connect(&m_timer, &QTimer::timeout, this, &PlayerComponent::tick);
+    connect(&m_server, &FrameServer::frameReady, this,
+            [this](const VideoFrame& frame, const QImage& image) {
+                if (frame.number() == m_requestedFrame)
+                    m_requestedFrame = -1;
+                // A still request that arrives after playback started is stale.
+                if (m_mode != Playing && !m_fileName.isEmpty())
+                    showPicture(frame.number(), image);
+            });
+    connect(&m_server, &FrameServer::errorOccurred, this, [this](const EngineError& error) {
+        qCWarning(lcPlayer) << "decoding failed:" << error.message();
+        m_lastError = error;
+        m_requestedFrame = -1;
+    });
+    m_audio.setVolume(m_volume);
+    applySize(twips::fromPixels(320), twips::fromPixels(240));
+}
+
+PlayerComponent::~PlayerComponent()
+{
+    m_timer.stop();
+}
+
+int PlayerComponent::length() const
+{
+    return m_fileName.isEmpty() ? 0 : int(m_info.frameCount);
+}
+
+QString PlayerComponent::mode() const
+{
+    switch (m_mode) {
+    case NotReady:
+        return QStringLiteral("not ready");
+    case Stopped:
+        return QStringLiteral("stopped");
+    case Playing:
+        return QStringLiteral("playing");
+    case Recording:
+        return QStringLiteral("recording");
+    case Seeking:
+        return QStringLiteral("seeking");
+    case Paused:
+        return QStringLiteral("paused");
+    case Open:
+        return QStringLiteral("open");
+    default:
+        return QString();
+    }
+}
+
+QString PlayerComponent::mediaType() const
+{
+    return m_fileName.isEmpty() ? QString() : m_info.mediaType();
+}
+
+void PlayerComponent::setCommand(const QString& command)
+{
+    const QString c = command.trimmed().toLower();
+    if (c == QLatin1String("close")) {
+        haltPlayback();
+        if (!m_fileName.isEmpty())
+            setMode(NotReady);
+        return;
+    }
+    if (m_fileName.isEmpty())
+        return; // every command is harmless with no media
+    if (c == QLatin1String("open")) {
+        // The media is loaded by the FileName put; this only reports the state.
+        QMetaObject::invokeMethod(
+            this, [this] { emit Notify(0); }, Qt::QueuedConnection);
+    } else if (c == QLatin1String("play")) {
+        play();
+    } else if (c == QLatin1String("pause")) {
+        if (m_mode == Playing || m_mode == Stopped) {
+            haltPlayback();
+            setMode(Paused);
+        }
+    } else if (c == QLatin1String("stop")) {
+        haltPlayback();
+        setMode(Stopped);
+    } else {
+        qCInfo(lcPlayer) << "unknown command" << command;
+    }
+}
+
+bool PlayerComponent::setFileName(const QString& path)
+{
+    unload();
+    if (path.isEmpty())
+        return true;
+    m_lastError = {};
+
+    // Length and Start must be valid when this returns, so the load is waited for here.
+    // Until the progress window is up, user input waits too, so that no other command
+    // runs in the middle of this one.
+    bool done = false;
+    bool ok = false;
+    QEventLoop loop;
+    auto opened = connect(&m_server, &FrameServer::opened, &loop, [&](const MediaInfo& info) {
+        m_info = info;
+        ok = done = true;
+        loop.quit();
+    });
+    auto failed =
+        connect(&m_server, &FrameServer::errorOccurred, &loop, [&](const EngineError& error) {
+            m_lastError = error;
+            done = true;
+            loop.quit();
+        });
+    QProgressDialog progress(tr("Reading %1 ...").arg(QFileInfo(path).fileName()), tr("Cancel"), 0,
+                             100, window());
+    progress.setWindowTitle(QStringLiteral("Framix"));
+    progress.setWindowModality(Qt::ApplicationModal);
+    progress.setMinimumDuration(0);
+    progress.setAutoReset(false);
+    progress.reset(); // created hidden; shown only if the load takes a while
+    bool inputAllowed = false;
+    QTimer showLater;
+    showLater.setSingleShot(true);
+    connect(&showLater, &QTimer::timeout, &loop, [&] {
+        progress.setValue(0);
+        progress.show();
+        inputAllowed = true;
+        loop.quit(); // run again, now taking input for the Cancel button
+    });
+    connect(&m_server, &FrameServer::indexProgress, &progress, &QProgressDialog::setValue);
+    connect(&progress, &QProgressDialog::canceled, &loop, [&] {
+        m_server.closeFile();
+        m_lastError = EngineError{EngineError::Code::Cancelled, QStringLiteral("cancelled")};
+        done = true;
+        loop.quit();
+    });
+    m_server.openFile(QFileInfo(path).absoluteFilePath());
+    showLater.start(kProgressDelayMs);
+    while (!done)
+        loop.exec(inputAllowed ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+    disconnect(opened);
+    disconnect(failed);
+    disconnect(&m_server, &FrameServer::indexProgress, &progress, nullptr);
+    if (!ok) {
+        qCInfo(lcPlayer) << "cannot open" << path << m_lastError.message();
+        m_info = {};
+        return false;
+    }
+
+    m_fileName = path;
+    m_times = m_server.frameTimesMs();
+    m_position = 0;
+    m_shownFrame = -1;
+    m_requestedFrame = -1;
+    if (m_info.hasAudio)
+        m_audio.open(m_info.path);
+    if (m_info.hasVideo)
+        applySize(twips::fromPixels(m_info.width * m_zoom / 100),
+                  twips::fromPixels(m_info.height * m_zoom / 100));
+    else
+        applySize(m_widthTwips, 30);
+    m_mode = m_reportedMode = Stopped;
+    requestPicture();
+    QMetaObject::invokeMethod(
+        this, [this] { emit MediaChange(m_fileName); }, Qt::QueuedConnection);
+    return true;
+}
+
+void PlayerComponent::unload()
+{
+    haltPlayback();
+    if (m_fileName.isEmpty() && m_info.path.isEmpty())
+        return;
+    m_server.closeFile();
+    m_audio.close();
+    m_info = {};
+    m_times.clear();
+    m_fileName.clear();
+    m_position = 0;
+    m_image = QImage();
+    m_shownFrame = -1;
+    m_requestedFrame = -1;
+    update();
+    setMode(NotReady);
+}
+
+void PlayerComponent::setMode(int mode)
+{
+    m_mode = mode;
+    // Reported from the event loop, once per turn: a stop followed at once by a seek is
+    // one report of the mode the player ended in, as a polling media control would see it.
+    if (m_modeReportQueued)
+        return;
+    m_modeReportQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_modeReportQueued = false;
+            if (m_mode == m_reportedMode)
+                return;
+            m_reportedMode = m_mode;
+            emit ModeChange(m_mode);
+        },
+        Qt::QueuedConnection);
+}
+
+void PlayerComponent::reportPosition()
+{
+    if (m_positionReportQueued)
+        return;
+    m_positionReportQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_positionReportQueued = false;
+            emit PositionChange(m_position);
+        },
+        Qt::QueuedConnection);
+}
+
+void PlayerComponent::setPosition(int frame)
+{
+    if (m_fileName.isEmpty())
+        return;
+    m_position = std::clamp(frame, 0, length());
+    if (m_mode == Playing) {
+        haltPlayback();
+        m_mode = Paused; // play() below makes it Playing again, with no report in between
+        play();
+    } else {
+        requestPicture();
+        // Seeking shows the frame, ready to go on: a stopped player is paused afterwards.
+        if (m_mode == Stopped)
+            setMode(Paused);
+    }
+    reportPosition();
+}
+
+void PlayerComponent::requestPicture()
+{
+    if (!m_info.hasVideo || m_info.frameCount <= 0)
+        return;
+    const int target = std::min(m_position, int(m_info.frameCount) - 1);
+    if (target == m_shownFrame || target == m_requestedFrame)
+        return;
+    m_requestedFrame = target;
+    m_server.requestFrame(target);
+}
+
+void PlayerComponent::showPicture(int frame, const QImage& image)
+{
+    m_image = image;
+    m_shownFrame = frame;
+    update();
+    emit frameShown(frame);
+}
+
+void PlayerComponent::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    if (m_image.isNull()) {
+        painter.fillRect(rect(), Qt::black);
+        return;
+    }
+    if (m_image.size() != size())
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(rect(), m_image);
+}
+
+qint64 PlayerComponent::endTimeMs() const
+{
+    if (m_info.hasVideo && !m_times.isEmpty()) {
+        const double rate = m_info.frameRate > 0 ? m_info.frameRate : 25.0;
+        return m_times.last() + qint64(1000.0 / rate);
+    }
+    return m_info.durationMs;
+}
+
+qint64 PlayerComponent::timeOfPositionMs(int position) const
+{
+    if (m_info.hasVideo)
+        return position < m_times.size() ? m_times.at(position) : endTimeMs();
+    return qint64(position) * 1000 / MediaInfo::kSoundOnlyFrameRate;
+}
+
+int PlayerComponent::positionAtTimeMs(qint64 ms) const
+{
+    if (m_info.hasVideo) {
+        const auto it = std::upper_bound(m_times.cbegin(), m_times.cend(), ms);
+        return std::max(0, int(it - m_times.cbegin()) - 1);
+    }
+    return std::min(length(), int(ms * MediaInfo::kSoundOnlyFrameRate / 1000));
+}
+
+void PlayerComponent::play()
+{
+    if (m_mode == Playing)
+        return;
+    if (m_position >= length()) {
+        reachEnd();
+        return;
+    }
+    m_stats = {};
+    const qint64 fromMs = timeOfPositionMs(m_position);
+    m_clock.setRate(m_speed / 1000.0);
+    m_clock.setPosition(fromMs * 1000);
+    m_clock.setFollowsAudio(false);
+    // Sound plays at normal speed only; other speeds run silent on the clock.
+    m_audioClock = m_speed == 1000 && m_audio.isOpen() && m_audio.start(fromMs);
+    m_clock.setFollowsAudio(m_audioClock);
+    m_stats.audioClock = m_audioClock;
+    if (m_info.hasVideo) {
+        m_server.startStream(m_position);
+        m_requestedFrame = -1; // the stream replaces any still request not served yet
+    }
+    m_clock.start();
+    setMode(Playing);
+    m_timer.start();
+}
+
+void PlayerComponent::haltPlayback()
+{
+    if (!m_timer.isActive() && !m_audio.isRunning())
+        return;
+    m_timer.stop();
+    m_stats.dropped += m_server.streamDropped();
+    m_server.stopStream();
+    m_audio.stop();
+    m_clock.pause();
+}
+
+void PlayerComponent::reachEnd()
+{
+    haltPlayback();
+    m_position = length();
+    requestPicture();
+    setMode(Stopped);
+    reportPosition();
+}
+
+void PlayerComponent::tick()
+{
+    if (m_audioClock) {
+        const qint64 played = m_audio.playedUs();
+        if (played >= 0)
+            m_clock.syncToAudio(played);
+    }
+    const qint64 nowMs = m_clock.position() / 1000;
+    if (nowMs >= endTimeMs()) {
+        reachEnd();
+        return;
+    }
+    const int due = positionAtTimeMs(nowMs);
+    if (!m_info.hasVideo) {
+        if (due != m_position) {
+            m_position = due;
+            reportPosition();
+        }
+        return;
+    }
+    m_server.setStreamDeadline(due);
+    // Show the newest frame that is due; any older ones still queued came too late.
+    std::optional<FrameServer::StreamFrame> show;
+    for (int head = m_server.peekStreamFrame(); head >= 0 && head <= due;
+         head = m_server.peekStreamFrame()) {
+        if (show)
+            ++m_stats.dropped;
+        show = m_server.takeStreamFrame();
+    }
+    if (!show)
+        return;
+    const int n = show->frame.number();
+    showPicture(n, show->image);
+    ++m_stats.shown;
+    if (m_audioClock) {
+        const qint64 skew = std::abs(m_audio.playedUs() - show->frame.timeMs() * 1000);
+        m_stats.maxAvSkewUs = std::max(m_stats.maxAvSkewUs, skew);
+    }
+    if (n != m_position) {
+        m_position = n;
+        reportPosition();
+    }
+}
+
+void PlayerComponent::setSpeed(int thousandths)
+{
+    m_speed = std::clamp(thousandths, 10, 2000);
+    if (m_mode == Playing) {
+        haltPlayback();
+        m_mode = Paused;
+        play();
+    }
+}
+
+void PlayerComponent::setVolume(int thousandths)
+{
+    m_volume = std::clamp(thousandths, 0, 1000);
+    m_audio.setVolume(m_volume);
+}
+
+void PlayerComponent::setZoom(int percent)
+{
+    m_zoom = std::clamp(percent, 10, 800);
+    if (m_info.hasVideo)
+        applySize(twips::fromPixels(m_info.width * m_zoom / 100),
+                  twips::fromPixels(m_info.height * m_zoom / 100));
+}
+
+void PlayerComponent::setWidth(double twips)
+{
+    applySize(twips, m_heightTwips);
+}
+
+void PlayerComponent::setHeight(double twips)
+{
+    applySize(m_widthTwips, twips);
+}
+
+void PlayerComponent::applySize(double widthTwips, double heightTwips)
+{
+    widthTwips = std::max(0.0, widthTwips);
+    heightTwips = std::max(0.0, heightTwips);
+    const bool changed = widthTwips != m_widthTwips || heightTwips != m_heightTwips;
+    m_widthTwips = widthTwips;
+    m_heightTwips = heightTwips;
+    resize(twips::toPixels(widthTwips), twips::toPixels(heightTwips));
+    if (changed)
+        emit SizeChange();
+}
+
+QImage PlayerComponent::currentFrameImage(EngineError* error)
+{
+    if (!m_info.hasVideo || m_info.frameCount <= 0) {
+        if (error)
+            *error = EngineError{EngineError::Code::NoStreams, QStringLiteral("no picture")};
+        return {};
+    }
+    const int target = std::min(m_position, int(m_info.frameCount) - 1);
+    auto result = m_server.fetchFrame(target, error);
+    if (!result)
+        return {};
+    return result->image;
+}
+
+bool PlayerComponent::CopyFrame()
+{
+    if (m_mode == Playing) {
+        // The frame on display is the one copied; keep playing from there afterwards.
+        haltPlayback();
+        const QImage image = currentFrameImage(&m_lastError);
+        m_mode = Paused;
+        play();
+        if (image.isNull())
+            return false;
+        QGuiApplication::clipboard()->setImage(image);
+        return true;
+    }
+    const QImage image = currentFrameImage(&m_lastError);
+    if (image.isNull())
+        return false;
+    QGuiApplication::clipboard()->setImage(image);
+    return true;
+}
+
+} // namespace framix

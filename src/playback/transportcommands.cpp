@@ -1,0 +1,189 @@
+#include "transportcommands.h"
+
+#include "frmvideo.h"
+#include "sharedstate.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QScreen>
+#include <QSlider>
+
+namespace framix {
+
+TransportCommands::TransportCommands(const MainControls& main, frmvideo* video)
+    : m_main(main), m_video(video)
+{
+}
+
+void TransportCommands::cmdplay_Click()
+{
+    PlayerComponent* player = m_video->MCIWnd1;
+    if (player->Height() != 30)
+        m_video->show();
+    player->setCommand(QStringLiteral("play"));
+    m_main.cmdplay->setVisible(false);
+    m_main.cmdplay1->setVisible(true);
+}
+
+void TransportCommands::cmdplay1_Click()
+{
+    m_video->MCIWnd1->setCommand(QStringLiteral("pause"));
+    m_main.cmdplay1->setVisible(false);
+    m_main.cmdplay->setVisible(true);
+}
+
+void TransportCommands::cmdback_Click()
+{
+    shared().norepeat = true;
+    m_video->MCIWnd1->setPosition(0);
+}
+
+void TransportCommands::cmdnext_Click()
+{
+    shared().norepeat = true;
+    m_video->MCIWnd1->setCommand(QStringLiteral("stop"));
+    m_video->MCIWnd1->setPosition(m_main.Slider1->maximum());
+}
+
+void TransportCommands::cmdseek_Click()
+{
+    shared().norepeat = true;
+    const int p = m_video->MCIWnd1->position();
+    m_video->MCIWnd1->setPosition(p - 1);
+}
+
+void TransportCommands::cmdstep_Click()
+{
+    shared().norepeat = true;
+    const int p = m_video->MCIWnd1->position();
+    m_video->MCIWnd1->setPosition(p + 1);
+}
+
+void TransportCommands::Slider1_Scroll()
+{
+    shared().seeking = true;
+}
+
+void TransportCommands::Slider1_Change()
+{
+    shared().seekpos = m_main.Slider1->value();
+    if (!shared().seeking)
+        return;
+    m_video->MCIWnd1->setPosition(shared().seekpos);
+    if (m_main.lblstate->text() == QLatin1String("paused")) {
+        cmdplay1_Click();
+        shared().seeking = false;
+    }
+    if (m_main.lblstate->text() == QLatin1String("playing")) {
+        cmdplay_Click();
+        shared().seeking = false;
+    }
+}
+
+void TransportCommands::mnurepeat_Click()
+{
+    if (m_main.mnurepeat->isChecked()) {
+        shared().norepeat = true;
+        m_main.mnurepeat->setChecked(false);
+    } else {
+        shared().norepeat = false;
+        m_main.mnurepeat->setChecked(true);
+    }
+}
+
+void TransportCommands::Slider2_Change()
+{
+    shared().curvolume = m_main.Slider2->value() * 10;
+    m_video->MCIWnd1->setVolume(shared().curvolume);
+}
+
+void TransportCommands::mnumute_Click()
+{
+    if (m_main.mnumute->isChecked()) {
+        m_main.mnumute->setChecked(false);
+        m_main.cmdmute1->setVisible(false);
+        m_main.cmdmute->setVisible(true);
+        m_video->MCIWnd1->setVolume(m_main.Slider2->value() * 10);
+    } else {
+        m_main.mnumute->setChecked(true);
+        m_main.cmdmute1->setVisible(true);
+        m_main.cmdmute->setVisible(false);
+        m_video->MCIWnd1->setVolume(0);
+    }
+}
+
+void TransportCommands::Slider3_Change()
+{
+    shared().curspeed = m_main.Slider3->value();
+    m_video->MCIWnd1->setSpeed(shared().curspeed);
+}
+
+void TransportCommands::Command1_Click()
+{
+    m_main.Slider3->setValue(1000);
+}
+
+void TransportCommands::cmdfast_Click()
+{
+    m_video->MCIWnd1->setSpeed(2000);
+    m_main.cmdfast1->setVisible(true);
+    m_main.cmdfast->setVisible(false);
+}
+
+void TransportCommands::cmdfast1_Click()
+{
+    m_video->MCIWnd1->setSpeed(1000);
+    m_main.cmdfast1->setVisible(false);
+    m_main.cmdfast->setVisible(true);
+}
+
+void TransportCommands::zoomTo(int percent)
+{
+    shared().resizeok = false;
+    // Sizing a maximised or full-screen window means nothing to the window manager, so
+    // every size first brings the window back to its normal state.
+    m_video->setWindowState(0);
+    PlayerComponent* player = m_video->MCIWnd1;
+    player->setZoom(percent);
+    m_video->setHeight(player->Height() + frmvideo::kFrameHeight);
+    m_video->setWidth(player->Width());
+    shared().resizeok = true;
+}
+
+void TransportCommands::mnuhalf_Click()
+{
+    zoomTo(50);
+}
+
+void TransportCommands::mnunormal_Click()
+{
+    zoomTo(100);
+}
+
+void TransportCommands::mnudouble_Click()
+{
+    zoomTo(200);
+}
+
+void TransportCommands::mnufullscreen_Click()
+{
+    // Full screen takes away the caption and frame; leaving it brings them back.
+    m_video->setWindowState(2);
+    m_video->showFullScreen();
+    m_video->repaint();
+    // The window manager resizes the window after this call returns. Let that resize (and
+    // the player following it) happen before full screen is marked, so that only a later
+    // size change ends it.
+    QElapsedTimer waited;
+    waited.start();
+    const QScreen* screen = m_video->screen();
+    while (waited.elapsed() < 500 && screen && m_video->size() != screen->size())
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    shared().fullscreen = true;
+}
+
+} // namespace framix

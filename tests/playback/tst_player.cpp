@@ -1,0 +1,191 @@
+// The player widget over real media: loading, reports from the event loop, seeking,
+// copying the exact frame, playing to the end, and sizes in twips.
+
+#include "corpus.h"
+#include "playercomponent.h"
+#include "twips.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace framix;
+
+namespace {
+
+// Every corpus picture carries its number as 16 black/white blocks across its top eighth.
+int numberInPicture(const QImage& image)
+{
+    int n = 0;
+    const int y = image.height() / 16;
+    for (int bit = 0; bit < 16; ++bit) {
+        const int x = (2 * bit + 1) * image.width() / 32;
+        if (qGray(image.pixel(x, y)) > 128)
+            n |= 1 << bit;
+    }
+    return n;
+}
+
+} // namespace
+
+class PlayerTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void loadsAndReportsFromTheEventLoop()
+    {
+        PlayerComponent player;
+        QSignalSpy media(&player, &PlayerComponent::MediaChange);
+        QSignalSpy notify(&player, &PlayerComponent::Notify);
+        QSignalSpy modes(&player, &PlayerComponent::ModeChange);
+        QCOMPARE(player.mode(), QStringLiteral("not ready"));
+        player.setCommand(QStringLiteral("play")); // harmless with nothing loaded
+        QVERIFY(player.setFileName(corpus::path(QStringLiteral("mpeg2.mpg"))));
+        // Length and Start are valid as soon as the file name is put; the report of the
+        // new media is not raised inside the put.
+        QCOMPARE(player.length(), corpus::oracle(QStringLiteral("mpeg2.mpg")).size());
+        QCOMPARE(player.start(), 0);
+        QCOMPARE(player.mode(), QStringLiteral("stopped"));
+        QCOMPARE(media.size(), 0);
+        player.setCommand(QStringLiteral("open"));
+        QCOMPARE(notify.size(), 0);
+        QTRY_COMPARE(media.size(), 1);
+        QTRY_COMPARE(notify.size(), 1);
+        QCOMPARE(modes.size(), 0);
+        // The stored picture size at 100 %, in twips.
+        QCOMPARE(player.Width(), twips::fromPixels(720));
+        QCOMPARE(player.Height(), twips::fromPixels(576));
+        QVERIFY(player.mediaType().contains(QStringLiteral("MPEG-2")));
+
+        QVERIFY(player.setFileName(QString()));
+        QCOMPARE(player.fileName(), QString());
+        QTRY_COMPARE(modes.size(), 1);
+        QCOMPARE(modes.first().at(0).toInt(), int(PlayerComponent::NotReady));
+    }
+
+    void refusesWhatItCannotPlay()
+    {
+        PlayerComponent player;
+        QVERIFY(!player.setFileName(corpus::path(QStringLiteral("text.mpg"))));
+        QCOMPARE(player.fileName(), QString());
+        QCOMPARE(player.length(), 0);
+        QCOMPARE(player.lastError().code, EngineError::Code::NotMedia);
+    }
+
+    void seeksAndCopiesTheExactFrame_data()
+    {
+        QTest::addColumn<QString>("clip");
+        QTest::newRow("mpeg1") << "mpeg1.mpg";
+        QTest::newRow("h264") << "h264.mp4";
+        QTest::newRow("wmv") << "wmv2.wmv";
+    }
+    void seeksAndCopiesTheExactFrame()
+    {
+        QFETCH(QString, clip);
+        PlayerComponent player;
+        QVERIFY(player.setFileName(corpus::path(clip)));
+        QSignalSpy positions(&player, &PlayerComponent::PositionChange);
+        QSignalSpy modes(&player, &PlayerComponent::ModeChange);
+        const int length = player.length();
+        // A put is followed at once by a copy: the copy must be the new frame, even
+        // though the picture on screen has not caught up yet.
+        for (int n : {length / 2, 7, length - 1, 8, 0, length / 3}) {
+            player.setPosition(n);
+            QCOMPARE(player.position(), n);
+            QVERIFY(player.CopyFrame());
+            const QImage copied = QGuiApplication::clipboard()->image();
+            QCOMPARE(copied.size(), QSize(player.mediaInfo().width, player.mediaInfo().height));
+            QCOMPARE(numberInPicture(copied), n);
+        }
+        // Position == Length is the end: it shows (and copies) the last frame.
+        player.setPosition(length + 5);
+        QCOMPARE(player.position(), length);
+        QVERIFY(player.CopyFrame());
+        QCOMPARE(numberInPicture(QGuiApplication::clipboard()->image()), length - 1);
+        QTRY_VERIFY(!positions.isEmpty());
+        QCOMPARE(positions.last().at(0).toInt(), length);
+        // Seeking a stopped player leaves it paused on the frame, reported once.
+        QTRY_COMPARE(modes.size(), 1);
+        QCOMPARE(modes.first().at(0).toInt(), int(PlayerComponent::Paused));
+        QTRY_COMPARE(player.shownFrame(), length - 1);
+    }
+
+    void playsToTheEndAndStops()
+    {
+        PlayerComponent player;
+        QVERIFY(player.setFileName(corpus::path(QStringLiteral("odd.avi")))); // 10 frames, 2 s
+        QSignalSpy modes(&player, &PlayerComponent::ModeChange);
+        QSignalSpy shown(&player, &PlayerComponent::frameShown);
+        player.setSpeed(2000);
+        player.setCommand(QStringLiteral("play"));
+        QCOMPARE(player.mode(), QStringLiteral("playing"));
+        QTRY_COMPARE_WITH_TIMEOUT(player.mode(), QStringLiteral("stopped"), 5000);
+        QTRY_COMPARE(modes.size(), 2);
+        QCOMPARE(modes.at(0).at(0).toInt(), int(PlayerComponent::Playing));
+        QCOMPARE(modes.at(1).at(0).toInt(), int(PlayerComponent::Stopped));
+        QCOMPARE(player.position(), player.length());
+        // Frames come in order, and at this small size none is dropped.
+        QVERIFY(shown.size() >= 9);
+        for (int i = 1; i < shown.size(); ++i)
+            QVERIFY(shown.at(i).at(0).toInt() > shown.at(i - 1).at(0).toInt());
+        QCOMPARE(player.stats().dropped, 0);
+
+        // Pause keeps the place; a seek while playing goes on playing from there.
+        player.setSpeed(100);
+        player.setPosition(2);
+        player.setCommand(QStringLiteral("play"));
+        QTest::qWait(100);
+        player.setCommand(QStringLiteral("pause"));
+        QCOMPARE(player.mode(), QStringLiteral("paused"));
+        const int at = player.position();
+        QTest::qWait(150);
+        QCOMPARE(player.position(), at);
+        player.setCommand(QStringLiteral("play"));
+        player.setPosition(6);
+        QCOMPARE(player.mode(), QStringLiteral("playing"));
+        QTRY_COMPARE(player.shownFrame(), 6);
+    }
+
+    void soundOnlyHasHeight30()
+    {
+        PlayerComponent player;
+        QVERIFY(player.setFileName(corpus::path(QStringLiteral("sound.mp2"))));
+        QCOMPARE(player.Height(), 30.0);
+        QVERIFY(!player.hasPicture());
+        // 25 positions per second of sound (the clip is 4 s).
+        QCOMPARE(player.length(), int(qRound(player.mediaInfo().durationMs * 25 / 1000.0)));
+        QVERIFY(qAbs(player.length() - 100) <= 1);
+        QVERIFY(!player.CopyFrame());
+        // Plays silently on its own clock when there is no sound device.
+        player.setSpeed(2000);
+        player.setCommand(QStringLiteral("play"));
+        QTRY_VERIFY_WITH_TIMEOUT(player.position() > 10, 3000);
+    }
+
+    void zoomResizesBeforeReturning()
+    {
+        PlayerComponent player;
+        QVERIFY(player.setFileName(corpus::path(QStringLiteral("mpeg4.avi")))); // 320x240
+        QSignalSpy sizes(&player, &PlayerComponent::SizeChange);
+        player.setZoom(50);
+        QCOMPARE(sizes.size(), 1);
+        QCOMPARE(player.Width(), twips::fromPixels(160));
+        QCOMPARE(player.size(), QSize(160, 120));
+        player.setZoom(200);
+        QCOMPARE(sizes.size(), 2);
+        QCOMPARE(player.Height(), twips::fromPixels(480));
+        player.setZoom(200);
+        QCOMPARE(sizes.size(), 2); // no change, no report
+        player.setHeight(3000);
+        QCOMPARE(sizes.size(), 3);
+        QCOMPARE(player.Height(), 3000.0);
+    }
+};
+
+QObject* makePlayerTest()
+{
+    return new PlayerTest;
+}
+
+#include "tst_player.moc"
