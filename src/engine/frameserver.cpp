@@ -298,7 +298,7 @@ void FrameServer::Private::loop()
             EngineError error;
             if (auto f = source.frame(frame, &error))
                 emit q->frameReady(*f, converter.toDisplayImage(*f));
-            else
+            else if (!cancelOpen) // not merely cut short by a close or another open
                 emit q->errorOccurred(error);
             continue;
         }
@@ -312,7 +312,8 @@ void FrameServer::Private::loop()
                 streamNext = -1;
                 streamFinished = true;
                 lock.unlock();
-                emit q->errorOccurred(error);
+                if (!cancelOpen)
+                    emit q->errorOccurred(error);
                 continue;
             }
             if (streamFrame < streamDeadline) {

@@ -193,6 +193,7 @@ bool PlayerComponent::setFileName(const QString& path)
     requestPicture();
     QMetaObject::invokeMethod(
         this, [this] { emit MediaChange(m_fileName); }, Qt::QueuedConnection);
+    reportPosition();
     return true;
 }
 
