@@ -36,6 +36,7 @@ test-asan: setup
 
 bench: build
 	bench/run.sh build
+	bench/player.sh build
 
 clean:
 	rm -rf build build-asan

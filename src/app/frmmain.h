@@ -50,6 +50,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -75,6 +76,7 @@ private:
     std::unique_ptr<MediaCommands> m_media;
     std::unique_ptr<TransportCommands> m_transport;
     std::function<void()> m_endProgram;
+    bool m_painted = false;
 };
 
 } // namespace framix

@@ -12,7 +12,7 @@
 
 namespace framix {
 
-Q_LOGGING_CATEGORY(lcAudio, "framix.playback.audio")
+Q_LOGGING_CATEGORY(lcAudio, "framix.playback.audio", QtWarningMsg)
 
 // Hands decoded samples to the sink as it asks for them. Decoding a chunk of compressed
 // sound takes well under a millisecond, so it happens right here, on demand.

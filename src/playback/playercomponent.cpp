@@ -14,7 +14,7 @@
 
 namespace framix {
 
-Q_LOGGING_CATEGORY(lcPlayer, "framix.playback.player")
+Q_LOGGING_CATEGORY(lcPlayer, "framix.playback.player", QtWarningMsg)
 
 namespace {
 
@@ -355,6 +355,10 @@ void PlayerComponent::haltPlayback()
         return;
     m_timer.stop();
     m_stats.dropped += m_server.streamDropped();
+    qCInfo(lcPlayer).nospace() << "played " << m_stats.shown << " frames, dropped "
+                               << m_stats.dropped << ", sound clock " << m_stats.audioClock
+                               << ", largest sound/picture gap " << m_stats.maxAvSkewUs / 1000
+                               << " ms";
     m_server.stopStream();
     m_audio.stop();
     m_clock.pause();

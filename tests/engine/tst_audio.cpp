@@ -40,7 +40,9 @@ private slots:
                                << "MPEG-1 video / MP2 audio";
         QTest::newRow("wmv") << "wmv2.wmv"
                              << "WMV8 video / WMA audio";
-        QTest::newRow("mp4 without sound") << "h264.mp4"
+        QTest::newRow("mp4") << "h264.mp4"
+                             << "H.264 video / AAC audio";
+        QTest::newRow("mkv without sound") << "vfr.mkv"
                                            << "H.264 video";
     }
     void mediaTypeNamesBothStreams()

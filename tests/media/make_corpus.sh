@@ -44,10 +44,11 @@ make mpeg4.avi -filter_complex "$(numbered 320 240 25 250)" -f lavfi -i "$SINE:d
 # ASF/WMV with Windows Media Video 8 and Windows Media Audio 2.
 make wmv2.wmv -filter_complex "$(numbered 320 240 25 250)" -f lavfi -i "$SINE:d=10" \
     -c:v wmv2 -b:v 800k -g 50 -c:a wmav2 -b:a 64k -shortest -f asf
-# H.264 1080p in MP4, B-frames, every GOP exactly 250 frames (no scene-cut keyframes).
-make h264.mp4 -filter_complex "$(numbered 1920 1080 25 500)" \
+# H.264 1080p in MP4, B-frames, every GOP exactly 250 frames (no scene-cut keyframes),
+# with AAC sound.
+make h264.mp4 -filter_complex "$(numbered 1920 1080 25 500)" -f lavfi -i "$SINE:d=20" \
     -c:v libx264 -preset veryfast -bf 3 -g 250 -keyint_min 250 -sc_threshold 0 \
-    -pix_fmt yuv420p -movflags +faststart
+    -pix_fmt yuv420p -c:a aac -b:a 128k -shortest -movflags +faststart
 # Variable frame rate Matroska: uneven steps and a slower second half.
 make vfr.mkv -filter_complex "$(numbered 320 240 25 200),settb=1/1000,setpts='(N*40+if(mod(N\,2)\,0\,15)+if(gt(N\,100)\,(N-100)*60\,0))/1000/TB'" \
     -c:v libx264 -preset veryfast -bf 2 -g 48 -fps_mode passthrough

@@ -1,0 +1,61 @@
+// Plays a clip in the main window for a while, as a user would with Play, and prints the
+// player's counters: frames shown and dropped, whether the sound device drove the clock,
+// and the largest gap between the sound being heard and the picture on screen.
+// usage: bench_player FILE [SECONDS] [SPEED]   (SPEED in thousandths, 1000 = normal)
+
+#include "frmmain.h"
+#include "frmvideo.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSlider>
+#include <QTimer>
+
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: bench_player FILE [SECONDS] [SPEED]\n");
+        return 2;
+    }
+    const QString clip = QString::fromLocal8Bit(argv[1]);
+    const int seconds = argc > 2 ? std::atoi(argv[2]) : 10;
+    const int speed = argc > 3 ? std::atoi(argv[3]) : 1000;
+
+    framix::frmmain window;
+    window.setEndProgram([] {});
+    window.Form_Load();
+    window.show();
+    window.media().openPath(clip);
+    framix::PlayerComponent* player = window.videoWindow()->MCIWnd1;
+    if (player->fileName().isEmpty()) {
+        std::fprintf(stderr, "cannot open %s\n", argv[1]);
+        return 1;
+    }
+    QElapsedTimer waited;
+    waited.start();
+    while (player->shownFrame() != 0 && waited.elapsed() < 10000)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    QApplication::processEvents();
+    if (speed != 1000)
+        window.controls().Slider3->setValue(speed);
+
+    window.transport().cmdplay_Click();
+    QTimer::singleShot(seconds * 1000, &app, [&] {
+        window.transport().cmdplay1_Click();
+        QCoreApplication::exit(0);
+    });
+    app.exec();
+
+    const auto& s = player->stats();
+    const int total = s.shown + s.dropped;
+    std::printf("%s at %d/1000 speed for %d s: %d frames shown, %d dropped (%.2f %%); "
+                "sound clock: %s; largest sound/picture gap %lld ms\n",
+                qPrintable(QFileInfo(clip).fileName()), speed, seconds, s.shown, s.dropped,
+                total ? 100.0 * s.dropped / total : 0.0, s.audioClock ? "yes" : "no (silent)",
+                static_cast<long long>(s.maxAvSkewUs / 1000));
+    return 0;
+}
