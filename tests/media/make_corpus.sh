@@ -9,6 +9,12 @@
 set -euo pipefail
 DIR=${1:?usage: make_corpus.sh DIR}
 mkdir -p "$DIR"
+# Clips made by an older version of this script are thrown away and made afresh.
+STAMP=$(sha1sum "$0" | cut -d' ' -f1)
+if [ "$(cat "$DIR/.made-by" 2> /dev/null)" != "$STAMP" ]; then
+    find "$DIR" -mindepth 1 -maxdepth 1 ! -name .made-by -exec rm -rf {} +
+    echo "$STAMP" > "$DIR/.made-by"
+fi
 cd "$DIR"
 FF=(ffmpeg -hide_banner -loglevel error -nostdin -y)
 

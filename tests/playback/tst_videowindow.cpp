@@ -191,6 +191,32 @@ private slots:
         QCOMPARE(Settings::videoPlacement().width, saved.width);
     }
 
+    void sizeChangeEndsFullScreen()
+    {
+        Controls ui;
+        frmvideo video(ui.c);
+        PlayerComponent* player = video.MCIWnd1;
+        QVERIFY(player->setFileName(corpus::path(QStringLiteral("mpeg4.avi"))));
+        video.show();
+        QTRY_VERIFY(shared().resizeok);
+        // Not in full screen: a size change of the player is left alone.
+        player->setZoom(200);
+        QCOMPARE(player->zoom(), 200);
+        // In full screen, the next size change returns to 100 % and fits the window.
+        shared().fullscreen = true;
+        player->setHeight(player->Height() - 150);
+        QVERIFY(!shared().fullscreen);
+        QVERIFY(shared().resizeok);
+        QCOMPARE(player->zoom(), 100);
+        QCOMPARE(player->size(), QSize(320, 240));
+        QCOMPARE(video.Height(), player->Height() + 495);
+        QCOMPARE(video.Width(), player->Width() + 30);
+        // The Notify report only writes the mode word.
+        ui.c.lblstate->clear();
+        player->setCommand(QStringLiteral("open"));
+        QTRY_COMPARE(ui.c.lblstate->text(), player->mode());
+    }
+
     void userResizeMakesThePlayerFollow()
     {
         Controls ui;
