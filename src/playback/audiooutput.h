@@ -10,7 +10,7 @@ class QAudioSink;
 
 namespace framix {
 
-class AudioDecoder;
+class AudioStream;
 
 // Plays a file's sound on the default sound device through Qt Multimedia, and says how far
 // the listener has heard, so that the picture can follow the sound. With no sound device
@@ -28,8 +28,9 @@ public:
     void close();
     bool isOpen() const;
 
-    // Starts the sound at media time `fromMs`. False when there is no device or no sound.
-    bool start(qint64 fromMs);
+    // Starts the sound at media time `fromMs`, played `tempo` times as fast with its pitch
+    // kept. False when there is no device or no sound.
+    bool start(qint64 fromMs, double tempo = 1.0);
     void stop();
     bool isRunning() const;
 
@@ -45,10 +46,11 @@ public:
 
 private:
     class Feed;
-    std::unique_ptr<AudioDecoder> m_decoder;
+    std::unique_ptr<AudioStream> m_stream;
     std::unique_ptr<Feed> m_feed;
     QAudioSink* m_sink = nullptr;
     qint64 m_startUs = 0;
+    double m_tempo = 1.0;
     int m_volume = 1000;
 };
 

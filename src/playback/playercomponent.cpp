@@ -24,6 +24,9 @@ constexpr int kTickMs = 4;
 // A load that takes longer than this shows a progress window (building a large file's
 // frame index reads the whole file once).
 constexpr int kProgressDelayMs = 400;
+// The speeds (thousandths) at which sound plays, pitch kept.
+constexpr int kMinAudibleSpeed = 500;
+constexpr int kMaxAudibleSpeed = 2000;
 
 } // namespace
 
@@ -336,8 +339,10 @@ void PlayerComponent::play()
     m_clock.setRate(m_speed / 1000.0);
     m_clock.setPosition(fromMs * 1000);
     m_clock.setFollowsAudio(false);
-    // Sound plays at normal speed only; other speeds run silent on the clock.
-    m_audioClock = m_speed == 1000 && m_audio.isOpen() && m_audio.start(fromMs);
+    // Sound keeps its pitch from half to double speed; slower or faster, the picture runs
+    // silent on the clock.
+    const bool audible = m_speed >= kMinAudibleSpeed && m_speed <= kMaxAudibleSpeed;
+    m_audioClock = audible && m_audio.isOpen() && m_audio.start(fromMs, m_speed / 1000.0);
     m_clock.setFollowsAudio(m_audioClock);
     m_stats.audioClock = m_audioClock;
     if (m_info.hasVideo) {

@@ -1,12 +1,15 @@
 // Sound decoding, the media clock, and what the engine says about a file.
 
 #include "audiodecoder.h"
+#include "audiostream.h"
 #include "corpus.h"
 #include "mediaclock.h"
 #include "videosource.h"
 
 #include <QTest>
+
 #include <QThread>
+#include <cmath>
 
 using namespace framix;
 
@@ -77,6 +80,50 @@ private slots:
             if (s[(i - 1) * channels] < 0 && s[i * channels] >= 0)
                 ++crossings;
         QVERIFY2(qAbs(crossings / 2.0 - 440) < 440 * 0.02, qPrintable(QString::number(crossings)));
+    }
+
+    // What goes to the sound device at half and double speed: the tone keeps its pitch and
+    // the sound lasts twice as long or half as long.
+    void tempoKeepsThePitch_data()
+    {
+        QTest::addColumn<double>("tempo");
+        QTest::newRow("half") << 0.5;
+        QTest::newRow("three quarters") << 0.75;
+        QTest::newRow("double") << 2.0;
+    }
+    void tempoKeepsThePitch()
+    {
+        QFETCH(double, tempo);
+        AudioStream stream;
+        QVERIFY(stream.open(corpus::path(QStringLiteral("sound.mp2")), nullptr));
+        QVERIFY(stream.start(1000, tempo)); // from 1 s on: 3 s of a 440 Hz tone
+        QByteArray out;
+        char buffer[8192];
+        for (qint64 n; (n = stream.read(buffer, sizeof buffer)) > 0;)
+            out.append(buffer, int(n));
+        QVERIFY(stream.atEnd());
+        const int channels = stream.channels();
+        const qint64 frames = out.size() / 2 / channels;
+        const double expected = 3 * 44100 / tempo;
+        QVERIFY2(qAbs(frames - expected) < expected * 0.03, qPrintable(QString::number(frames)));
+        // The strongest frequency between 300 and 600 Hz over one second from the middle.
+        const auto* s = reinterpret_cast<const qint16*>(out.constData());
+        const qint64 from = frames / 2 - 22050;
+        double bestPower = 0;
+        int best = 0;
+        for (int f = 300; f <= 600; ++f) {
+            const double w = 2 * M_PI * f / 44100;
+            double re = 0, im = 0;
+            for (qint64 i = 0; i < 44100; ++i) {
+                re += s[(from + i) * channels] * std::cos(w * i);
+                im += s[(from + i) * channels] * std::sin(w * i);
+            }
+            if (re * re + im * im > bestPower) {
+                bestPower = re * re + im * im;
+                best = f;
+            }
+        }
+        QVERIFY2(qAbs(best - 440) <= 440 * 0.02, qPrintable(QString::number(best)));
     }
 
     void seekLandsNearTheTime()
