@@ -6,6 +6,7 @@
 
 #include <QAbstractButton>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
 #include <QSlider>
@@ -142,6 +143,17 @@ void frmvideo::changeEvent(QEvent* event)
     QWidget::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange)
         Form_Resize();
+}
+
+void frmvideo::keyPressEvent(QKeyEvent* event)
+{
+    // Full screen has no caption to restore the window from: Escape brings it back, and
+    // the size change that follows returns the picture to 100 %.
+    if (event->key() == Qt::Key_Escape && WindowState() == 2) {
+        setWindowState(0);
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void frmvideo::Form_Resize()

@@ -92,6 +92,7 @@ QString PlayerComponent::mediaType() const
 
 void PlayerComponent::setCommand(const QString& command)
 {
+    emit commandReceived(command);
     const QString c = command.trimmed().toLower();
     if (c == QLatin1String("close")) {
         haltPlayback();

@@ -110,6 +110,8 @@ signals:
     void SizeChange();
     // A frame was drawn (for benchmarks and tests that wait for the picture).
     void frameShown(int frame);
+    // Every command put, as given, before it acts (tests observe the command traffic).
+    void commandReceived(const QString& command);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
