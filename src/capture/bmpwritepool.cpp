@@ -1,6 +1,7 @@
 #include "bmpwritepool.h"
 
 #include "atomicfile.h"
+#include "bmpwriter.h"
 #include "frameconverter.h"
 
 namespace framix {
@@ -25,13 +26,33 @@ BmpWritePool::~BmpWritePool()
 
 bool BmpWritePool::submit(const VideoFrame& frame, const QString& path)
 {
+    return enqueue(Job{frame, QImage(), path});
+}
+
+bool BmpWritePool::submit(const QImage& image, const QString& path)
+{
+    return enqueue(Job{VideoFrame(), image, path});
+}
+
+bool BmpWritePool::enqueue(Job job)
+{
     std::unique_lock lock(m_mutex);
     m_changed.wait(lock,
                    [this] { return int(m_queue.size()) < m_queueLimit || m_error.isError(); });
     if (m_error.isError())
         return false;
-    m_queue.emplace_back(frame, path);
+    m_queue.push_back(std::move(job));
     m_changed.notify_all();
+    return true;
+}
+
+bool BmpWritePool::failure(EngineError* error) const
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_error.isError())
+        return false;
+    if (error)
+        *error = m_error;
     return true;
 }
 
@@ -57,7 +78,7 @@ void BmpWritePool::work()
 {
     FrameConverter converter;
     for (;;) {
-        std::pair<VideoFrame, QString> job;
+        Job job;
         {
             std::unique_lock lock(m_mutex);
             m_changed.wait(lock, [this] { return m_stop || !m_queue.empty(); });
@@ -69,14 +90,15 @@ void BmpWritePool::work()
         }
         m_changed.notify_all();
         EngineError error;
-        const QByteArray bmp = converter.toBmp(job.first);
+        const QByteArray bmp =
+            job.image.isNull() ? converter.toBmp(job.frame) : BmpWriter::encode(job.image);
         bool ok = !bmp.isEmpty();
         if (!ok)
             error = EngineError{
                 EngineError::Code::DecodeFailed,
-                QStringLiteral("frame %1 cannot be converted to RGB").arg(job.first.number())};
+                QStringLiteral("%1: the picture cannot be converted to RGB").arg(job.path)};
         else
-            ok = writeFileAtomically(job.second, bmp, &error);
+            ok = writeFileAtomically(job.path, bmp, &error);
         {
             std::lock_guard lock(m_mutex);
             --m_busy;

@@ -3,6 +3,7 @@
 #include "engineerror.h"
 #include "videoframe.h"
 
+#include <QImage>
 #include <QString>
 
 #include <condition_variable>
@@ -25,6 +26,10 @@ public:
     BmpWritePool& operator=(const BmpWritePool&) = delete;
 
     bool submit(const VideoFrame& frame, const QString& path);
+    // The same for a picture already in RGB (written as a 24-bit bitmap).
+    bool submit(const QImage& image, const QString& path);
+    // The first failure so far, without waiting; false when there was none.
+    bool failure(EngineError* error) const;
     // Waits until every submitted frame is written (or dropped after a failure).
     // Returns false with the first failure.
     bool finish(EngineError* error);
@@ -36,7 +41,14 @@ private:
     // m_mutex guards everything below it.
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::deque<std::pair<VideoFrame, QString>> m_queue;
+    struct Job
+    {
+        VideoFrame frame;
+        QImage image;
+        QString path;
+    };
+    bool enqueue(Job job);
+    std::deque<Job> m_queue;
     int m_queueLimit;
     int m_busy = 0;
     int m_written = 0;

@@ -43,6 +43,70 @@ struct FrameServer::Private
     // Worker-thread only.
     VideoSource source;
     FrameConverter converter;
+    // While the user steps through frames (or a capture walks through them), the next
+    // frame in the same direction is decoded and converted in the pause between two
+    // requests, so the request that asks for it is answered at once.
+    enum class Use
+    {
+        Display, // Format_RGB32, for frameReady()
+        Copy,    // Format_RGB888, for fetchFrame()
+    };
+    struct Prepared
+    {
+        int n = -1;
+        Use use = Use::Display;
+        VideoFrame frame;
+        QImage image;
+    };
+    Prepared prepared;
+    int speculate = -1;
+    Use speculateUse = Use::Display;
+    int lastServed = -1;
+
+    void forgetPrepared()
+    {
+        prepared = {};
+        speculate = lastServed = -1;
+    }
+    QImage convert(const VideoFrame& f, Use use)
+    {
+        return use == Use::Display ? converter.toDisplayImage(f) : converter.toImage(f);
+    }
+    // Frame n converted for `use`, from the prepared one when it is that frame.
+    std::optional<StreamFrame> serve(int n, Use use, EngineError* error)
+    {
+        std::optional<StreamFrame> out;
+        if (prepared.n == n && prepared.use == use) {
+            out = StreamFrame{prepared.frame, prepared.image};
+        } else if (auto f = source.frame(n, error)) {
+            QImage image = convert(*f, use);
+            if (image.isNull())
+                *error = EngineError{EngineError::Code::DecodeFailed,
+                                     QStringLiteral("frame %1 cannot be converted").arg(n)};
+            else
+                out = StreamFrame{*f, std::move(image)};
+        }
+        if (!out) {
+            forgetPrepared();
+            return out;
+        }
+        const int step = lastServed >= 0 && n < lastServed ? -1 : 1;
+        lastServed = n;
+        speculate = n + step < source.frameCount() ? n + step : -1;
+        speculateUse = use;
+        return out;
+    }
+    void prepareNext()
+    {
+        const int n = std::exchange(speculate, -1);
+        if (n < 0 || !source.isOpen())
+            return;
+        if (auto f = source.frame(n, nullptr)) {
+            QImage image = convert(*f, speculateUse);
+            if (!image.isNull())
+                prepared = Prepared{n, speculateUse, *f, std::move(image)};
+        }
+    }
 
     void loop();
     void stopStreamLocked()
@@ -218,7 +282,7 @@ void FrameServer::Private::loop()
         int generation = 0;
         {
             std::unique_lock lock(mutex);
-            wake.wait(lock, [this] { return hasWork(); });
+            wake.wait(lock, [this] { return hasWork() || speculate >= 0; });
             if (quit) {
                 // Never leave a fetching caller waiting.
                 fetchResult.reset();
@@ -227,19 +291,15 @@ void FrameServer::Private::loop()
                 fetched.notify_all();
                 return;
             }
-            if (fetchRequest >= 0 && !openRequest) {
+            if (fetchRequest >= 0 && !openRequest && !closeRequest) {
                 const int n = std::exchange(fetchRequest, -1);
                 lock.unlock();
-                std::optional<StreamFrame> result;
                 EngineError error;
-                if (auto f = source.frame(n, &error)) {
-                    QImage image = converter.toImage(*f);
-                    if (image.isNull())
-                        error = EngineError{EngineError::Code::DecodeFailed,
-                                            QStringLiteral("frame %1 cannot be converted").arg(n)};
-                    else
-                        result = StreamFrame{*f, std::move(image)};
-                }
+                std::optional<StreamFrame> result =
+                    source.isOpen() ? serve(n, Use::Copy, &error) : std::nullopt;
+                if (!result && !error.isError())
+                    error = EngineError{EngineError::Code::OutOfRange,
+                                        QStringLiteral("no video is open")};
                 lock.lock();
                 fetchResult = std::move(result);
                 fetchError = error;
@@ -269,6 +329,8 @@ void FrameServer::Private::loop()
         }
         if (limit >= 0)
             source.setCacheLimit(limit);
+        if (open || close || streamFrame >= 0)
+            forgetPrepared();
         if (close)
             source.close();
         if (open) {
@@ -296,10 +358,14 @@ void FrameServer::Private::loop()
         }
         if (frame >= 0 && source.isOpen()) {
             EngineError error;
-            if (auto f = source.frame(frame, &error))
-                emit q->frameReady(*f, converter.toDisplayImage(*f));
+            if (auto f = serve(frame, Use::Display, &error))
+                emit q->frameReady(f->frame, f->image);
             else if (!cancelOpen) // not merely cut short by a close or another open
                 emit q->errorOccurred(error);
+            continue;
+        }
+        if (!open && !close && streamFrame < 0 && speculate >= 0) {
+            prepareNext();
             continue;
         }
         if (streamFrame >= 0) {

@@ -38,11 +38,19 @@ PlayerComponent::PlayerComponent(QWidget* parent) : QWidget(parent)
     connect(&m_timer, &QTimer::timeout, this, &PlayerComponent::tick);
     connect(&m_server, &FrameServer::frameReady, this,
             [this](const VideoFrame& frame, const QImage& image) {
-                if (frame.number() == m_requestedFrame)
+                // Only the frame asked for last is shown, or one on the way to it (an older
+                // request answered while the user keeps stepping); anything else arrived
+                // after something newer was put on screen, and is dropped.
+                const int n = frame.number();
+                const int wanted = m_requestedFrame;
+                if (wanted < 0 || m_mode == Playing || m_fileName.isEmpty())
+                    return;
+                const bool onTheWay = m_shownFrame >= 0 && ((m_shownFrame < n && n < wanted) ||
+                                                            (wanted < n && n < m_shownFrame));
+                if (n == wanted)
                     m_requestedFrame = -1;
-                // A still request that arrives after playback started is stale.
-                if (m_mode != Playing && !m_fileName.isEmpty())
-                    showPicture(frame.number(), image);
+                if (n == wanted || onTheWay)
+                    showPicture(n, image);
             });
     connect(&m_server, &FrameServer::errorOccurred, this, [this](const EngineError& error) {
         qCWarning(lcPlayer) << "decoding failed:" << error.message();
@@ -263,7 +271,19 @@ void PlayerComponent::setPosition(int frame)
         m_mode = Paused; // play() below makes it Playing again, with no report in between
         play();
     } else {
-        requestPicture();
+        // Asked for from the event loop: a CopyFrame right after this put fetches the frame
+        // itself and shows it, and then nothing more is asked for.
+        if (!m_pictureRequestQueued) {
+            m_pictureRequestQueued = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    m_pictureRequestQueued = false;
+                    if (m_mode != Playing)
+                        requestPicture();
+                },
+                Qt::QueuedConnection);
+        }
         // Seeking shows the frame, ready to go on: a stopped player is paused afterwards.
         if (m_mode == Stopped)
             setMode(Paused);
@@ -480,6 +500,10 @@ QImage PlayerComponent::currentFrameImage(EngineError* error)
     auto result = m_server.fetchFrame(target, error);
     if (!result)
         return {};
+    if (m_shownFrame != target && m_mode != Playing) {
+        m_requestedFrame = -1; // whatever was asked for before is older than this
+        showPicture(target, result->image);
+    }
     return result->image;
 }
 

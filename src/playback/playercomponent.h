@@ -146,6 +146,7 @@ private:
     int m_reportedMode = NotReady;
     bool m_modeReportQueued = false;
     bool m_positionReportQueued = false;
+    bool m_pictureRequestQueued = false;
     int m_speed = 1000;
     int m_volume = 1000;
     int m_zoom = 100;

@@ -111,6 +111,38 @@ private slots:
         QTRY_COMPARE(player.shownFrame(), length - 1);
     }
 
+    // A held step key: steps arrive faster than 1080p frames decode. They are coalesced, the
+    // pictures come in order, and the last one asked for is the one left on screen.
+    void heldStepKeyCoalescesInOrder()
+    {
+        PlayerComponent player;
+        QVERIFY(player.setFileName(corpus::path(QStringLiteral("h264.mp4"))));
+        QSignalSpy shown(&player, &PlayerComponent::frameShown);
+        for (int n = 1; n <= 60; ++n) {
+            player.setPosition(n);
+            QTest::qWait(1); // one turn of the event loop per key repeat
+        }
+        QTRY_COMPARE(player.shownFrame(), 60);
+        QTest::qWait(100);
+        QCOMPARE(player.shownFrame(), 60);
+        for (int i = 1; i < shown.size(); ++i)
+            QVERIFY2(shown.at(i).at(0).toInt() > shown.at(i - 1).at(0).toInt(),
+                     qPrintable(QStringLiteral("%1 after %2")
+                                    .arg(shown.at(i).at(0).toInt())
+                                    .arg(shown.at(i - 1).at(0).toInt())));
+        // Backwards the same.
+        shown.clear();
+        for (int n = 59; n >= 20; --n) {
+            player.setPosition(n);
+            QTest::qWait(1);
+        }
+        QTRY_COMPARE(player.shownFrame(), 20);
+        for (int i = 1; i < shown.size(); ++i)
+            QVERIFY(shown.at(i).at(0).toInt() < shown.at(i - 1).at(0).toInt());
+        QVERIFY(player.CopyFrame());
+        QCOMPARE(numberInPicture(QGuiApplication::clipboard()->image()), 20);
+    }
+
     void playsToTheEndAndStops()
     {
         PlayerComponent player;
