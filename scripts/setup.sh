@@ -7,6 +7,7 @@ packages=(
     qt6-base-dev qt6-multimedia-dev libgl-dev
     libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev
     ffmpeg imagemagick xvfb xauth x11-utils xdotool pulseaudio time bc util-linux
+    desktop-file-utils
     fonts-dejavu-core
 )
 missing=()

@@ -1,6 +1,8 @@
 #include "frmmain.h"
 
+#include "clickablelabel.h"
 #include "frmvideo.h"
+#include "links.h"
 #include "settings.h"
 #include "sharedstate.h"
 #include "twips.h"
@@ -14,6 +16,7 @@
 #include <QLoggingCategory>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPixmap>
 #include <QPushButton>
 #include <QSlider>
 #include <QStyle>
@@ -78,6 +81,8 @@ frmmain::frmmain(QWidget* parent) : QMainWindow(parent)
     m_video->setDropHandler([this](const QString& path) { m_media->openPath(path); });
     m_media = std::make_unique<MediaCommands>(m_c, m_video);
     m_transport = std::make_unique<TransportCommands>(m_c, m_video);
+    m_capture = std::make_unique<CaptureCommands>(m_c, m_video, m_transport.get());
+    m_shell = std::make_unique<ShellCommands>(this, m_video);
     m_endProgram = [] { QCoreApplication::exit(0); };
     m_media->setEndProgram([this] { m_endProgram(); });
     wire();
@@ -170,17 +175,20 @@ void frmmain::buildControls()
     Picture1->setFrameShape(QFrame::StyledPanel);
     place(Picture1, 5640, 0, 4965, kClientHeight);
     auto* Label4 = new QLabel(tr("Visit Framix hompage at"), Picture1);
-    auto* Label3 = new QLabel(QStringLiteral("https://framix.example.org/"), Picture1);
+    Label3 = new ClickableLabel(QString::fromLatin1(kHomePageUrl), Picture1);
     auto* Label2 = new QLabel(tr("Send your comments and suggestions to "), Picture1);
-    auto* Label1 = new QLabel(QStringLiteral("framix@example.org"), Picture1);
-    for (QLabel* link : {Label3, Label1}) {
-        link->setStyleSheet(QStringLiteral("color: blue; text-decoration: underline;"));
-        link->setCursor(Qt::PointingHandCursor);
-    }
+    Label1 = new ClickableLabel(QString::fromLatin1(kContactAddress), Picture1);
+    styleAsLink(Label3);
+    styleAsLink(Label1);
     place(Label4, 120, 120, 3000, 300);
-    place(Label3, 120, 420, 4700, 300);
+    place(Label3, 120, 420, 3600, 300);
     place(Label2, 120, 780, 4700, 300);
     place(Label1, 120, 1060, 4700, 300);
+    // The picture sits top right, beside the two short lines of the home page link.
+    Image1 = new QLabel(Picture1);
+    place(Image1, 4080, 60, 720, 720);
+    Image1->setPixmap(QPixmap(QString::fromLatin1(kProgramPicture))
+                          .scaled(Image1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 
 void frmmain::buildMenus()
@@ -297,7 +305,21 @@ void frmmain::wire()
     connect(m_c.mnufullscreen, &QAction::triggered, this, [t] { t->mnufullscreen_Click(); });
     connect(m_c.cmdfullscreen, &QAbstractButton::clicked, this, [t] { t->mnufullscreen_Click(); });
 
+    CaptureCommands* cap = m_capture.get();
+    connect(m_c.mnucapture, &QAction::triggered, this, [cap] { cap->mnucapture_Click(); });
+    connect(m_c.cmdcapture, &QAbstractButton::clicked, this, [cap] { cap->cmdcapture_Click(); });
+    connect(m_c.mnubulk, &QAction::triggered, this, [cap] { cap->mnubulk_Click(); });
+
     connect(Command2, &QAbstractButton::clicked, this, &frmmain::Command2_Click);
+
+    ShellCommands* sh = m_shell.get();
+    connect(m_c.cmdinfo, &QAbstractButton::clicked, this, [sh] { sh->cmdinfo_Click(); });
+    connect(m_c.mnuinfo, &QAction::triggered, this, [sh] { sh->cmdinfo_Click(); });
+    connect(mnutip, &QAction::triggered, this, [sh] { sh->mnutip_Click(); });
+    connect(mnuabout, &QAction::triggered, this, [sh] { sh->mnuabout_Click(); });
+    connect(mnutopics, &QAction::triggered, this, [sh] { sh->mnutopics_Click(); });
+    connect(Label1, &ClickableLabel::clicked, this, [sh] { sh->Label1_Click(); });
+    connect(Label3, &ClickableLabel::clicked, this, [sh] { sh->Label3_Click(); });
 
     // The File and Controls items are refreshed when their menus open. Their shortcut keys
     // (F3 to F8, Ctrl+C) act only on enabled items, so the same refresh also runs after
@@ -360,12 +382,13 @@ void frmmain::setClientWidth(double twipsWidth)
 
 void frmmain::Command2_Click()
 {
-    if (Width() == kCompactWidth) {
-        setClientWidth(kExpandedWidth - kFrameWidth);
-        Command2->setText(QStringLiteral("<"));
-    } else {
+    // The button's caption is the one record of the layout: "<" while the panel shows.
+    if (Command2->text() == QStringLiteral("<")) {
         setClientWidth(kCompactWidth - kFrameWidth);
         Command2->setText(QStringLiteral(">"));
+    } else {
+        setClientWidth(kExpandedWidth - kFrameWidth);
+        Command2->setText(QStringLiteral("<"));
     }
 }
 

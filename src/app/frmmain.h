@@ -1,7 +1,9 @@
 #pragma once
 
+#include "capturecommands.h"
 #include "maincontrols.h"
 #include "mediacommands.h"
+#include "shellcommands.h"
 #include "transportcommands.h"
 
 #include <QMainWindow>
@@ -10,10 +12,12 @@
 
 class QPushButton;
 class QFrame;
+class QLabel;
 
 namespace framix {
 
 class frmvideo;
+class ClickableLabel;
 
 // The main window: a small control bar with the menu tree, transport buttons, the
 // position, volume and speed sliders, the state and frame labels, and a side panel that
@@ -35,6 +39,8 @@ public:
     frmvideo* videoWindow() const { return m_video; }
     MediaCommands& media() { return *m_media; }
     TransportCommands& transport() { return *m_transport; }
+    CaptureCommands& capture() { return *m_capture; }
+    ShellCommands& shell() { return *m_shell; }
 
     void mnufile_Click();
     void mnucontrol_Click();
@@ -72,9 +78,14 @@ private:
     QMenu* mnucontrol = nullptr;
     QPushButton* Command2 = nullptr;
     QFrame* Picture1 = nullptr;
+    ClickableLabel* Label1 = nullptr;
+    ClickableLabel* Label3 = nullptr;
+    QLabel* Image1 = nullptr;
     frmvideo* m_video = nullptr;
     std::unique_ptr<MediaCommands> m_media;
     std::unique_ptr<TransportCommands> m_transport;
+    std::unique_ptr<CaptureCommands> m_capture;
+    std::unique_ptr<ShellCommands> m_shell;
     std::function<void()> m_endProgram;
     bool m_painted = false;
 };

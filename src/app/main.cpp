@@ -1,4 +1,7 @@
 #include "frmmain.h"
+#include "frmtip.h"
+#include "frmvideo.h"
+#include "settings.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -14,6 +17,10 @@ int main(int argc, char** argv)
     framix::frmmain window;
     window.Form_Load();
     window.show();
+    // The Tip of the Day comes up with the program for as long as the user keeps its
+    // "Show Tips at Startup" box set.
+    if (framix::Settings::showTipsAtStartup() != 0)
+        framix::frmTip::open(&window, window.videoWindow());
     // `framix FILE` opens FILE as if it had been chosen with File > Open.
     const QStringList args = QApplication::arguments();
     if (args.size() > 1) {

@@ -9,6 +9,12 @@ CLIP=$2
 SHOTS=$3
 mkdir -p "$SHOTS"
 command -v xvfb-run > /dev/null || { echo "skipped: xvfb-run is not installed"; exit 0; }
+# Tip of the Day would come up first and disable the main window, which the keys below go
+# to: start with the tips turned off, in a configuration folder of this test's own.
+export XDG_CONFIG_HOME=$(mktemp -d)
+trap 'rm -rf "$XDG_CONFIG_HOME"' EXIT
+mkdir -p "$XDG_CONFIG_HOME/Framix"
+printf '[Options]\nShow%%20Tips%%20at%%20Startup=0\n' > "$XDG_CONFIG_HOME/Framix/$(basename "$FRAMIX").ini"
 export FRAMIX CLIP SHOTS
 xvfb-run -a -s "-screen 0 1600x1000x24" bash -c '
     set -u

@@ -120,7 +120,7 @@ if [ "$(id -u)" = 0 ] && command -v setpriv > /dev/null; then
     if as_nobody "$GRAB" "$WORK/open.avi" --out "$WORK/readonly" --from 3 --to 9 --quiet 2> "$WORK/err"; then
         bad "wrote into a read-only folder"
     else
-        [ -z "$(ls -A "$WORK/readonly")" ] && grep -q "frame3.bmp" "$WORK/err" &&
+        [ -z "$(ls -A "$WORK/readonly")" ] && grep -qE "frame[3-9]\.bmp" "$WORK/err" &&
             ok "read-only folder: $(cat "$WORK/err"), nothing left behind" ||
             bad "read-only folder: '$(cat "$WORK/err")', left: $(ls -A "$WORK/readonly")"
     fi

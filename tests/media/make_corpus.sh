@@ -58,8 +58,9 @@ make h264.mp4 -filter_complex "$(numbered 1920 1080 25 500)" -f lavfi -i "$SINE:
 # Variable frame rate Matroska: uneven steps and a slower second half.
 make vfr.mkv -filter_complex "$(numbered 320 240 25 200),settb=1/1000,setpts='(N*40+if(mod(N\,2)\,0\,15)+if(gt(N\,100)\,(N-100)*60\,0))/1000/TB'" \
     -c:v libx264 -preset veryfast -bf 2 -g 48 -fps_mode passthrough
-# An odd picture size, so every BMP row needs padding.
-make odd.avi -f lavfi -i testsrc2=s=33x17:r=5:d=2 -c:v ffv1 -pix_fmt yuv444p
+# An odd picture size, so every BMP row needs padding (the test source itself only makes
+# even sizes, hence the crop).
+make odd.avi -f lavfi -i testsrc2=s=34x18:r=5:d=2 -vf format=yuv444p,crop=33:17:0:0 -c:v ffv1 -pix_fmt yuv444p
 # Sound only.
 make sound.mp2 -f lavfi -i "$SINE:d=4" -c:a mp2 -b:a 128k
 

@@ -1,0 +1,74 @@
+#include "shellcommands.h"
+
+#include "frmabout.h"
+#include "frminfo.h"
+#include "frmtip.h"
+#include "frmvideo.h"
+#include "links.h"
+#include "mcommon.h"
+#include "prompts.h"
+#include "settings.h"
+
+#include <QCoreApplication>
+#include <QUrl>
+
+namespace framix {
+
+const QString ShellCommands::kMissingHelpText =
+    QStringLiteral("Can not find help file, it may be renamed or damaged. "
+                   "Try reinstalling the program.");
+
+ShellCommands::ShellCommands(QWidget* mainWindow, frmvideo* video)
+    : m_main(mainWindow), m_video(video)
+{
+}
+
+void ShellCommands::cmdinfo_Click()
+{
+    frminfo::open(m_main, m_video);
+}
+
+void ShellCommands::mnutip_Click()
+{
+    if (m_main != nullptr)
+        m_main->setEnabled(false);
+    if (m_video != nullptr)
+        m_video->setEnabled(false);
+    // Asking for tips from the menu turns them back on at start-up, and makes sure the
+    // window's load does not close it again.
+    Settings::setShowTipsAtStartup(1);
+    frmTip::open(m_main, m_video);
+}
+
+void ShellCommands::mnuabout_Click()
+{
+    frmAbout::open(m_main);
+}
+
+void ShellCommands::mnutopics_Click()
+{
+    const QString path = helpFilePath();
+    if (!FileExists(path)) {
+        Prompts::instance().message(m_main, kMissingHelpText, QStringLiteral("Framix"),
+                                    Prompts::Icon::Critical);
+        return;
+    }
+    Prompts::instance().openUrl(QUrl::fromLocalFile(path));
+}
+
+void ShellCommands::Label1_Click()
+{
+    Prompts::instance().openUrl(QUrl(QStringLiteral("mailto:") + QLatin1String(kContactAddress)));
+}
+
+void ShellCommands::Label3_Click()
+{
+    Prompts::instance().openUrl(QUrl(QString::fromLatin1(kHomePageUrl)));
+}
+
+QString ShellCommands::helpFilePath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/index.htm");
+}
+
+} // namespace framix

@@ -1,0 +1,84 @@
+#include "capturecommands.h"
+
+#include "atomicfile.h"
+#include "bmpwriter.h"
+#include "frmbulk.h"
+#include "frmvideo.h"
+#include "mcommon.h"
+#include "transportcommands.h"
+
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLoggingCategory>
+
+namespace framix {
+
+Q_LOGGING_CATEGORY(lcCapture, "framix.capture", QtWarningMsg)
+
+CaptureCommands::CaptureCommands(const MainControls& main, frmvideo* video,
+                                 TransportCommands* transport)
+    : m_main(main), m_video(video), m_transport(transport)
+{
+}
+
+bool saveClipboardPicture(const QString& path, QString* why)
+{
+    const QImage picture = QGuiApplication::clipboard()->image();
+    if (picture.isNull()) {
+        if (why)
+            *why = QStringLiteral("the clipboard holds no picture");
+        return false;
+    }
+    EngineError error;
+    if (!writeFileAtomically(path, BmpWriter::encode(picture), &error)) {
+        if (why)
+            *why = error.detail;
+        return false;
+    }
+    return true;
+}
+
+void CaptureCommands::mnucapture_Click()
+{
+    // Any step that fails ends the command there, without a message.
+    PlayerComponent* player = m_video->MCIWnd1;
+    if (player->mode() == QLatin1String("playing"))
+        m_transport->cmdplay1_Click();
+    m_transport->mnunormal_Click();
+    QCoreApplication::processEvents();
+    if (!player->CopyFrame()) {
+        qCInfo(lcCapture) << "no frame to copy:" << player->lastError().message();
+        return;
+    }
+    const QString path = FileDialog(m_main.frmmain, true, QStringLiteral("Save Frame As..."),
+                                    QStringLiteral("Bitmap Files (*.bmp)|*.bmp|"), QString(),
+                                    QStringLiteral("bmp"), QString());
+    if (path.isEmpty())
+        return;
+    QString why;
+    if (!saveClipboardPicture(path, &why)) {
+        qCInfo(lcCapture) << "frame not saved:" << why;
+        return; // the frame stays on the clipboard
+    }
+    QCoreApplication::processEvents();
+    QGuiApplication::clipboard()->clear();
+}
+
+void CaptureCommands::cmdcapture_Click()
+{
+    m_transport->mnunormal_Click();
+    mnucapture_Click();
+}
+
+void CaptureCommands::mnubulk_Click()
+{
+    m_main.frmmain->setEnabled(false);
+    if (m_main.lblstate->text() == QLatin1String("playing"))
+        m_transport->cmdplay1_Click();
+    m_bulk = new frmbulk(m_main, m_video);
+    m_bulk->show();
+}
+
+} // namespace framix

@@ -1,0 +1,159 @@
+#include "frminfo.h"
+
+#include "frmvideo.h"
+#include "twipslayout.h"
+
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShortcut>
+
+#include <cmath>
+
+namespace framix {
+
+namespace {
+
+constexpr double kCaptionLeft = 120;
+constexpr double kCaptionWidth = 1560;
+constexpr double kValueLeft = 1740;
+constexpr double kValueWidth = 3420;
+constexpr double kRowTop = 120;
+constexpr double kRowPitch = 390;
+constexpr double kRowHeight = 330;
+constexpr double kInnerWidth = kValueLeft + kValueWidth + 120;
+
+QString durationText(qint64 ms)
+{
+    const qint64 seconds = ms / 1000;
+    return QStringLiteral("%1:%2:%3.%4")
+        .arg(seconds / 3600)
+        .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'))
+        .arg(ms % 1000, 3, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+frminfo* frminfo::open(QWidget* mainWindow, frmvideo* video)
+{
+    if (mainWindow != nullptr)
+        mainWindow->setEnabled(false);
+    auto* window = new frminfo(mainWindow, video);
+    window->Form_Load();
+    window->show();
+    return window;
+}
+
+frminfo::frminfo(QWidget* mainWindow, frmvideo* video)
+    : QWidget(nullptr, Qt::Dialog), m_main(mainWindow), m_video(video)
+{
+    // Shown without an owner: a child window would be disabled along with the main window.
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("Media info..."));
+
+    int row = 0;
+    auto addRow = [this, &row](const QString& caption, QWidget* value) {
+        auto* label = new QLabel(caption, this);
+        placeTwips(label, kCaptionLeft, kRowTop + row * kRowPitch, kCaptionWidth, kRowHeight);
+        value->setParent(this);
+        placeTwips(value, kValueLeft, kRowTop + row * kRowPitch, kValueWidth, kRowHeight);
+        ++row;
+    };
+    auto valueLabel = [] {
+        auto* label = new QLabel;
+        // Codec names and file types come from the file; never read them as markup.
+        label->setTextFormat(Qt::PlainText);
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        return label;
+    };
+
+    txtfile = new QLineEdit;
+    txtfile->setReadOnly(true);
+    lbllength = valueLabel();
+    lblsize = valueLabel();
+    lbltype = valueLabel();
+    lblpicture = valueLabel();
+    lblrate = valueLabel();
+    lblduration = valueLabel();
+    lblvideo = valueLabel();
+    lblaudio = valueLabel();
+    addRow(QStringLiteral("File Name :-"), txtfile);
+    addRow(QStringLiteral("Total Length :-"), lbllength);
+    addRow(QStringLiteral("File Size :-"), lblsize);
+    addRow(QStringLiteral("Media Type :-"), lbltype);
+    addRow(QStringLiteral("Picture Size :-"), lblpicture);
+    addRow(QStringLiteral("Frame Rate :-"), lblrate);
+    addRow(QStringLiteral("Duration :-"), lblduration);
+    addRow(QStringLiteral("Video Codec :-"), lblvideo);
+    addRow(QStringLiteral("Audio Codec :-"), lblaudio);
+
+    cmdok = new QPushButton(QStringLiteral("&OK"), this);
+    const double okTop = kRowTop + row * kRowPitch + 60;
+    placeTwips(cmdok, kCaptionLeft, okTop, kInnerWidth - 2 * kCaptionLeft, 405);
+    // Enter presses OK: the window has no text to type into.
+    cmdok->setAutoDefault(true);
+    cmdok->setFocus();
+    connect(cmdok, &QPushButton::clicked, this, &QWidget::close);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
+            &QWidget::close);
+
+    setFixedSize(twips::toPixels(kInnerWidth), twips::toPixels(okTop + 405 + 120));
+}
+
+void frminfo::Form_Load()
+{
+    if (m_video == nullptr)
+        return;
+    const PlayerComponent* player = m_video->MCIWnd1;
+    const std::optional<qint64> size = fileSize(player->fileName());
+    txtfile->setText(m_video->windowTitle());
+    lbllength->setText(QString::number(player->length()) + QStringLiteral(" Frames"));
+    // A file deleted or moved since it was opened still plays from what the player holds;
+    // its size is left blank rather than shown as a wrong number.
+    lblsize->setText(size ? QString::number(kilobytes(*size)) + QStringLiteral(" KB") : QString());
+    lbltype->setText(player->mediaType());
+
+    const MediaInfo& info = player->mediaInfo();
+    const QString none = QStringLiteral("none");
+    lblpicture->setText(
+        info.hasVideo ? QStringLiteral("%1 x %2 pixels").arg(info.width).arg(info.height) : none);
+    lblrate->setText(info.hasVideo && info.frameRate > 0
+                         ? QString::number(info.frameRate, 'g', 5) + QStringLiteral(" frames/s")
+                         : none);
+    lblduration->setText(durationText(info.durationMs));
+    lblvideo->setText(info.hasVideo ? info.videoCodec : none);
+    lblaudio->setText(info.hasAudio ? info.audioCodec : none);
+}
+
+std::optional<qint64> frminfo::fileSize(const QString& path)
+{
+    if (path.isEmpty())
+        return std::nullopt;
+    const QFileInfo file(path);
+    if (!file.exists() || file.isDir())
+        return std::nullopt;
+    return file.size();
+}
+
+qint64 frminfo::kilobytes(qint64 bytes)
+{
+    const double exact = static_cast<double>(bytes) / 1024.0;
+    const double below = std::floor(exact);
+    const double fraction = exact - below;
+    auto whole = static_cast<qint64>(below);
+    if (fraction > 0.5 || (fraction == 0.5 && whole % 2 != 0))
+        ++whole;
+    return whole;
+}
+
+void frminfo::closeEvent(QCloseEvent* event)
+{
+    if (m_main != nullptr)
+        m_main->setEnabled(true);
+    QWidget::closeEvent(event);
+}
+
+} // namespace framix
