@@ -37,6 +37,7 @@ test-asan: setup
 bench: build
 	bench/run.sh build
 	bench/player.sh build
+	bench/capture.sh build
 
 clean:
 	rm -rf build build-asan

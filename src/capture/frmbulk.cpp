@@ -234,9 +234,10 @@ void frmbulk::cmdcapture_Click()
     PlayerComponent* player = m_video->MCIWnd1;
     player->setPosition(FirstFrame);
 
-    // Files are written by worker threads while the next frame is decoded; the queue is
-    // short, so a failure stops the run within a frame or two of the frame that failed.
-    BmpWritePool writer(qMax(1, QThread::idealThreadCount() - 1), 2);
+    // Files are written by worker threads while the next frame is decoded (writing a large
+    // frame costs about as much as decoding it); the queue is short, so a failure stops
+    // the run within a few frames of the frame that failed.
+    BmpWritePool writer(qMax(2, QThread::idealThreadCount()), 3);
     m_running = true;
     QString failure;
     const int last = LastFrame;

@@ -40,22 +40,30 @@ QByteArray BmpWriter::encode(const QImage& image)
 {
     if (image.isNull())
         return {};
-    const QImage rgb = image.format() == QImage::Format_RGB888
+    // Bitmap rows are blue-green-red: a BGR888 picture is copied row by row, anything
+    // else goes through RGB888 and has its bytes swapped on the way.
+    const bool bgr = image.format() == QImage::Format_BGR888;
+    const QImage src = bgr || image.format() == QImage::Format_RGB888
                            ? image
                            : image.convertToFormat(QImage::Format_RGB888);
-    const int w = rgb.width();
-    const int h = rgb.height();
+    const int w = src.width();
+    const int h = src.height();
     const int stride = rowStride(w);
-    QByteArray out(int(fileSize(w, h)), '\0');
+    QByteArray out(int(fileSize(w, h)), Qt::Uninitialized);
     writeHeader(out.data(), w, h);
     for (int y = 0; y < h; ++y) {
-        const uchar* src = rgb.constScanLine(y);
-        char* dst = out.data() + kHeaderSize + qint64(h - 1 - y) * stride;
-        for (int x = 0; x < w; ++x) {
-            dst[3 * x] = char(src[3 * x + 2]);
-            dst[3 * x + 1] = char(src[3 * x + 1]);
-            dst[3 * x + 2] = char(src[3 * x]);
+        const uchar* from = src.constScanLine(y);
+        char* to = out.data() + kHeaderSize + qint64(h - 1 - y) * stride;
+        if (bgr) {
+            std::memcpy(to, from, size_t(w) * 3);
+        } else {
+            for (int x = 0; x < w; ++x) {
+                to[3 * x] = char(from[3 * x + 2]);
+                to[3 * x + 1] = char(from[3 * x + 1]);
+                to[3 * x + 2] = char(from[3 * x]);
+            }
         }
+        std::memset(to + w * 3, 0, size_t(stride - w * 3)); // row padding
     }
     return out;
 }

@@ -114,6 +114,17 @@ QImage FrameConverter::toImage(const VideoFrame& frame)
     return image;
 }
 
+QImage FrameConverter::toBgrImage(const VideoFrame& frame)
+{
+    if (frame.isNull())
+        return {};
+    const AVFrame* f = frame.data()->frame;
+    QImage image(f->width, f->height, QImage::Format_BGR888);
+    if (image.isNull() || !d->convert(f, AV_PIX_FMT_BGR24, image.bits(), int(image.bytesPerLine())))
+        return {};
+    return image;
+}
+
 QImage FrameConverter::toDisplayImage(const VideoFrame& frame)
 {
     if (frame.isNull())

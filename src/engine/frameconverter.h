@@ -24,6 +24,9 @@ public:
 
     // QImage::Format_RGB888; a null image when the frame cannot be converted.
     QImage toImage(const VideoFrame& frame);
+    // QImage::Format_BGR888: the same pixels as toImage() in the byte order of a bitmap
+    // file's rows, so writing it as a BMP is a plain copy.
+    QImage toBgrImage(const VideoFrame& frame);
     // QImage::Format_RGB32, the layout the screen takes without a further conversion, for
     // display. Same colours as toImage().
     QImage toDisplayImage(const VideoFrame& frame);

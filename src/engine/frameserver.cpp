@@ -49,7 +49,7 @@ struct FrameServer::Private
     enum class Use
     {
         Display, // Format_RGB32, for frameReady()
-        Copy,    // Format_RGB888, for fetchFrame()
+        Copy,    // Format_BGR888, for fetchFrame()
     };
     struct Prepared
     {
@@ -70,7 +70,7 @@ struct FrameServer::Private
     }
     QImage convert(const VideoFrame& f, Use use)
     {
-        return use == Use::Display ? converter.toDisplayImage(f) : converter.toImage(f);
+        return use == Use::Display ? converter.toDisplayImage(f) : converter.toBgrImage(f);
     }
     // Frame n converted for `use`, from the prepared one when it is that frame.
     std::optional<StreamFrame> serve(int n, Use use, EngineError* error)

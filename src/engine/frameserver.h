@@ -40,7 +40,7 @@ public:
     // Asks for frame n; replaces any request not started yet. Emits frameReady() (with a
     // Format_RGB32 picture, ready for the screen) or errorOccurred().
     void requestFrame(int n);
-    // Frame n, decoded and converted (Format_RGB888, for copying) before this returns, ahead
+    // Frame n, decoded and converted (Format_BGR888, for copying) before this returns, ahead
     // of any queued request. Blocks the caller for as long as the decoding takes; meant for
     // capture, which must have exactly this frame. Ends a running stream.
     std::optional<StreamFrame> fetchFrame(int n, EngineError* error);

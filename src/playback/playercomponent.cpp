@@ -24,6 +24,8 @@ constexpr int kTickMs = 4;
 // A load that takes longer than this shows a progress window (building a large file's
 // frame index reads the whole file once).
 constexpr int kProgressDelayMs = 400;
+// The shortest time between two redraws: above 60 frames per second.
+constexpr int kMinPaintMs = 15;
 // The speeds (thousandths) at which sound plays, pitch kept.
 constexpr int kMinAudibleSpeed = 500;
 constexpr int kMaxAudibleSpeed = 2000;
@@ -306,12 +308,23 @@ void PlayerComponent::showPicture(int frame, const QImage& image)
 {
     m_image = image;
     m_shownFrame = frame;
-    update();
+    // The screen is redrawn at most every kMinPaintMs: a bulk capture walks through
+    // frames far faster than anyone can watch, and drawing each would slow it down.
+    if (!m_lastPaint.isValid() || m_lastPaint.elapsed() >= kMinPaintMs) {
+        update();
+    } else if (!m_paintQueued) {
+        m_paintQueued = true;
+        QTimer::singleShot(kMinPaintMs - int(m_lastPaint.elapsed()), this, [this] {
+            m_paintQueued = false;
+            update();
+        });
+    }
     emit frameShown(frame);
 }
 
 void PlayerComponent::paintEvent(QPaintEvent*)
 {
+    m_lastPaint.start();
     QPainter painter(this);
     if (m_image.isNull()) {
         painter.fillRect(rect(), Qt::black);

@@ -6,6 +6,7 @@
 #include "mediaclock.h"
 #include "mediainfo.h"
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QTimer>
 #include <QVector>
@@ -154,6 +155,8 @@ private:
     double m_heightTwips = 0;
 
     QImage m_image;
+    QElapsedTimer m_lastPaint;
+    bool m_paintQueued = false;
     int m_shownFrame = -1;
     int m_requestedFrame = -1;
     bool m_audioClock = false;

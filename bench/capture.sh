@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Bulk capture of every frame through the real bulk dialog (headless), next to framix-grab
+# and to ffmpeg writing the same BMP files, in the same run, on the 1080p H.264 and the
+# MPEG-2 corpus clips. Prints frames per second and the ratios.
+# usage: bench/capture.sh [BUILD_DIR]   (default: build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD=${1:-build}
+MEDIA=$BUILD/test-media
+tests/media/make_corpus.sh "$MEDIA" > /dev/null
+DRIVER=$BUILD/tests/capture/bulk_driver
+GRAB=$BUILD/src/app/framix-grab
+[ -x "$DRIVER" ] || { echo "build the tests first (bulk_driver)"; exit 1; }
+OUT=$(mktemp -d -p /dev/shm 2> /dev/null || mktemp -d)
+export XDG_CONFIG_HOME=$OUT/config
+mkdir -p "$XDG_CONFIG_HOME/Framix"
+printf '[Options]\nShow%%20Tips%%20at%%20Startup=0\n' > "$XDG_CONFIG_HOME/Framix/bulk_driver.ini"
+trap 'rm -rf "$OUT"' EXIT
+
+seconds() { local t0 t1; t0=$(date +%s.%N); "$@" > /dev/null 2>&1; t1=$(date +%s.%N); echo "$t1 - $t0" | bc -l; }
+run() { # clip
+    local clip=$MEDIA/$1 n ff fx dlg
+    n=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 "$clip" | head -1 | tr -dc 0-9)
+    rm -rf "$OUT"/ff "$OUT"/fx "$OUT"/dlg; mkdir -p "$OUT/ff" "$OUT/fx" "$OUT/dlg"
+    ff=$(seconds ffmpeg -v error -i "$clip" -map 0:v:0 -fps_mode passthrough -start_number 0 "$OUT/ff/frame%d.bmp")
+    rm -rf "$OUT/ff"
+    fx=$(seconds "$GRAB" "$clip" --out "$OUT/fx" --quiet)
+    rm -rf "$OUT/fx"
+    # The dialog's full run writes positions 0..Length: one file more than the frames.
+    # The run itself, from Begin Capture to the completion message, as the driver times it
+    # (the program's start and opening the clip come before the user's click).
+    dlg=$(env QT_QPA_PLATFORM=offscreen "$DRIVER" "$clip" "$OUT/dlg" 2> /dev/null |
+          sed -n 's/^bulk capture took \([0-9]*\) ms$/\1/p' | awk '{print $1 / 1000}')
+    local files; files=$(ls "$OUT/dlg" | wc -l)
+    [ "$files" -eq $((n + 1)) ] || { echo "the dialog wrote $files files for $n frames"; exit 1; }
+    printf '%-9s %4d frames: ffmpeg %6.1f f/s, framix-grab %6.1f f/s, bulk dialog %6.1f f/s; dialog/grab %.2f, dialog/ffmpeg %.2f (targets >= 0.9)\n' \
+        "$1" "$n" "$(echo "$n / $ff" | bc -l)" "$(echo "$n / $fx" | bc -l)" "$(echo "$files / $dlg" | bc -l)" \
+        "$(echo "($files / $dlg) / ($n / $fx)" | bc -l)" "$(echo "($files / $dlg) / ($n / $ff)" | bc -l)"
+}
+echo "== bulk capture of every frame into $(dirname "$OUT")"
+run mpeg2.mpg
+run h264.mp4

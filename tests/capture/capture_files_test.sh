@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# The files the program's capture commands write, checked by independent tools:
+#  1. a bulk run 100..110 through the real bulk dialog (headless): exactly those files,
+#     each a 24-bit BMP to ImageMagick, pixels within 1 level of ffmpeg's own decoding and
+#     RGB conversion;
+#  2. under Xvfb, the real program driven by the keyboard only: open a clip from the
+#     command line, F8 ten times, F9, type a name in the save dialog, Enter; the file is
+#     frame 10 of the clip.
+# usage: capture_files_test.sh FRAMIX BULK_DRIVER MEDIA_DIR
+set -uo pipefail
+FRAMIX=$1
+DRIVER=$2
+MEDIA=$3
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+failed=0 passed=0
+ok() { echo "ok: $*"; passed=$((passed + 1)); }
+bad() { echo "FAILED: $*"; failed=$((failed + 1)); }
+# The largest difference of any channel of any pixel, in 8-bit levels (999: unreadable).
+peak() {
+    [ -s "$1" ] && [ -s "$2" ] || { echo 999; return; }
+    compare -metric PAE "$1" "$2" null: 2>&1 | sed 's/ .*//' |
+        awk '$1 ~ /^[0-9.]+$/ {printf "%d", ($1 + 128) / 257; next} {print 999}'
+}
+bmp_ok() { # file WxH
+    local info bytes w=${2%x*} h=${2#*x}
+    info=$(identify -format '%m %wx%h %z' "$1" 2>&1)
+    bytes=$(stat -c %s "$1")
+    [ "$info" = "BMP3 $2 8" ] && [ "$bytes" -eq $(( 54 + ((w * 3 + 3) / 4 * 4) * h )) ]
+}
+reference() { # clip first last dir
+    mkdir -p "$4"
+    ffmpeg -v error -i "$MEDIA/$1" -map 0:v:0 -fps_mode passthrough \
+        -vf "select=between(n\,$2\,$3),scale=in_color_matrix=bt601:in_range=tv:out_range=pc" \
+        -start_number "$2" -pix_fmt bgr24 "$4/frame%d.bmp"
+}
+export XDG_CONFIG_HOME=$WORK/config
+mkdir -p "$XDG_CONFIG_HOME/Framix"
+for name in "$(basename "$FRAMIX")" "$(basename "$DRIVER")"; do
+    printf '[Options]\nShow%%20Tips%%20at%%20Startup=0\n' > "$XDG_CONFIG_HOME/Framix/$name.ini"
+done
+
+# 1. Bulk run through the dialog.
+QT_QPA_PLATFORM=offscreen "$DRIVER" "$MEDIA/mpeg2.mpg" "$WORK/bulk" 100 110 > "$WORK/log" 2>&1
+want=$(seq 100 110 | sed 's/.*/frame&.bmp/' | sort)
+got=$(ls -A "$WORK/bulk" 2> /dev/null | sort)
+[ "$want" = "$got" ] && ok "bulk 100..110 wrote exactly frame100..frame110" || bad "bulk wrote: $got"
+grep -q "The frames have been captured" "$WORK/log" && ok "completion message" ||
+    bad "no completion message: $(cat "$WORK/log")"
+bmp_ok "$WORK/bulk/frame100.bmp" 720x576 && ok "identify: 24-bit BMP 720x576" ||
+    bad "identify: $(identify "$WORK/bulk/frame100.bmp" 2>&1)"
+reference mpeg2.mpg 100 110 "$WORK/ref"
+worst=0
+for n in $(seq 100 110); do
+    p=$(peak "$WORK/bulk/frame$n.bmp" "$WORK/ref/frame$n.bmp"); [ -n "$p" ] || p=999
+    [ "$p" -gt "$worst" ] && worst=$p
+done
+[ "$worst" -le 1 ] && ok "bulk pixels within $worst level of ffmpeg" || bad "bulk pixels off by $worst levels"
+
+# 2. The real program, keyboard only.
+if command -v xvfb-run > /dev/null && command -v xdotool > /dev/null; then
+    export FRAMIX WORK CLIP=$MEDIA/mpeg2.mpg
+    xvfb-run -a -s "-screen 0 1600x1000x24" bash -c '
+        "$FRAMIX" "$CLIP" & pid=$!
+        window() { xdotool search --onlyvisible --name "^$1\$" 2> /dev/null | head -n 1; }
+        for _ in $(seq 1 80); do
+            main=$(window Framix); video=$(window "$(basename "$CLIP")")
+            [ -n "$main" ] && [ -n "$video" ] && break; sleep 0.25
+        done
+        sleep 0.5
+        xdotool windowfocus --sync "$main"
+        for _ in $(seq 1 10); do xdotool key F8; sleep 0.15; done
+        sleep 0.5
+        xdotool key F9
+        for _ in $(seq 1 40); do dialog=$(window "Save Frame As..."); [ -n "$dialog" ] && break; sleep 0.25; done
+        [ -n "$dialog" ] || { echo "no save dialog"; kill $pid; exit 1; }
+        sleep 0.5
+        xdotool windowfocus --sync "$dialog" type --delay 20 "$WORK/keys-shot"
+        xdotool key Return
+        for _ in $(seq 1 40); do [ -s "$WORK/keys-shot.bmp" ] && break; sleep 0.25; done
+        kill $pid; wait $pid 2> /dev/null; exit 0
+    ' > "$WORK/xlog" 2>&1
+    if [ -s "$WORK/keys-shot.bmp" ]; then
+        reference mpeg2.mpg 10 10 "$WORK/ref10"
+        p=$(peak "$WORK/keys-shot.bmp" "$WORK/ref10/frame10.bmp"); [ -n "$p" ] || p=999
+        bmp_ok "$WORK/keys-shot.bmp" 720x576 && [ "$p" -le 1 ] &&
+            ok "keyboard capture wrote frame 10 (within $p level of ffmpeg's), a 24-bit BMP" ||
+            bad "keyboard capture: $(identify "$WORK/keys-shot.bmp" 2>&1), $p levels off frame 10"
+    else
+        bad "keyboard capture wrote no file: $(tail -5 "$WORK/xlog")"
+    fi
+else
+    echo "skipped: the keyboard run needs xvfb-run and xdotool"
+fi
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
