@@ -158,7 +158,7 @@ private slots:
         player()->setPosition(42);
         c().mnucapture->trigger();
         QVERIFY(written().isEmpty());
-        QCOMPARE(QGuiApplication::clipboard()->image(),
+        QCOMPARE(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB888),
                  engineFrame(QStringLiteral("mpeg4.avi"), 42));
     }
 
