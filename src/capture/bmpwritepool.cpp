@@ -90,27 +90,49 @@ void BmpWritePool::work()
         }
         m_changed.notify_all();
         EngineError error;
+        bool ok = false;
+        const QImage& image = job.image;
+        if (image.format() == QImage::Format_BGR888 &&
+            image.bytesPerLine() == BmpWriter::rowStride(image.width())) {
+            // Its rows are already bitmap rows: written straight from the picture, bottom
+            // row first, after the headers.
+            char header[BmpWriter::kHeaderSize];
+            BmpWriter::writeHeader(header, image.width(), image.height());
+            std::vector<ByteSpan> pieces{{header, BmpWriter::kHeaderSize}};
+            pieces.reserve(size_t(image.height()) + 1);
+            for (int y = image.height() - 1; y >= 0; --y)
+                pieces.push_back(
+                    {reinterpret_cast<const char*>(image.constScanLine(y)), image.bytesPerLine()});
+            ok = writeFileAtomically(job.path, pieces, &error);
+            finishJob(ok, error);
+            continue;
+        }
         const QByteArray bmp =
             job.image.isNull() ? converter.toBmp(job.frame) : BmpWriter::encode(job.image);
-        bool ok = !bmp.isEmpty();
+        ok = !bmp.isEmpty();
         if (!ok)
             error = EngineError{
                 EngineError::Code::DecodeFailed,
                 QStringLiteral("%1: the picture cannot be converted to RGB").arg(job.path)};
         else
             ok = writeFileAtomically(job.path, bmp, &error);
-        {
-            std::lock_guard lock(m_mutex);
-            --m_busy;
-            if (ok)
-                ++m_written;
-            else if (!m_error.isError()) {
-                m_error = error;
-                m_queue.clear(); // nothing after the first failure
-            }
-        }
-        m_changed.notify_all();
+        finishJob(ok, error);
     }
+}
+
+void BmpWritePool::finishJob(bool ok, const EngineError& error)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        --m_busy;
+        if (ok)
+            ++m_written;
+        else if (!m_error.isError()) {
+            m_error = error;
+            m_queue.clear(); // nothing after the first failure
+        }
+    }
+    m_changed.notify_all();
 }
 
 } // namespace framix

@@ -37,6 +37,7 @@ public:
 
 private:
     void work();
+    void finishJob(bool ok, const EngineError& error);
 
     // m_mutex guards everything below it.
     mutable std::mutex m_mutex;

@@ -3,6 +3,10 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <climits>
+#include <sys/uio.h>
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -44,6 +48,12 @@ bool writeFileAtomically(const QString& path, const QByteArray& bytes, EngineErr
 
 bool writeFileAtomically(const QString& path, const char* data, qint64 size, EngineError* error)
 {
+    return writeFileAtomically(path, std::vector<ByteSpan>{{data, size}}, error);
+}
+
+bool writeFileAtomically(const QString& path, const std::vector<ByteSpan>& pieces,
+                         EngineError* error)
+{
     const QFileInfo target(path);
     if (target.isDir())
         return failErrno(error, EISDIR, path);
@@ -58,9 +68,16 @@ bool writeFileAtomically(const QString& path, const char* data, qint64 size, Eng
     umask(mask);
     fchmod(fd, 0666 & ~mask);
 
-    qint64 done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, size_t(size - done));
+    // Written with as few calls as the system allows (a bitmap's rows are one piece each).
+    std::vector<iovec> rest;
+    rest.reserve(pieces.size());
+    for (const ByteSpan& p : pieces)
+        if (p.size > 0)
+            rest.push_back({const_cast<char*>(p.data), size_t(p.size)});
+    size_t first = 0;
+    while (first < rest.size()) {
+        const int count = int(std::min<size_t>(rest.size() - first, IOV_MAX));
+        const ssize_t n = ::writev(fd, rest.data() + first, count);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -69,7 +86,14 @@ bool writeFileAtomically(const QString& path, const char* data, qint64 size, Eng
             ::unlink(tmpName.constData());
             return failErrno(error, err, path);
         }
-        done += n;
+        // Skip what was written, which may end in the middle of a piece.
+        size_t left = size_t(n);
+        while (first < rest.size() && left >= rest[first].iov_len)
+            left -= rest[first++].iov_len;
+        if (left > 0) {
+            rest[first].iov_base = static_cast<char*>(rest[first].iov_base) + left;
+            rest[first].iov_len -= left;
+        }
     }
     if (::close(fd) != 0) {
         const int err = errno;

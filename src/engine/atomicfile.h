@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <vector>
+
 namespace framix {
 
 // Writes `bytes` to `path` so that `path` is either left as it was or holds all of them:
@@ -15,5 +17,13 @@ namespace framix {
 bool writeFileAtomically(const QString& path, const QByteArray& bytes, EngineError* error);
 // The same, for callers that already hold the bytes elsewhere.
 bool writeFileAtomically(const QString& path, const char* data, qint64 size, EngineError* error);
+// The same for bytes held in several pieces, written one after the other.
+struct ByteSpan
+{
+    const char* data;
+    qint64 size;
+};
+bool writeFileAtomically(const QString& path, const std::vector<ByteSpan>& pieces,
+                         EngineError* error);
 
 } // namespace framix

@@ -122,6 +122,12 @@ QImage FrameConverter::toBgrImage(const VideoFrame& frame)
     QImage image(f->width, f->height, QImage::Format_BGR888);
     if (image.isNull() || !d->convert(f, AV_PIX_FMT_BGR24, image.bits(), int(image.bytesPerLine())))
         return {};
+    // Rows are padded to 4 bytes, like a bitmap file's; the padding is zero so the file
+    // written from these rows is the same on every run.
+    const int pad = int(image.bytesPerLine()) - f->width * 3;
+    if (pad > 0)
+        for (int y = 0; y < f->height; ++y)
+            std::memset(image.scanLine(y) + f->width * 3, 0, size_t(pad));
     return image;
 }
 

@@ -58,26 +58,40 @@ struct FrameServer::Private
         VideoFrame frame;
         QImage image;
     };
-    Prepared prepared;
+    // Copies (a bulk capture) run ahead by a few frames, so decoding never waits for the
+    // caller; a step on screen prepares just the next one.
+    static constexpr int kCopyAhead = 3;
+    std::deque<Prepared> prepared;
     int speculate = -1;
     Use speculateUse = Use::Display;
     int lastServed = -1;
+    int step = 1;
 
     void forgetPrepared()
     {
-        prepared = {};
+        prepared.clear();
         speculate = lastServed = -1;
     }
     QImage convert(const VideoFrame& f, Use use)
     {
         return use == Use::Display ? converter.toDisplayImage(f) : converter.toBgrImage(f);
     }
-    // Frame n converted for `use`, from the prepared one when it is that frame.
+    // Frame n converted for `use`, from the prepared ones when it is among them.
     std::optional<StreamFrame> serve(int n, Use use, EngineError* error)
     {
         std::optional<StreamFrame> out;
-        if (prepared.n == n && prepared.use == use) {
-            out = StreamFrame{prepared.frame, prepared.image};
+        while (!prepared.empty() && (prepared.front().n != n || prepared.front().use != use)) {
+            const bool passed = prepared.front().use == use &&
+                                (step > 0 ? prepared.front().n < n : prepared.front().n > n);
+            if (!passed) {
+                prepared.clear(); // not on the way to n: none of them will be asked for
+                break;
+            }
+            prepared.pop_front();
+        }
+        if (!prepared.empty()) {
+            out = StreamFrame{prepared.front().frame, prepared.front().image};
+            prepared.pop_front();
         } else if (auto f = source.frame(n, error)) {
             QImage image = convert(*f, use);
             if (image.isNull())
@@ -90,11 +104,20 @@ struct FrameServer::Private
             forgetPrepared();
             return out;
         }
-        const int step = lastServed >= 0 && n < lastServed ? -1 : 1;
+        step = lastServed >= 0 && n < lastServed ? -1 : 1;
         lastServed = n;
-        speculate = n + step < source.frameCount() ? n + step : -1;
         speculateUse = use;
+        const int ahead = prepared.empty() ? n : prepared.back().n;
+        speculate = nextToPrepare(ahead);
         return out;
+    }
+    int nextToPrepare(int after) const
+    {
+        const int limit = speculateUse == Use::Copy && step > 0 ? kCopyAhead : 1;
+        const int n = after + step;
+        if (int(prepared.size()) >= limit || n < 0 || n >= source.frameCount())
+            return -1;
+        return n;
     }
     void prepareNext()
     {
@@ -103,8 +126,10 @@ struct FrameServer::Private
             return;
         if (auto f = source.frame(n, nullptr)) {
             QImage image = convert(*f, speculateUse);
-            if (!image.isNull())
-                prepared = Prepared{n, speculateUse, *f, std::move(image)};
+            if (!image.isNull()) {
+                prepared.push_back(Prepared{n, speculateUse, *f, std::move(image)});
+                speculate = nextToPrepare(n);
+            }
         }
     }
 

@@ -24,8 +24,10 @@ constexpr int kTickMs = 4;
 // A load that takes longer than this shows a progress window (building a large file's
 // frame index reads the whole file once).
 constexpr int kProgressDelayMs = 400;
-// The shortest time between two redraws: above 60 frames per second.
-constexpr int kMinPaintMs = 15;
+// The shortest time between two redraws of frames that a capture copies: a bulk capture
+// walks through frames far faster than anyone can watch, and drawing each one would take
+// time from the capture. Playback and stepping draw every frame.
+constexpr int kCopyPaintMs = 80;
 // The speeds (thousandths) at which sound plays, pitch kept.
 constexpr int kMinAudibleSpeed = 500;
 constexpr int kMaxAudibleSpeed = 2000;
@@ -304,17 +306,15 @@ void PlayerComponent::requestPicture()
     m_server.requestFrame(target);
 }
 
-void PlayerComponent::showPicture(int frame, const QImage& image)
+void PlayerComponent::showPicture(int frame, const QImage& image, int minPaintMs)
 {
     m_image = image;
     m_shownFrame = frame;
-    // The screen is redrawn at most every kMinPaintMs: a bulk capture walks through
-    // frames far faster than anyone can watch, and drawing each would slow it down.
-    if (!m_lastPaint.isValid() || m_lastPaint.elapsed() >= kMinPaintMs) {
+    if (!m_lastPaint.isValid() || m_lastPaint.elapsed() >= minPaintMs) {
         update();
     } else if (!m_paintQueued) {
         m_paintQueued = true;
-        QTimer::singleShot(kMinPaintMs - int(m_lastPaint.elapsed()), this, [this] {
+        QTimer::singleShot(minPaintMs - int(m_lastPaint.elapsed()), this, [this] {
             m_paintQueued = false;
             update();
         });
@@ -515,7 +515,7 @@ QImage PlayerComponent::currentFrameImage(EngineError* error)
         return {};
     if (m_shownFrame != target && m_mode != Playing) {
         m_requestedFrame = -1; // whatever was asked for before is older than this
-        showPicture(target, result->image);
+        showPicture(target, result->image, kCopyPaintMs);
     }
     return result->image;
 }

@@ -121,7 +121,8 @@ private:
     void unload();
     void setMode(int mode);
     void reportPosition();
-    void showPicture(int frame, const QImage& image);
+    // Puts the picture on screen; redraws no sooner than minPaintMs after the last one.
+    void showPicture(int frame, const QImage& image, int minPaintMs = 0);
     void requestPicture();
     void play();
     void haltPlayback();
