@@ -58,9 +58,10 @@ struct FrameServer::Private
         VideoFrame frame;
         QImage image;
     };
-    // Copies (a bulk capture) run ahead by a few frames, so decoding never waits for the
-    // caller; a step on screen prepares just the next one.
-    static constexpr int kCopyAhead = 3;
+    // Going forward (a held step key, a bulk capture) the worker runs a few frames ahead,
+    // so decoding never waits for the caller; going backward the frames come from the
+    // frame cache, and just the next one is prepared.
+    static constexpr int kAhead = 3;
     std::deque<Prepared> prepared;
     int speculate = -1;
     Use speculateUse = Use::Display;
@@ -113,7 +114,7 @@ struct FrameServer::Private
     }
     int nextToPrepare(int after) const
     {
-        const int limit = speculateUse == Use::Copy && step > 0 ? kCopyAhead : 1;
+        const int limit = step > 0 ? kAhead : 1;
         const int n = after + step;
         if (int(prepared.size()) >= limit || n < 0 || n >= source.frameCount())
             return -1;
