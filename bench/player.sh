@@ -2,6 +2,8 @@
 # Benchmarks of the desktop program, under Xvfb:
 #  1. start-up: process start to the main window's first paint, median of 5, next to the
 #     smallest Qt Widgets program started the same way (ratio);
+#  3. stepping forward and backward and random seeks through the player widget (the
+#     frame put, then drawn), next to sequential decoding in the same run;
 #  2. playing the 1080p H.264 corpus clip for 10 s through the main window, at normal and
 #     at double speed: frames shown and dropped, and, with a sound server running (a null
 #     sink of PulseAudio when the package is installed), the largest gap between the sound
@@ -47,3 +49,6 @@ xvfb-run -a -s "-screen 0 1920x1200x24" bash -c '
     "$BUILD/bench/bench_player" "$MEDIA/h264.mp4" 10 2000 2>&1 | grep -v "^QStandardPaths\|^PulseAudioService"
     echo "   (target at double speed: under 5 % dropped)"
 '
+
+echo "== steps and seeks through the player widget, 1080p H.264 (GOP 250)"
+QT_QPA_PLATFORM=offscreen "$BUILD/bench/bench_steps" "$MEDIA/h264.mp4" 250 2>&1 | grep -v "^QStandardPaths"
