@@ -2,12 +2,12 @@
 # Benchmarks of the desktop program, under Xvfb:
 #  1. start-up: process start to the main window's first paint, median of 5, next to the
 #     smallest Qt Widgets program started the same way (ratio);
-#  3. stepping forward and backward and random seeks through the player widget (the
-#     frame put, then drawn), next to sequential decoding in the same run;
 #  2. playing the 1080p H.264 corpus clip for 10 s through the main window, at normal and
 #     at double speed: frames shown and dropped, and, with a sound server running (a null
 #     sink of PulseAudio when the package is installed), the largest gap between the sound
-#     heard and the picture shown.
+#     heard and the picture shown;
+#  3. stepping forward and backward and random seeks through the player widget (the
+#     frame put, then drawn), next to sequential decoding in the same run.
 # usage: bench/player.sh [BUILD_DIR]   (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
