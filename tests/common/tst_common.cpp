@@ -1,6 +1,7 @@
 #include "mcommon.h"
 #include "prompts.h"
 #include "settings.h"
+#include "testrunner.h"
 #include "twips.h"
 
 #include <QApplication>
@@ -566,21 +567,7 @@ int main(int argc, char** argv)
     PathTest paths;
     TwipsTest twipsTest;
     SettingsTest settings;
-    // "tst_common ClassName [options]" runs one test class.
-    QString only;
-    if (argc > 1 && argv[1][0] != '-') {
-        only = QString::fromLocal8Bit(argv[1]);
-        for (int i = 1; i + 1 < argc; ++i)
-            argv[i] = argv[i + 1];
-        --argc;
-    }
-    int failed = 0;
-    for (QObject* test : {static_cast<QObject*>(&fileDialog), static_cast<QObject*>(&realDialog),
-                          static_cast<QObject*>(&paths), static_cast<QObject*>(&twipsTest),
-                          static_cast<QObject*>(&settings)})
-        if (only.isEmpty() || only == QLatin1String(test->metaObject()->className()))
-            failed += QTest::qExec(test, argc, argv);
-    return failed != 0 ? 1 : 0;
+    return runTestClasses(argc, argv, {&fileDialog, &realDialog, &paths, &twipsTest, &settings});
 }
 
 #include "tst_common.moc"

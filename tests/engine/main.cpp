@@ -1,8 +1,8 @@
+#include "testrunner.h"
+
 #include <QCoreApplication>
-#include <QTest>
 
 #include <memory>
-#include <vector>
 
 QObject* makeFrameAccessTest();
 QObject* makeIndexCacheTest();
@@ -14,24 +14,10 @@ QObject* makeFrameServerTest();
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    std::vector<std::unique_ptr<QObject>> tests;
-    tests.emplace_back(makeFrameAccessTest());
-    tests.emplace_back(makeIndexCacheTest());
-    tests.emplace_back(makeBadInputTest());
-    tests.emplace_back(makePictureTest());
-    tests.emplace_back(makeAudioTest());
-    tests.emplace_back(makeFrameServerTest());
-    // "tst_engine ClassName [options]" runs one test class.
-    QString only;
-    if (argc > 1 && argv[1][0] != '-') {
-        only = QString::fromLocal8Bit(argv[1]);
-        for (int i = 1; i + 1 < argc; ++i)
-            argv[i] = argv[i + 1];
-        --argc;
-    }
-    int failed = 0;
-    for (auto& t : tests)
-        if (only.isEmpty() || only == QLatin1String(t->metaObject()->className()))
-            failed += QTest::qExec(t.get(), argc, argv);
-    return failed ? 1 : 0;
+    const std::unique_ptr<QObject> access(makeFrameAccessTest()), cache(makeIndexCacheTest()),
+        bad(makeBadInputTest()), pictures(makePictureTest()), audio(makeAudioTest()),
+        server(makeFrameServerTest());
+    return runTestClasses(
+        argc, argv,
+        {access.get(), cache.get(), bad.get(), pictures.get(), audio.get(), server.get()});
 }
