@@ -1,6 +1,7 @@
 #include "frameserver.h"
 
 #include "frameconverter.h"
+#include "framememory.h"
 #include "videosource.h"
 
 #include <condition_variable>
@@ -150,6 +151,7 @@ struct FrameServer::Private
 
 FrameServer::FrameServer(QObject* parent) : QObject(parent), d(std::make_unique<Private>())
 {
+    keepFrameMemoryForReuse();
     qRegisterMetaType<framix::MediaInfo>();
     qRegisterMetaType<framix::VideoFrame>();
     qRegisterMetaType<framix::EngineError>();
