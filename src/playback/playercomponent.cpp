@@ -236,31 +236,29 @@ void PlayerComponent::setMode(int mode)
     m_mode = mode;
     // Reported from the event loop, once per turn: a stop followed at once by a seek is
     // one report of the mode the player ended in, as a polling media control would see it.
-    if (m_modeReportQueued)
-        return;
-    m_modeReportQueued = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_modeReportQueued = false;
-            if (m_mode == m_reportedMode)
-                return;
-            m_reportedMode = m_mode;
-            emit ModeChange(m_mode);
-        },
-        Qt::QueuedConnection);
+    postOnce(m_modeReportQueued, [this] {
+        if (m_mode == m_reportedMode)
+            return;
+        m_reportedMode = m_mode;
+        emit ModeChange(m_mode);
+    });
 }
 
 void PlayerComponent::reportPosition()
 {
-    if (m_positionReportQueued)
+    postOnce(m_positionReportQueued, [this] { emit PositionChange(m_position); });
+}
+
+void PlayerComponent::postOnce(bool& queued, std::function<void()> work)
+{
+    if (queued)
         return;
-    m_positionReportQueued = true;
+    queued = true;
     QMetaObject::invokeMethod(
         this,
-        [this] {
-            m_positionReportQueued = false;
-            emit PositionChange(m_position);
+        [this, &queued, work = std::move(work)] {
+            queued = false;
+            work();
         },
         Qt::QueuedConnection);
 }
@@ -277,17 +275,10 @@ void PlayerComponent::setPosition(int frame)
     } else {
         // Asked for from the event loop: a CopyFrame right after this put fetches the frame
         // itself and shows it, and then nothing more is asked for.
-        if (!m_pictureRequestQueued) {
-            m_pictureRequestQueued = true;
-            QMetaObject::invokeMethod(
-                this,
-                [this] {
-                    m_pictureRequestQueued = false;
-                    if (m_mode != Playing)
-                        requestPicture();
-                },
-                Qt::QueuedConnection);
-        }
+        postOnce(m_pictureRequestQueued, [this] {
+            if (m_mode != Playing)
+                requestPicture();
+        });
         // Seeking shows the frame, ready to go on: a stopped player is paused afterwards.
         if (m_mode == Stopped)
             setMode(Paused);

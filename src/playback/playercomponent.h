@@ -12,6 +12,8 @@
 #include <QVector>
 #include <QWidget>
 
+#include <functional>
+
 namespace framix {
 
 // The player: loads one media file, plays it, seeks frame-exactly and draws the picture in
@@ -121,6 +123,9 @@ private:
     void unload();
     void setMode(int mode);
     void reportPosition();
+    // Runs `work` from the event loop, once however often this is called before it runs;
+    // `queued` (a member) says whether it is pending.
+    void postOnce(bool& queued, std::function<void()> work);
     // Puts the picture on screen; redraws no sooner than minPaintMs after the last one.
     void showPicture(int frame, const QImage& image, int minPaintMs = 0);
     void requestPicture();

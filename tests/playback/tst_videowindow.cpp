@@ -56,6 +56,22 @@ struct Controls
     }
 };
 
+// A video window with mpeg4.avi (320x240) loaded, shown and fitted.
+struct LoadedWindow
+{
+    Controls ui;
+    frmvideo video{ui.c};
+    PlayerComponent* player = video.MCIWnd1;
+
+    bool load()
+    {
+        if (!player->setFileName(corpus::path(QStringLiteral("mpeg4.avi"))))
+            return false;
+        video.show();
+        return QTest::qWaitFor([] { return shared().resizeok; });
+    }
+};
+
 } // namespace
 
 class VideoWindowTest : public QObject
@@ -193,12 +209,11 @@ private slots:
 
     void sizeChangeEndsFullScreen()
     {
-        Controls ui;
-        frmvideo video(ui.c);
-        PlayerComponent* player = video.MCIWnd1;
-        QVERIFY(player->setFileName(corpus::path(QStringLiteral("mpeg4.avi"))));
-        video.show();
-        QTRY_VERIFY(shared().resizeok);
+        LoadedWindow w;
+        QVERIFY(w.load());
+        PlayerComponent* player = w.player;
+        frmvideo& video = w.video;
+        Controls& ui = w.ui;
         // Not in full screen: a size change of the player is left alone.
         player->setZoom(200);
         QCOMPARE(player->zoom(), 200);
@@ -219,12 +234,10 @@ private slots:
 
     void userResizeMakesThePlayerFollow()
     {
-        Controls ui;
-        frmvideo video(ui.c);
-        PlayerComponent* player = video.MCIWnd1;
-        QVERIFY(player->setFileName(corpus::path(QStringLiteral("mpeg4.avi"))));
-        video.show();
-        QTRY_VERIFY(shared().resizeok);
+        LoadedWindow w;
+        QVERIFY(w.load());
+        PlayerComponent* player = w.player;
+        frmvideo& video = w.video;
         video.resize(500, 400); // as the user would drag it
         QTRY_COMPARE(player->size(), QSize(500, 400));
         QCOMPARE(player->Height(), video.Height() - 495);
