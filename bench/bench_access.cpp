@@ -80,8 +80,11 @@ int main(int argc, char** argv)
     source.setCacheLimit(0);
     QRandomGenerator rng(42);
     QVector<double> times;
+    source.resetStats();
+    qint64 distance = 0;
     for (int i = 0; i < 100; ++i) {
         const int n = int(rng.bounded(count));
+        distance += n - qMax(0, source.index().packet(source.index().frame(n).startPacket).display);
         t.start();
         if (!source.frame(n, &error)) {
             std::fprintf(stderr, "frame %d: %s\n", n, qPrintable(error.message()));
@@ -98,6 +101,8 @@ int main(int argc, char** argv)
     std::printf(
         "random frame(k): mean %.0f ms, p95 %.0f ms; mean / GOP decode = %.3f (target <= 0.30)\n",
         mean, p95, mean / gopMs);
+    std::printf("  (%d seeks, %d frames decoded, %.0f frames from the start point on average)\n",
+                source.stats().seeks, source.stats().decodedFrames, distance / 100.0);
 
     // Backward steps from the middle of the second GOP (or the file's middle).
     source.setCacheLimit(256LL * 1024 * 1024);

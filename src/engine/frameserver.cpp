@@ -1,5 +1,6 @@
 #include "frameserver.h"
 
+#include "convertpool.h"
 #include "frameconverter.h"
 #include "framememory.h"
 #include "videosource.h"
@@ -35,35 +36,36 @@ struct FrameServer::Private
     // A blocking fetch: the caller waits on `fetched` until fetchDone.
     int fetchRequest = -1;
     bool fetchDone = false;
-    std::optional<StreamFrame> fetchResult;
-    EngineError fetchError;
     std::condition_variable fetched;
 
     std::atomic_bool cancelOpen{false};
 
     // Worker-thread only.
     VideoSource source;
-    FrameConverter converter;
+    FrameConverter converter; // playback stream pictures
     // While the user steps through frames (or a capture walks through them), the next
-    // frame in the same direction is decoded and converted in the pause between two
-    // requests, so the request that asks for it is answered at once.
-    enum class Use
-    {
-        Display, // Format_RGB32, for frameReady()
-        Copy,    // Format_BGR888, for fetchFrame()
-    };
+    // frames in the same direction are decoded in the pause between two requests, so the
+    // request that asks for one is answered at once. Their conversion runs on the pool's
+    // threads while the worker decodes the frame after.
+    ConvertPool pool;
+    using Use = ConvertPool::Kind;
     struct Prepared
     {
         int n = -1;
         Use use = Use::Display;
         VideoFrame frame;
-        QImage image;
+        std::shared_future<QImage> image;
     };
     // Going forward (a held step key, a bulk capture) the worker runs a few frames ahead,
     // so decoding never waits for the caller; going backward the frames come from the
-    // frame cache, and just the next one is prepared.
+    // frame cache, and just the next one is prepared. Copies (a capture run) go further
+    // ahead: every core has a conversion to work on while the next frame decodes.
     static constexpr int kAhead = 3;
+    static constexpr int kCopyAhead = 6;
     std::deque<Prepared> prepared;
+    // The answer to a blocking fetch; guarded by mutex.
+    std::optional<Prepared> fetchResult;
+    EngineError fetchError;
     int speculate = -1;
     Use speculateUse = Use::Display;
     int lastServed = -1;
@@ -74,14 +76,11 @@ struct FrameServer::Private
         prepared.clear();
         speculate = lastServed = -1;
     }
-    QImage convert(const VideoFrame& f, Use use)
+    // Frame n for `use`, from the prepared ones when it is among them. The picture may
+    // still be being converted.
+    std::optional<Prepared> serve(int n, Use use, EngineError* error)
     {
-        return use == Use::Display ? converter.toDisplayImage(f) : converter.toBgrImage(f);
-    }
-    // Frame n converted for `use`, from the prepared ones when it is among them.
-    std::optional<StreamFrame> serve(int n, Use use, EngineError* error)
-    {
-        std::optional<StreamFrame> out;
+        std::optional<Prepared> out;
         while (!prepared.empty() && (prepared.front().n != n || prepared.front().use != use)) {
             const bool passed = prepared.front().use == use &&
                                 (step > 0 ? prepared.front().n < n : prepared.front().n > n);
@@ -92,15 +91,10 @@ struct FrameServer::Private
             prepared.pop_front();
         }
         if (!prepared.empty()) {
-            out = StreamFrame{prepared.front().frame, prepared.front().image};
+            out = std::move(prepared.front());
             prepared.pop_front();
         } else if (auto f = source.frame(n, error)) {
-            QImage image = convert(*f, use);
-            if (image.isNull())
-                *error = EngineError{EngineError::Code::DecodeFailed,
-                                     QStringLiteral("frame %1 cannot be converted").arg(n)};
-            else
-                out = StreamFrame{*f, std::move(image)};
+            out = Prepared{n, use, *f, pool.submit(*f, use)};
         }
         if (!out) {
             forgetPrepared();
@@ -113,9 +107,23 @@ struct FrameServer::Private
         speculate = nextToPrepare(ahead);
         return out;
     }
+    // The served frame with its finished picture, or nothing (and the error) when the
+    // picture could not be made.
+    static std::optional<StreamFrame> finish(std::optional<Prepared> p, EngineError* error)
+    {
+        if (!p)
+            return std::nullopt;
+        QImage image = p->image.get();
+        if (image.isNull()) {
+            *error = EngineError{EngineError::Code::DecodeFailed,
+                                 QStringLiteral("frame %1 cannot be converted").arg(p->n)};
+            return std::nullopt;
+        }
+        return StreamFrame{p->frame, std::move(image)};
+    }
     int nextToPrepare(int after) const
     {
-        const int limit = step > 0 ? kAhead : 1;
+        const int limit = step < 0 ? 1 : speculateUse == Use::Copy ? kCopyAhead : kAhead;
         const int n = after + step;
         if (int(prepared.size()) >= limit || n < 0 || n >= source.frameCount())
             return -1;
@@ -127,11 +135,8 @@ struct FrameServer::Private
         if (n < 0 || !source.isOpen())
             return;
         if (auto f = source.frame(n, nullptr)) {
-            QImage image = convert(*f, speculateUse);
-            if (!image.isNull()) {
-                prepared.push_back(Prepared{n, speculateUse, *f, std::move(image)});
-                speculate = nextToPrepare(n);
-            }
+            prepared.push_back(Prepared{n, speculateUse, *f, pool.submit(*f, speculateUse)});
+            speculate = nextToPrepare(n);
         }
     }
 
@@ -200,9 +205,14 @@ std::optional<FrameServer::StreamFrame> FrameServer::fetchFrame(int n, EngineErr
     d->wake.notify_all();
     d->fetched.wait(lock, [this] { return d->fetchDone; });
     d->fetchDone = false;
-    if (!d->fetchResult && error)
-        *error = d->fetchError;
-    return std::exchange(d->fetchResult, std::nullopt);
+    EngineError failure = d->fetchError;
+    auto result = std::exchange(d->fetchResult, std::nullopt);
+    lock.unlock();
+    // The conversion finishes on the pool while the worker goes on decoding.
+    auto out = Private::finish(std::move(result), &failure);
+    if (!out && error)
+        *error = failure;
+    return out;
 }
 
 void FrameServer::closeFile()
@@ -323,7 +333,7 @@ void FrameServer::Private::loop()
                 const int n = std::exchange(fetchRequest, -1);
                 lock.unlock();
                 EngineError error;
-                std::optional<StreamFrame> result =
+                std::optional<Prepared> result =
                     source.isOpen() ? serve(n, Use::Copy, &error) : std::nullopt;
                 if (!result && !error.isError())
                     error = EngineError{EngineError::Code::OutOfRange,
@@ -386,7 +396,7 @@ void FrameServer::Private::loop()
         }
         if (frame >= 0 && source.isOpen()) {
             EngineError error;
-            if (auto f = serve(frame, Use::Display, &error))
+            if (auto f = finish(serve(frame, Use::Display, &error), &error))
                 emit q->frameReady(f->frame, f->image);
             else if (!cancelOpen) // not merely cut short by a close or another open
                 emit q->errorOccurred(error);

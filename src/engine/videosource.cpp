@@ -286,7 +286,8 @@ std::optional<VideoFrame> VideoSource::frame(int n, EngineError* error)
         k = qMin(k, d->index.frame(m).startPacket);
 
     const FrameIndex::Frame& target = d->index.frame(n);
-    const bool ahead = d->active && !d->drained && n > d->lastOut && windowStart > d->lastOut &&
+    // A drained decoder (the end of the file was reached) still holds the last frames.
+    const bool ahead = d->active && n > d->lastOut && windowStart > d->lastOut &&
                        target.startPacket >= d->startPacket &&
                        (target.startPacket < d->nextPacket || n - d->lastOut <= kForwardSlack);
     if (ahead) {

@@ -79,7 +79,8 @@ private slots:
                             wrong.mid(0, 5).join("; ")));
     }
 
-    // Stepping forward decodes on; it never seeks, not even across keyframes.
+    // Stepping forward decodes on; it never seeks, not even across keyframes, nor for the
+    // last frames, which come out of the decoder only after the end of the file.
     void forwardStepsDoNotSeek_data() { clips_data(); }
     void forwardStepsDoNotSeek()
     {
@@ -89,9 +90,11 @@ private slots:
         const int first = source.frameCount() / 3;
         QCOMPARE(check(source, clip, first), QString());
         const int seeks = source.stats().seeks;
-        for (int n = first + 1; n < qMin(source.frameCount(), first + 60); ++n)
+        const int decoded = source.stats().decodedFrames;
+        for (int n = first + 1; n < source.frameCount(); ++n)
             QCOMPARE(check(source, clip, n), QString());
         QCOMPARE(source.stats().seeks, seeks);
+        QVERIFY(source.stats().decodedFrames - decoded <= source.frameCount() - first);
     }
 
     // Stepping back from the middle of a long GOP: right pictures, and the GOP is not decoded
