@@ -22,7 +22,7 @@ run() { # clip
     local clip=$MEDIA/$1 n ff fx dlg
     n=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 "$clip" | head -1 | tr -dc 0-9)
     rm -rf "$OUT"/ff "$OUT"/fx "$OUT"/dlg; mkdir -p "$OUT/ff" "$OUT/fx" "$OUT/dlg"
-    ff=$(seconds ffmpeg -v error -i "$clip" -map 0:v:0 -fps_mode passthrough -start_number 0 "$OUT/ff/frame%d.bmp")
+    ff=$(seconds ffmpeg -nostdin -v error -i "$clip" -map 0:v:0 -fps_mode passthrough -start_number 0 "$OUT/ff/frame%d.bmp")
     rm -rf "$OUT/ff"
     fx=$(seconds "$GRAB" "$clip" --out "$OUT/fx" --quiet)
     rm -rf "$OUT/fx"

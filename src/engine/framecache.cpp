@@ -24,6 +24,7 @@ void FrameCache::insert(const VideoFrame& frame)
     auto it = m_entries.find(frame.number());
     if (it != m_entries.end()) {
         it->used = ++m_clock;
+        it->passing = false;
         return;
     }
     const qint64 size = frame.memoryBytes();
@@ -32,9 +33,35 @@ void FrameCache::insert(const VideoFrame& frame)
     evict(frame.number());
 }
 
+void FrameCache::insertPassing(const VideoFrame& frame)
+{
+    if (frame.isNull())
+        return;
+    auto it = m_entries.find(frame.number());
+    if (it != m_entries.end()) {
+        it->used = ++m_clock;
+        return;
+    }
+    insert(frame);
+    it = m_entries.find(frame.number());
+    if (it == m_entries.end())
+        return;
+    it->passing = true;
+    m_passing.push_back(frame.number());
+    while (int(m_passing.size()) > kPassing) {
+        auto old = m_entries.find(m_passing.front());
+        m_passing.pop_front();
+        if (old != m_entries.end() && old->passing) {
+            m_bytes -= old->bytes;
+            m_entries.erase(old);
+        }
+    }
+}
+
 void FrameCache::clear()
 {
     m_entries.clear();
+    m_passing.clear();
     m_bytes = 0;
 }
 

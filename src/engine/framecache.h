@@ -4,6 +4,8 @@
 
 #include <QHash>
 
+#include <deque>
+
 #include <optional>
 
 namespace framix {
@@ -28,6 +30,13 @@ public:
     // Adds or refreshes a frame, then drops least recently used ones until the cache fits
     // its limit again (never the one just added).
     void insert(const VideoFrame& frame);
+    // Adds a frame met while moving forward (stepping, playing, a capture run). Only the
+    // last kPassing of these stay: the next step back finds its frame, but a long run
+    // forward does not fill the cache with frames nobody comes back to (holding them
+    // would also keep the decoder allocating fresh picture memory for every frame).
+    // A frame inserted with insert() as well is kept like any other.
+    void insertPassing(const VideoFrame& frame);
+    static constexpr int kPassing = 8;
     void clear();
 
 private:
@@ -36,10 +45,12 @@ private:
         VideoFrame frame;
         qint64 bytes = 0;
         quint64 used = 0;
+        bool passing = false;
     };
     void evict(int keep);
 
     QHash<int, Entry> m_entries;
+    std::deque<int> m_passing; // insertPassing() order, oldest first
     qint64 m_limit;
     qint64 m_bytes = 0;
     quint64 m_clock = 0;

@@ -432,7 +432,12 @@ bool VideoSource::Private::takeOutput(int n, int windowStart, std::optional<Vide
         return false;
     }
     VideoFrame vf = makeVideoFrame(f, shown, index.frame(shown).timeMs);
-    cache.insert(vf);
+    // A backward window is decoded for the steps that follow it; anything else is a frame
+    // on the way forward.
+    if (windowStart < n)
+        cache.insert(vf);
+    else
+        cache.insertPassing(vf);
     if (shown == n) {
         *result = std::move(vf);
         return true;

@@ -1,6 +1,7 @@
 // Frame-exact access: every way of reaching a frame must give the oracle's picture.
 
 #include "corpus.h"
+#include "framecache.h"
 #include "videosource.h"
 
 #include <QRandomGenerator>
@@ -95,6 +96,13 @@ private slots:
             QCOMPARE(check(source, clip, n), QString());
         QCOMPARE(source.stats().seeks, seeks);
         QVERIFY(source.stats().decodedFrames - decoded <= source.frameCount() - first);
+        // Only the last few frames passed are kept, and a step back finds them.
+        const VideoFrame last = *source.frame(source.frameCount() - 1, nullptr);
+        QVERIFY(source.cacheBytes() <= FrameCache::kPassing * last.memoryBytes());
+        const int hits = source.stats().cacheHits;
+        QCOMPARE(check(source, clip, source.frameCount() - 2), QString());
+        QCOMPARE(source.stats().cacheHits, hits + 1);
+        QCOMPARE(source.stats().seeks, seeks);
     }
 
     // Stepping back from the middle of a long GOP: right pictures, and the GOP is not decoded
