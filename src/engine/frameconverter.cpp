@@ -1,5 +1,7 @@
 #include "frameconverter.h"
 
+#include "framememory.h"
+
 #include "bmpwriter.h"
 #include "enginelog.h"
 #include "videoframe_p.h"
@@ -108,7 +110,7 @@ QImage FrameConverter::toImage(const VideoFrame& frame)
     if (frame.isNull())
         return {};
     const AVFrame* f = frame.data()->frame;
-    QImage image(f->width, f->height, QImage::Format_RGB888);
+    QImage image = makePooledImage(f->width, f->height, QImage::Format_RGB888);
     if (image.isNull() || !d->convert(f, AV_PIX_FMT_RGB24, image.bits(), int(image.bytesPerLine())))
         return {};
     return image;
@@ -119,7 +121,7 @@ QImage FrameConverter::toBgrImage(const VideoFrame& frame)
     if (frame.isNull())
         return {};
     const AVFrame* f = frame.data()->frame;
-    QImage image(f->width, f->height, QImage::Format_BGR888);
+    QImage image = makePooledImage(f->width, f->height, QImage::Format_BGR888);
     if (image.isNull() || !d->convert(f, AV_PIX_FMT_BGR24, image.bits(), int(image.bytesPerLine())))
         return {};
     // Rows are padded to 4 bytes, like a bitmap file's; the padding is zero so the file
@@ -136,7 +138,7 @@ QImage FrameConverter::toDisplayImage(const VideoFrame& frame)
     if (frame.isNull())
         return {};
     const AVFrame* f = frame.data()->frame;
-    QImage image(f->width, f->height, QImage::Format_RGB32);
+    QImage image = makePooledImage(f->width, f->height, QImage::Format_RGB32);
     // AV_PIX_FMT_RGB32 is 0xAARRGGBB in native byte order, the same words Format_RGB32
     // holds; swscale fills the unused byte with 0xff.
     if (image.isNull() || !d->convert(f, AV_PIX_FMT_RGB32, image.bits(), int(image.bytesPerLine())))

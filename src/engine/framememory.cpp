@@ -1,6 +1,8 @@
 #include "framememory.h"
 
+#include <cstdlib>
 #include <mutex>
+#include <vector>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -20,6 +22,85 @@ void keepFrameMemoryForReuse()
         mallopt(M_TOP_PAD, 64 << 20);
     });
 #endif
+}
+
+namespace {
+
+// Pixel memory of pooled pictures: a header, then the pixels at the next 64-byte boundary.
+struct Block
+{
+    size_t size; // bytes of pixels
+};
+constexpr size_t kPixelOffset = 64;
+// Enough for a capture run's pictures in flight at 1080p (6 MB each) and then some.
+constexpr size_t kPoolLimit = 128u << 20;
+
+struct Pool
+{
+    std::mutex mutex;
+    std::vector<Block*> free;
+    size_t freeBytes = 0;
+};
+
+Pool& pool()
+{
+    static Pool* p = new Pool; // lives as long as the pictures that come back to it
+    return *p;
+}
+
+uchar* pixels(Block* b)
+{
+    return reinterpret_cast<uchar*>(b) + kPixelOffset;
+}
+
+void release(void* info)
+{
+    auto* b = static_cast<Block*>(info);
+    Pool& p = pool();
+    {
+        std::lock_guard lock(p.mutex);
+        if (p.freeBytes + b->size <= kPoolLimit) {
+            p.free.push_back(b);
+            p.freeBytes += b->size;
+            return;
+        }
+    }
+    std::free(b);
+}
+
+Block* acquire(size_t size)
+{
+    Pool& p = pool();
+    {
+        std::lock_guard lock(p.mutex);
+        for (auto it = p.free.rbegin(); it != p.free.rend(); ++it) {
+            if ((*it)->size == size) {
+                Block* b = *it;
+                p.free.erase(std::next(it).base());
+                p.freeBytes -= size;
+                return b;
+            }
+        }
+    }
+    auto* b = static_cast<Block*>(std::aligned_alloc(kPixelOffset, kPixelOffset + size));
+    if (b)
+        b->size = size;
+    return b;
+}
+
+} // namespace
+
+QImage makePooledImage(int width, int height, QImage::Format format)
+{
+    if (width <= 0 || height <= 0)
+        return {};
+    // QImage's own row alignment: rows padded to 32 bits.
+    const qsizetype bytesPerLine =
+        ((qsizetype(width) * QImage::toPixelFormat(format).bitsPerPixel() + 31) / 32) * 4;
+    Block* b = acquire(size_t(bytesPerLine) * size_t(height));
+    if (!b)
+        return {};
+    return QImage(pixels(b), width, height, bytesPerLine, format, release, b);
 }
 
 } // namespace framix

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QImage>
+
 namespace framix {
 
 // Every frame that is shown or saved allocates and frees pictures of several megabytes
@@ -9,5 +11,12 @@ namespace framix {
 // picture memory in the process for reuse instead. Safe to call more than once, from
 // any thread; it affects the whole process.
 void keepFrameMemoryForReuse();
+
+// An uninitialised picture whose memory comes from a small process-wide pool of pictures
+// released earlier, or is allocated when none of the same size is free. The C library
+// hands whole freed blocks of per-thread heaps back to the kernel, so pictures made on one
+// thread and released on another (converted, then written) otherwise cost fresh pages
+// again and again. Thread-safe; a null image when memory runs out.
+QImage makePooledImage(int width, int height, QImage::Format format);
 
 } // namespace framix
