@@ -18,23 +18,40 @@ printf '[Options]\nShow%%20Tips%%20at%%20Startup=0\n' > "$XDG_CONFIG_HOME/Framix
 trap 'rm -rf "$OUT"' EXIT
 
 seconds() { local t0 t1; t0=$(date +%s.%N); "$@" > /dev/null 2>&1; t1=$(date +%s.%N); echo "$t1 - $t0" | bc -l; }
+median() { sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
+# Each tool runs ROUNDS times and the medians are compared: a single run on these machines
+# can be off by 15 % either way.
+ROUNDS=${ROUNDS:-6}
 run() { # clip
-    local clip=$MEDIA/$1 n ff fx dlg
+    local clip=$MEDIA/$1 n ff fx dlg files round
     n=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 "$clip" | head -1 | tr -dc 0-9)
-    rm -rf "$OUT"/ff "$OUT"/fx "$OUT"/dlg; mkdir -p "$OUT/ff" "$OUT/fx" "$OUT/dlg"
-    ff=$(seconds ffmpeg -nostdin -v error -i "$clip" -map 0:v:0 -fps_mode passthrough -start_number 0 "$OUT/ff/frame%d.bmp")
-    rm -rf "$OUT/ff"
-    fx=$(seconds "$GRAB" "$clip" --out "$OUT/fx" --quiet)
-    rm -rf "$OUT/fx"
-    # The dialog's full run writes positions 0..Length: one file more than the frames.
-    # The run itself, from Begin Capture to the completion message, as the driver times it
-    # (the program's start and opening the clip come before the user's click).
-    dlg=$(env QT_QPA_PLATFORM=offscreen "$DRIVER" "$clip" "$OUT/dlg" 2> /dev/null |
-          sed -n 's/^bulk capture took \([0-9]*\) ms$/\1/p' | awk '{print $1 / 1000}')
-    local files; files=$(ls "$OUT/dlg" | wc -l)
-    [ "$files" -eq $((n + 1)) ] || { echo "the dialog wrote $files files for $n frames"; exit 1; }
-    printf '%-9s %4d frames: ffmpeg %6.1f f/s, framix-grab %6.1f f/s, bulk dialog %6.1f f/s; dialog/grab %.2f, dialog/ffmpeg %.2f (targets >= 0.9)\n' \
-        "$1" "$n" "$(echo "$n / $ff" | bc -l)" "$(echo "$n / $fx" | bc -l)" "$(echo "$files / $dlg" | bc -l)" \
+    : > "$OUT/ff.t"; : > "$OUT/fx.t"; : > "$OUT/dlg.t"
+    for round in $(seq "$ROUNDS"); do
+        # The order turns from round to round: whichever runs right after another big
+        # write into the same memory would otherwise be favoured every time.
+        local order=(ff fx dlg ff fx) tool
+        for tool in "${order[@]:$((round % 3)):3}"; do
+            rm -rf "${OUT:?}/$tool"; mkdir -p "$OUT/$tool"
+            case $tool in
+            ff) seconds ffmpeg -nostdin -v error -i "$clip" -map 0:v:0 -fps_mode passthrough -start_number 0 "$OUT/ff/frame%d.bmp" >> "$OUT/ff.t" ;;
+            fx) seconds "$GRAB" "$clip" --out "$OUT/fx" --quiet >> "$OUT/fx.t" ;;
+            dlg)
+                # The dialog's full run writes positions 0..Length: one file more than the
+                # frames. The run itself, from Begin Capture to the completion message, as
+                # the driver times it (the program's start and opening the clip come before
+                # the user's click).
+                env QT_QPA_PLATFORM=offscreen "$DRIVER" "$clip" "$OUT/dlg" 2> /dev/null |
+                    sed -n 's/^bulk capture took \([0-9]*\) ms$/\1/p' | awk '{print $1 / 1000}' >> "$OUT/dlg.t"
+                files=$(ls "$OUT/dlg" | wc -l)
+                [ "$files" -eq $((n + 1)) ] || { echo "the dialog wrote $files files for $n frames"; exit 1; } ;;
+            esac
+            rm -rf "${OUT:?}/$tool"
+        done
+    done
+    [ -z "${BENCH_VERBOSE:-}" ] || paste "$OUT/ff.t" "$OUT/fx.t" "$OUT/dlg.t" >&2
+    ff=$(median < "$OUT/ff.t"); fx=$(median < "$OUT/fx.t"); dlg=$(median < "$OUT/dlg.t")
+    printf '%-9s %4d frames, median of %d: ffmpeg %6.1f f/s, framix-grab %6.1f f/s, bulk dialog %6.1f f/s; dialog/grab %.2f, dialog/ffmpeg %.2f (targets >= 0.9)\n' \
+        "$1" "$n" "$ROUNDS" "$(echo "$n / $ff" | bc -l)" "$(echo "$n / $fx" | bc -l)" "$(echo "$files / $dlg" | bc -l)" \
         "$(echo "($files / $dlg) / ($n / $fx)" | bc -l)" "$(echo "($files / $dlg) / ($n / $ff)" | bc -l)"
 }
 echo "== bulk capture of every frame into $(dirname "$OUT")"

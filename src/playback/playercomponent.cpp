@@ -26,8 +26,9 @@ constexpr int kTickMs = 4;
 constexpr int kProgressDelayMs = 400;
 // The shortest time between two redraws of frames that a capture copies: a bulk capture
 // walks through frames far faster than anyone can watch, and drawing each one would take
-// time from the capture. Playback and stepping draw every frame.
-constexpr int kCopyPaintMs = 80;
+// time from the capture (a 1080p picture costs several ms to draw). Playback and stepping
+// draw every frame.
+constexpr int kCopyPaintMs = 250;
 // The speeds (thousandths) at which sound plays, pitch kept.
 constexpr int kMinAudibleSpeed = 500;
 constexpr int kMaxAudibleSpeed = 2000;
