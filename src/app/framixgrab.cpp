@@ -167,8 +167,13 @@ int main(int argc, char** argv)
         return failWith(QStringLiteral("%1: %2").arg(input, error.message()));
     }
     const double secs = qMax<qint64>(1, clock.elapsed()) / 1000.0;
-    std::printf("Wrote %d frames (frame%d.bmp to frame%d.bmp) to %s in %.1f s (%.0f frames/s)\n",
-                result.written, result.first, result.last,
-                qPrintable(QDir(options.outDir).absolutePath()), secs, result.written / secs);
+    const QString where = QDir(options.outDir).absolutePath();
+    if (result.written == 1)
+        std::printf("Wrote 1 frame (frame%d.bmp) to %s\n", result.first, qPrintable(where));
+    else
+        std::printf(
+            "Wrote %d frames (frame%d.bmp to frame%d.bmp) to %s in %.1f s (%.0f frames/s)\n",
+            result.written, result.first, result.last, qPrintable(where), secs,
+            result.written / secs);
     return 0;
 }
