@@ -82,7 +82,9 @@ Block* acquire(size_t size)
             }
         }
     }
-    auto* b = static_cast<Block*>(std::aligned_alloc(kPixelOffset, kPixelOffset + size));
+    // aligned_alloc takes only sizes that are a multiple of the alignment.
+    const size_t bytes = (kPixelOffset + size + kPixelOffset - 1) / kPixelOffset * kPixelOffset;
+    auto* b = static_cast<Block*>(std::aligned_alloc(kPixelOffset, bytes));
     if (b)
         b->size = size;
     return b;
