@@ -6,6 +6,7 @@
 #include "videosource.h"
 
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -62,6 +63,9 @@ struct FrameServer::Private
     // ahead: every core has a conversion to work on while the next frame decodes.
     static constexpr int kAhead = 3;
     static constexpr int kCopyAhead = 6;
+    // How far a request may be from the one before and still count as a step: held keys
+    // skip the frames that could not be shown in time.
+    static constexpr int kNearby = 8;
     std::deque<Prepared> prepared;
     // The answer to a blocking fetch; guarded by mutex.
     std::optional<Prepared> fetchResult;
@@ -100,11 +104,15 @@ struct FrameServer::Private
             forgetPrepared();
             return out;
         }
+        // Only a step (or a few coalesced ones) says where the next request will be; after a
+        // jump, frames decoded ahead would mostly be thrown away, and the next jump would
+        // wait for them.
+        const bool stepping = lastServed >= 0 && std::abs(n - lastServed) <= kNearby;
         step = lastServed >= 0 && n < lastServed ? -1 : 1;
         lastServed = n;
         speculateUse = use;
         const int ahead = prepared.empty() ? n : prepared.back().n;
-        speculate = nextToPrepare(ahead);
+        speculate = stepping ? nextToPrepare(ahead) : -1;
         return out;
     }
     // The served frame with its finished picture, or nothing (and the error) when the
