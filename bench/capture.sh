@@ -21,7 +21,7 @@ seconds() { local t0 t1; t0=$(date +%s.%N); "$@" > /dev/null 2>&1; t1=$(date +%s
 median() { sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 # Each tool runs ROUNDS times and the medians are compared: a single run on these machines
 # can be off by 15 % either way.
-ROUNDS=${ROUNDS:-6}
+ROUNDS=${ROUNDS:-9}
 run() { # clip
     local clip=$MEDIA/$1 n ff fx dlg files round
     n=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 "$clip" | head -1 | tr -dc 0-9)
@@ -50,9 +50,14 @@ run() { # clip
     done
     [ -z "${BENCH_VERBOSE:-}" ] || paste "$OUT/ff.t" "$OUT/fx.t" "$OUT/dlg.t" >&2
     ff=$(median < "$OUT/ff.t"); fx=$(median < "$OUT/fx.t"); dlg=$(median < "$OUT/dlg.t")
-    printf '%-9s %4d frames, median of %d: ffmpeg %6.1f f/s, framix-grab %6.1f f/s, bulk dialog %6.1f f/s; dialog/grab %.2f, dialog/ffmpeg %.2f (targets >= 0.9)\n' \
+    # The ratios are the medians of each round's own ratio: the runs of one round are
+    # seconds apart, so a machine that is slower for a while slows all three.
+    local vs_grab vs_ff
+    vs_grab=$(paste "$OUT/fx.t" "$OUT/dlg.t" | awk -v f="$files" -v n="$n" '{print (f / $2) / (n / $1)}' | median)
+    vs_ff=$(paste "$OUT/ff.t" "$OUT/dlg.t" | awk -v f="$files" -v n="$n" '{print (f / $2) / (n / $1)}' | median)
+    printf '%-9s %4d frames, median of %d rounds: ffmpeg %6.1f f/s, framix-grab %6.1f f/s, bulk dialog %6.1f f/s; dialog/grab %.2f, dialog/ffmpeg %.2f (targets >= 0.9)\n' \
         "$1" "$n" "$ROUNDS" "$(echo "$n / $ff" | bc -l)" "$(echo "$n / $fx" | bc -l)" "$(echo "$files / $dlg" | bc -l)" \
-        "$(echo "($files / $dlg) / ($n / $fx)" | bc -l)" "$(echo "($files / $dlg) / ($n / $ff)" | bc -l)"
+        "$vs_grab" "$vs_ff"
 }
 echo "== bulk capture of every frame into $(dirname "$OUT")"
 run mpeg2.mpg
