@@ -1,9 +1,8 @@
 #include "frameconverter.h"
 
-#include "framememory.h"
-
 #include "bmpwriter.h"
 #include "enginelog.h"
+#include "framememory.h"
 #include "videoframe_p.h"
 
 #include <cstring>
