@@ -19,8 +19,7 @@ trap 'rm -rf "$OUT"' EXIT
 
 seconds() { local t0 t1; t0=$(date +%s.%N); "$@" > /dev/null 2>&1; t1=$(date +%s.%N); echo "$t1 - $t0" | bc -l; }
 median() { sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
-# Each tool runs ROUNDS times and the medians are compared: a single run on these machines
-# can be off by 15 % either way.
+# Each tool runs ROUNDS times: a single run on these machines can be off by 15 % either way.
 ROUNDS=${ROUNDS:-9}
 run() { # clip
     local clip=$MEDIA/$1 n ff fx dlg files round
@@ -52,9 +51,9 @@ run() { # clip
     ff=$(median < "$OUT/ff.t"); fx=$(median < "$OUT/fx.t"); dlg=$(median < "$OUT/dlg.t")
     # The ratios are the medians of each round's own ratio: the runs of one round are
     # seconds apart, so a machine that is slower for a while slows all three.
+    vs() { paste "$OUT/$1.t" "$OUT/dlg.t" | awk -v f="$files" -v n="$n" '{print (f / $2) / (n / $1)}' | median; }
     local vs_grab vs_ff
-    vs_grab=$(paste "$OUT/fx.t" "$OUT/dlg.t" | awk -v f="$files" -v n="$n" '{print (f / $2) / (n / $1)}' | median)
-    vs_ff=$(paste "$OUT/ff.t" "$OUT/dlg.t" | awk -v f="$files" -v n="$n" '{print (f / $2) / (n / $1)}' | median)
+    vs_grab=$(vs fx); vs_ff=$(vs ff)
     printf '%-9s %4d frames, median of %d rounds: ffmpeg %6.1f f/s, framix-grab %6.1f f/s, bulk dialog %6.1f f/s; dialog/grab %.2f, dialog/ffmpeg %.2f (targets >= 0.9)\n' \
         "$1" "$n" "$ROUNDS" "$(echo "$n / $ff" | bc -l)" "$(echo "$n / $fx" | bc -l)" "$(echo "$files / $dlg" | bc -l)" \
         "$vs_grab" "$vs_ff"
