@@ -32,7 +32,7 @@ test: setup format-check
 test-asan: setup
 	cmake --preset asan > /dev/null
 	cmake --build build-asan --target tst_engine framix-grab
-	cd build-asan && ctest --output-on-failure -R 'make_test_media|tst_engine|grab_end_to_end'
+	cd build-asan && ctest --output-on-failure -R 'make_test_media|make_picture_sizes|tst_engine|grab_end_to_end|grab_picture_sizes'
 
 bench: build
 	bench/run.sh build

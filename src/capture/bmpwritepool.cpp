@@ -1,6 +1,5 @@
 #include "bmpwritepool.h"
 
-#include "atomicfile.h"
 #include "bmpwriter.h"
 #include "frameconverter.h"
 
@@ -91,31 +90,13 @@ void BmpWritePool::work()
         m_changed.notify_all();
         EngineError error;
         bool ok = false;
-        const QImage& image = job.image;
-        if (image.format() == QImage::Format_BGR888 &&
-            image.bytesPerLine() == BmpWriter::rowStride(image.width())) {
-            // Its rows are already bitmap rows: written straight from the picture, bottom
-            // row first, after the headers.
-            char header[BmpWriter::kHeaderSize];
-            BmpWriter::writeHeader(header, image.width(), image.height());
-            std::vector<ByteSpan> pieces{{header, BmpWriter::kHeaderSize}};
-            pieces.reserve(size_t(image.height()) + 1);
-            for (int y = image.height() - 1; y >= 0; --y)
-                pieces.push_back(
-                    {reinterpret_cast<const char*>(image.constScanLine(y)), image.bytesPerLine()});
-            ok = writeFileAtomically(job.path, pieces, &error);
-            finishJob(ok, error);
-            continue;
-        }
-        const QByteArray bmp =
-            job.image.isNull() ? converter.toBmp(job.frame) : BmpWriter::encode(job.image);
-        ok = !bmp.isEmpty();
-        if (!ok)
+        const QImage image = job.image.isNull() ? converter.toBgrImage(job.frame) : job.image;
+        if (image.isNull())
             error = EngineError{
                 EngineError::Code::DecodeFailed,
                 QStringLiteral("%1: the picture cannot be converted to RGB").arg(job.path)};
         else
-            ok = writeFileAtomically(job.path, bmp, &error);
+            ok = BmpWriter::save(image, job.path, &error);
         finishJob(ok, error);
     }
 }

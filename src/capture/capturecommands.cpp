@@ -1,6 +1,5 @@
 #include "capturecommands.h"
 
-#include "atomicfile.h"
 #include "bmpwriter.h"
 #include "frmbulk.h"
 #include "frmvideo.h"
@@ -32,7 +31,7 @@ bool saveClipboardPicture(const QString& path, QString* why)
         return false;
     }
     EngineError error;
-    if (!writeFileAtomically(path, BmpWriter::encode(picture), &error)) {
+    if (!BmpWriter::save(picture, path, &error)) {
         if (why)
             *why = error.detail;
         return false;

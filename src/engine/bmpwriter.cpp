@@ -1,5 +1,7 @@
 #include "bmpwriter.h"
 
+#include "atomicfile.h"
+
 #include <cstring>
 
 namespace framix {
@@ -36,35 +38,58 @@ void BmpWriter::writeHeader(char* dst, int width, int height)
     put32(dst + 42, 2835);
 }
 
+namespace {
+
+// The file as a list of pieces: the headers, then each row (bottom row first) and its
+// padding. The pieces point into `image` and into `header`.
+std::vector<ByteSpan> filePieces(const QImage& image, char* header)
+{
+    static const char zeros[4] = {};
+    const int w = image.width();
+    const int h = image.height();
+    const int pad = BmpWriter::rowStride(w) - w * 3;
+    BmpWriter::writeHeader(header, w, h);
+    std::vector<ByteSpan> pieces{{header, BmpWriter::kHeaderSize}};
+    pieces.reserve(size_t(h) * 2 + 1);
+    for (int y = h - 1; y >= 0; --y) {
+        pieces.push_back({reinterpret_cast<const char*>(image.constScanLine(y)), qint64(w) * 3});
+        if (pad > 0)
+            pieces.push_back({zeros, pad});
+    }
+    return pieces;
+}
+
+QImage asBgr(const QImage& image)
+{
+    return image.format() == QImage::Format_BGR888 ? image
+                                                   : image.convertToFormat(QImage::Format_BGR888);
+}
+
+} // namespace
+
+bool BmpWriter::save(const QImage& image, const QString& path, EngineError* error)
+{
+    const QImage bgr = asBgr(image);
+    if (bgr.isNull()) {
+        if (error)
+            *error = EngineError{EngineError::Code::DecodeFailed,
+                                 path + QStringLiteral(": there is no picture to write")};
+        return false;
+    }
+    char header[kHeaderSize];
+    return writeFileAtomically(path, filePieces(bgr, header), error);
+}
+
 QByteArray BmpWriter::encode(const QImage& image)
 {
-    if (image.isNull())
+    const QImage bgr = asBgr(image);
+    if (bgr.isNull())
         return {};
-    // Bitmap rows are blue-green-red: a BGR888 picture is copied row by row, anything
-    // else goes through RGB888 and has its bytes swapped on the way.
-    const bool bgr = image.format() == QImage::Format_BGR888;
-    const QImage src = bgr || image.format() == QImage::Format_RGB888
-                           ? image
-                           : image.convertToFormat(QImage::Format_RGB888);
-    const int w = src.width();
-    const int h = src.height();
-    const int stride = rowStride(w);
-    QByteArray out(int(fileSize(w, h)), Qt::Uninitialized);
-    writeHeader(out.data(), w, h);
-    for (int y = 0; y < h; ++y) {
-        const uchar* from = src.constScanLine(y);
-        char* to = out.data() + kHeaderSize + qint64(h - 1 - y) * stride;
-        if (bgr) {
-            std::memcpy(to, from, size_t(w) * 3);
-        } else {
-            for (int x = 0; x < w; ++x) {
-                to[3 * x] = char(from[3 * x + 2]);
-                to[3 * x + 1] = char(from[3 * x + 1]);
-                to[3 * x + 2] = char(from[3 * x]);
-            }
-        }
-        std::memset(to + w * 3, 0, size_t(stride - w * 3)); // row padding
-    }
+    char header[kHeaderSize];
+    QByteArray out;
+    out.reserve(int(fileSize(bgr.width(), bgr.height())));
+    for (const ByteSpan& piece : filePieces(bgr, header))
+        out.append(piece.data, qsizetype(piece.size));
     return out;
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "engineerror.h"
+
 #include <QByteArray>
 #include <QImage>
+#include <QString>
 
 namespace framix {
 
@@ -19,7 +22,11 @@ public:
     }
     // Writes both headers for a width x height picture into dst[0..53].
     static void writeHeader(char* dst, int width, int height);
-    // Encodes any QImage (converted to 24-bit first when needed).
+    // Writes any picture to `path` as a bitmap file, atomically (see writeFileAtomically).
+    // A QImage::Format_BGR888 picture is written straight from its rows; anything else is
+    // converted to it first.
+    static bool save(const QImage& image, const QString& path, EngineError* error);
+    // The bytes save() would write.
     static QByteArray encode(const QImage& image);
 };
 

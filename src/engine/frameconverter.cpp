@@ -1,11 +1,12 @@
 #include "frameconverter.h"
 
-#include "bmpwriter.h"
 #include "enginelog.h"
 #include "framememory.h"
 #include "videoframe_p.h"
 
-#include <cstring>
+extern "C" {
+#include <libavutil/opt.h>
+}
 
 namespace framix {
 
@@ -56,39 +57,74 @@ int swsMatrix(const AVFrame* f)
     }
 }
 
+// A swscale context made for one kind of source picture. The range is given before the
+// context is initialised, as ffmpeg's own scale filter does: swscale picks its code paths
+// at initialisation, and a range changed afterwards is not honoured the same way.
+SwsContext* makeContext(int width, int height, AVPixelFormat src, bool fullRange, AVPixelFormat dst,
+                        int flags)
+{
+    SwsContext* ctx = sws_alloc_context();
+    if (!ctx)
+        return nullptr;
+    av_opt_set_int(ctx, "srcw", width, 0);
+    av_opt_set_int(ctx, "srch", height, 0);
+    av_opt_set_int(ctx, "src_format", src, 0);
+    av_opt_set_int(ctx, "dstw", width, 0);
+    av_opt_set_int(ctx, "dsth", height, 0);
+    av_opt_set_int(ctx, "dst_format", dst, 0);
+    av_opt_set_int(ctx, "sws_flags", flags, 0);
+    av_opt_set_int(ctx, "src_range", fullRange ? 1 : 0, 0);
+    av_opt_set_int(ctx, "dst_range", 1, 0);
+    if (sws_init_context(ctx, nullptr, nullptr) < 0) {
+        sws_freeContext(ctx);
+        return nullptr;
+    }
+    return ctx;
+}
+
 } // namespace
 
 struct FrameConverter::Private
 {
+    // The context for the last kind of source picture, made anew when the kind changes.
     SwsContext* ctx = nullptr;
-    // What ctx was last set up for, so the colour tables are only rebuilt on change.
-    int width = 0, height = 0, matrix = -1, srcFull = -1;
-    AVPixelFormat src = AV_PIX_FMT_NONE, dst = AV_PIX_FMT_NONE;
+    int width = 0, height = 0, matrix = -1;
+    bool full = false;
+    AVPixelFormat src = AV_PIX_FMT_NONE;
+    // BGR24 to the screen's 32-bit layout: a lossless repacking of the bytes.
+    SwsContext* repack = nullptr;
+    int repackWidth = 0, repackHeight = 0;
 
-    ~Private() { sws_freeContext(ctx); }
+    ~Private()
+    {
+        sws_freeContext(ctx);
+        sws_freeContext(repack);
+    }
 
-    bool convert(const AVFrame* f, AVPixelFormat dstFormat, uint8_t* dstData, int dstStride)
+    // Converts to BGR24 into a picture of the pooled layout (rows with room for whole blocks
+    // of pixels, see makePooledImage).
+    bool convert(const AVFrame* f, uint8_t* dstData, int dstStride)
     {
         bool full = f->color_range == AVCOL_RANGE_JPEG;
         const AVPixelFormat srcFormat = plainFormat(static_cast<AVPixelFormat>(f->format), &full);
-        // SWS_BILINEAR only matters for scaling; at equal sizes swscale takes its exact
-        // unscaled path, the same one ffmpeg's own format conversion takes.
-        SwsContext* next =
-            sws_getCachedContext(ctx, f->width, f->height, srcFormat, f->width, f->height,
-                                 dstFormat, SWS_BILINEAR, nullptr, nullptr, nullptr);
-        if (!next) {
-            qCWarning(lcEngine) << "no conversion from"
-                                << av_get_pix_fmt_name(static_cast<AVPixelFormat>(f->format));
-            return false;
-        }
         const int m = swsMatrix(f);
-        if (next != ctx || m != matrix || int(full) != srcFull || srcFormat != src ||
-            dstFormat != dst || f->width != width || f->height != height) {
-            ctx = next;
-            matrix = m;
-            srcFull = full;
+        if (!ctx || srcFormat != src || full != this->full || m != matrix || f->width != width ||
+            f->height != height) {
+            sws_freeContext(ctx);
+            // The picture keeps its size, but the filter still matters: formats whose
+            // chroma is subsampled are upsampled with it whenever swscale has no direct
+            // converter for the pair (odd heights, 10-bit, NV12, ...). Bicubic is what
+            // ffmpeg's own format conversion uses, so our pixels are the ones ffmpeg gives
+            // for the same frame.
+            ctx = makeContext(f->width, f->height, srcFormat, full, AV_PIX_FMT_BGR24, SWS_BICUBIC);
+            if (!ctx) {
+                qCWarning(lcEngine) << "no conversion from"
+                                    << av_get_pix_fmt_name(static_cast<AVPixelFormat>(f->format));
+                return false;
+            }
             src = srcFormat;
-            dst = dstFormat;
+            this->full = full;
+            matrix = m;
             width = f->width;
             height = f->height;
             sws_setColorspaceDetails(ctx, sws_getCoefficients(m), full,
@@ -99,21 +135,28 @@ struct FrameConverter::Private
         const int rows = sws_scale(ctx, f->data, f->linesize, 0, f->height, dstPlanes, dstStrides);
         return rows == f->height;
     }
+
+    bool toScreen(const QImage& bgr, QImage* out)
+    {
+        const int w = bgr.width(), h = bgr.height();
+        if (!repack || w != repackWidth || h != repackHeight) {
+            sws_freeContext(repack);
+            repack = makeContext(w, h, AV_PIX_FMT_BGR24, true, AV_PIX_FMT_RGB32, SWS_POINT);
+            repackWidth = w;
+            repackHeight = h;
+            if (!repack)
+                return false;
+        }
+        const uint8_t* srcPlanes[4] = {bgr.constBits(), nullptr, nullptr, nullptr};
+        const int srcStrides[4] = {int(bgr.bytesPerLine()), 0, 0, 0};
+        uint8_t* dstPlanes[4] = {out->bits(), nullptr, nullptr, nullptr};
+        const int dstStrides[4] = {int(out->bytesPerLine()), 0, 0, 0};
+        return sws_scale(repack, srcPlanes, srcStrides, 0, h, dstPlanes, dstStrides) == h;
+    }
 };
 
 FrameConverter::FrameConverter() : d(std::make_unique<Private>()) {}
 FrameConverter::~FrameConverter() = default;
-
-QImage FrameConverter::toImage(const VideoFrame& frame)
-{
-    if (frame.isNull())
-        return {};
-    const AVFrame* f = frame.data()->frame;
-    QImage image = makePooledImage(f->width, f->height, QImage::Format_RGB888);
-    if (image.isNull() || !d->convert(f, AV_PIX_FMT_RGB24, image.bits(), int(image.bytesPerLine())))
-        return {};
-    return image;
-}
 
 QImage FrameConverter::toBgrImage(const VideoFrame& frame)
 {
@@ -121,48 +164,25 @@ QImage FrameConverter::toBgrImage(const VideoFrame& frame)
         return {};
     const AVFrame* f = frame.data()->frame;
     QImage image = makePooledImage(f->width, f->height, QImage::Format_BGR888);
-    if (image.isNull() || !d->convert(f, AV_PIX_FMT_BGR24, image.bits(), int(image.bytesPerLine())))
+    if (image.isNull() || !d->convert(f, image.bits(), int(image.bytesPerLine())))
         return {};
-    // Rows are padded to 4 bytes, like a bitmap file's; the padding is zero so the file
-    // written from these rows is the same on every run.
-    const int pad = int(image.bytesPerLine()) - f->width * 3;
-    if (pad > 0)
-        for (int y = 0; y < f->height; ++y)
-            std::memset(image.scanLine(y) + f->width * 3, 0, size_t(pad));
     return image;
 }
 
 QImage FrameConverter::toDisplayImage(const VideoFrame& frame)
 {
-    if (frame.isNull())
+    // Made from the BGR picture rather than converted on its own: swscale's converters to
+    // 32-bit pixels round differently from its 24-bit ones for some formats and sizes, and
+    // the picture on the screen must be the one that is saved.
+    const QImage bgr = toBgrImage(frame);
+    if (bgr.isNull())
         return {};
-    const AVFrame* f = frame.data()->frame;
-    QImage image = makePooledImage(f->width, f->height, QImage::Format_RGB32);
+    QImage image = makePooledImage(bgr.width(), bgr.height(), QImage::Format_RGB32);
     // AV_PIX_FMT_RGB32 is 0xAARRGGBB in native byte order, the same words Format_RGB32
     // holds; swscale fills the unused byte with 0xff.
-    if (image.isNull() || !d->convert(f, AV_PIX_FMT_RGB32, image.bits(), int(image.bytesPerLine())))
+    if (image.isNull() || !d->toScreen(bgr, &image))
         return {};
     return image;
-}
-
-QByteArray FrameConverter::toBmp(const VideoFrame& frame)
-{
-    if (frame.isNull())
-        return {};
-    const AVFrame* f = frame.data()->frame;
-    const int stride = BmpWriter::rowStride(f->width);
-    QByteArray out(int(BmpWriter::fileSize(f->width, f->height)), Qt::Uninitialized);
-    BmpWriter::writeHeader(out.data(), f->width, f->height);
-    auto* rows = reinterpret_cast<uint8_t*>(out.data()) + BmpWriter::kHeaderSize;
-    // A negative stride starting at the last row writes the rows bottom-up, as the format
-    // stores them, in the same pass as the colour conversion.
-    if (!d->convert(f, AV_PIX_FMT_BGR24, rows + qint64(f->height - 1) * stride, -stride))
-        return {};
-    const int pad = stride - f->width * 3;
-    if (pad > 0)
-        for (int y = 0; y < f->height; ++y)
-            std::memset(rows + qint64(y) * stride + f->width * 3, 0, size_t(pad));
-    return out;
 }
 
 } // namespace framix

@@ -2,7 +2,6 @@
 
 #include "videoframe.h"
 
-#include <QByteArray>
 #include <QImage>
 
 #include <memory>
@@ -22,17 +21,14 @@ public:
     FrameConverter(const FrameConverter&) = delete;
     FrameConverter& operator=(const FrameConverter&) = delete;
 
-    // QImage::Format_RGB888; a null image when the frame cannot be converted.
-    QImage toImage(const VideoFrame& frame);
-    // QImage::Format_BGR888: the same pixels as toImage() in the byte order of a bitmap
-    // file's rows, so writing it as a BMP is a plain copy.
+    // QImage::Format_BGR888, the byte order of a bitmap file's rows, so writing it as a BMP
+    // is a plain copy; the pixels are those of ffmpeg's own conversion of the frame. A null
+    // image when the frame cannot be converted. Every picture that is saved, copied or
+    // shown comes from here.
     QImage toBgrImage(const VideoFrame& frame);
     // QImage::Format_RGB32, the layout the screen takes without a further conversion, for
-    // display. Same colours as toImage().
+    // display: exactly the pixels of toBgrImage().
     QImage toDisplayImage(const VideoFrame& frame);
-    // A complete 24-bit Windows bitmap file (bottom-up rows), converted straight into the
-    // file's pixel rows with no intermediate picture. Empty when the frame cannot be converted.
-    QByteArray toBmp(const VideoFrame& frame);
 
 private:
     struct Private;

@@ -92,14 +92,25 @@ Block* acquire(size_t size)
 
 } // namespace
 
+int pooledBytesPerLine(int width, QImage::Format format)
+{
+    // Rows are padded to a whole number of 64-pixel blocks and start on 64-byte boundaries.
+    // swscale's SIMD converters work in blocks of pixels: given a row just wide enough for
+    // the picture they either write a block past its end (past the buffer on the last row)
+    // or leave the last pixels of every row unconverted. With this much room they convert
+    // every pixel exactly as they do for ffmpeg's own (equally padded) frames.
+    const qsizetype bytesPerPixel = (QImage::toPixelFormat(format).bitsPerPixel() + 7) / 8;
+    const qsizetype paddedWidth = (qsizetype(width) + 63) / 64 * 64;
+    return int((paddedWidth * bytesPerPixel + 63) / 64 * 64);
+}
+
 QImage makePooledImage(int width, int height, QImage::Format format)
 {
     if (width <= 0 || height <= 0)
         return {};
-    // QImage's own row alignment: rows padded to 32 bits.
-    const qsizetype bytesPerLine =
-        ((qsizetype(width) * QImage::toPixelFormat(format).bitsPerPixel() + 31) / 32) * 4;
-    Block* b = acquire(size_t(bytesPerLine) * size_t(height));
+    const qsizetype bytesPerLine = pooledBytesPerLine(width, format);
+    // One spare row after the last, for converters that work on pairs of rows.
+    Block* b = acquire(size_t(bytesPerLine) * (size_t(height) + 1));
     if (!b)
         return {};
     return QImage(pixels(b), width, height, bytesPerLine, format, release, b);

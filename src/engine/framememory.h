@@ -16,7 +16,11 @@ void keepFrameMemoryForReuse();
 // released earlier, or is allocated when none of the same size is free. The C library
 // hands whole freed blocks of per-thread heaps back to the kernel, so pictures made on one
 // thread and released on another (converted, then written) otherwise cost fresh pages
-// again and again. Thread-safe; a null image when memory runs out.
+// again and again. Rows are padded well beyond QImage's 4 bytes (see pooledBytesPerLine)
+// so that converters may write whole blocks of pixels. Thread-safe; a null image when
+// memory runs out.
 QImage makePooledImage(int width, int height, QImage::Format format);
+// The row length of a pooled picture of that width and format.
+int pooledBytesPerLine(int width, QImage::Format format);
 
 } // namespace framix

@@ -70,7 +70,7 @@ QImage engineFrame(const QString& clip, int n)
         return {};
     FrameConverter converter;
     const auto frame = source.frame(n);
-    return frame ? converter.toImage(*frame) : QImage();
+    return frame ? converter.toBgrImage(*frame).convertToFormat(QImage::Format_RGB888) : QImage();
 }
 
 bool samePicture(const QString& file, const QImage& expected)

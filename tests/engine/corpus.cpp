@@ -44,4 +44,34 @@ QVector<OracleFrame> oracle(const QString& clip)
     return frames;
 }
 
+QVector<PictureCase> pictureCases()
+{
+    const QString dir = qEnvironmentVariable("FRAMIX_TEST_SIZES");
+    QVector<PictureCase> cases;
+    QFile f(dir + QStringLiteral("/cases.txt"));
+    if (!f.open(QIODevice::ReadOnly))
+        return cases;
+    while (!f.atEnd()) {
+        const QStringList cols = QString::fromUtf8(f.readLine().trimmed()).split(QLatin1Char(' '));
+        if (cols.size() < 4)
+            continue;
+        cases.push_back({dir + QLatin1Char('/') + cols[0], cols[1].toInt(),
+                         dir + QLatin1Char('/') + cols[2], cols.mid(3).join(QLatin1Char(' '))});
+    }
+    return cases;
+}
+
+QByteArray bmpPixels(const QByteArray& file)
+{
+    if (file.size() < 54 || !file.startsWith("BM"))
+        return {};
+    const auto u32 = [&](int at) {
+        return quint32(uchar(file[at])) | quint32(uchar(file[at + 1])) << 8 |
+               quint32(uchar(file[at + 2])) << 16 | quint32(uchar(file[at + 3])) << 24;
+    };
+    if ((u32(28) & 0xffff) != 24 || u32(10) > quint32(file.size()))
+        return {};
+    return file.mid(int(u32(10)));
+}
+
 } // namespace corpus

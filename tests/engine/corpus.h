@@ -20,4 +20,18 @@ struct OracleFrame
 // Per-frame sizes and MD5s of the picture, as ffmpeg's decoder outputs them.
 QVector<OracleFrame> oracle(const QString& clip);
 
+// Short clips of many picture sizes and pixel formats, each with ffmpeg's own 24-bit BMP
+// of one frame (made by tests/media/make_sizes.sh).
+struct PictureCase
+{
+    QString clip;      // full path
+    int frame = 0;     // display-order frame number
+    QString reference; // full path of ffmpeg's BMP of that frame
+    QString what;      // size and format, for messages
+};
+QVector<PictureCase> pictureCases();
+// The pixel rows of a 24-bit BMP file (bottom row first, padded as stored); empty when the
+// file is not one.
+QByteArray bmpPixels(const QByteArray& file);
+
 } // namespace corpus

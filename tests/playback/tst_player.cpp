@@ -12,6 +12,8 @@
 
 using namespace framix;
 
+Q_DECLARE_METATYPE(corpus::PictureCase)
+
 namespace {
 
 // Every corpus picture carries its number as 16 black/white blocks across its top eighth.
@@ -109,6 +111,33 @@ private slots:
         QTRY_COMPARE(modes.size(), 1);
         QCOMPARE(modes.first().at(0).toInt(), int(PlayerComponent::Paused));
         QTRY_COMPARE(player.shownFrame(), length - 1);
+    }
+
+    // Every picture size and pixel format: what is copied and what is drawn at 100 % are
+    // ffmpeg's own pixels for the frame.
+    void copiesAndShowsEverySizeExactly_data()
+    {
+        QTest::addColumn<corpus::PictureCase>("c");
+        for (const corpus::PictureCase& c : corpus::pictureCases())
+            QTest::newRow(qPrintable(c.what)) << c;
+        if (corpus::pictureCases().isEmpty())
+            QTest::newRow("no clips were made") << corpus::PictureCase{};
+    }
+    void copiesAndShowsEverySizeExactly()
+    {
+        QFETCH(corpus::PictureCase, c);
+        const QImage expected = QImage(c.reference, "BMP").convertToFormat(QImage::Format_RGB888);
+        QVERIFY2(!expected.isNull(), qPrintable(c.reference));
+        PlayerComponent player;
+        QVERIFY(player.setFileName(c.clip));
+        player.resize(expected.size());
+        player.show();
+        player.setPosition(c.frame);
+        QVERIFY(player.CopyFrame());
+        QCOMPARE(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB888),
+                 expected);
+        QTRY_COMPARE(player.shownFrame(), c.frame);
+        QCOMPARE(player.grab().toImage().convertToFormat(QImage::Format_RGB888), expected);
     }
 
     // A held step key: steps arrive faster than 1080p frames decode. They are coalesced, the
