@@ -322,18 +322,28 @@ void frmmain::wire()
     connect(Label3, &ClickableLabel::clicked, this, [sh] { sh->Label3_Click(); });
 
     // The File and Controls items are refreshed when their menus open. Their shortcut keys
-    // (F3 to F8, Ctrl+C) act only on enabled items, so the same refresh also runs after
-    // each of the player's reports has been handled: the keys then work without the menu
-    // being opened first.
-    auto refresh = [this] {
+    // (F3 to F8, Ctrl+C) act only on enabled items, so the items also follow the buttons
+    // they stand for whenever one of those is enabled, disabled, shown or hidden: the keys
+    // then work without the menu being opened first.
+    for (QWidget* b : {static_cast<QWidget*>(m_c.cmdplay), static_cast<QWidget*>(m_c.cmdplay1),
+                       static_cast<QWidget*>(m_c.cmdback), static_cast<QWidget*>(m_c.cmdnext),
+                       static_cast<QWidget*>(m_c.cmdseek), static_cast<QWidget*>(m_c.cmdstep)})
+        b->installEventFilter(this);
+}
+
+bool frmmain::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::EnabledChange:
+    case QEvent::ShowToParent:
+    case QEvent::HideToParent:
         mnufile_Click();
         mnucontrol_Click();
-    };
-    PlayerComponent* player = m_video->MCIWnd1;
-    connect(player, &PlayerComponent::ModeChange, this, refresh);
-    connect(player, &PlayerComponent::PositionChange, this, refresh);
-    connect(player, &PlayerComponent::Notify, this, refresh);
-    connect(player, &PlayerComponent::MediaChange, this, refresh);
+        break;
+    default:
+        break;
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void frmmain::Form_Load()
@@ -360,12 +370,14 @@ void frmmain::mnucontrol_Click()
 {
     if (m_video->MCIWnd1->fileName().isEmpty())
         return;
+    // The buttons' own states: while a secondary window has disabled the main window, every
+    // button reads as disabled, and the items must not take that over.
     m_c.mnuplay->setEnabled(m_c.cmdplay->isVisibleTo(this));
     m_c.mnupause->setEnabled(m_c.cmdplay1->isVisibleTo(this));
-    m_c.mnulast->setEnabled(m_c.cmdnext->isEnabled());
-    m_c.mnufirst->setEnabled(m_c.cmdback->isEnabled());
-    m_c.mnuforward->setEnabled(m_c.cmdstep->isEnabled());
-    m_c.mnuback->setEnabled(m_c.cmdseek->isEnabled());
+    m_c.mnulast->setEnabled(m_c.cmdnext->isEnabledTo(this));
+    m_c.mnufirst->setEnabled(m_c.cmdback->isEnabledTo(this));
+    m_c.mnuforward->setEnabled(m_c.cmdstep->isEnabledTo(this));
+    m_c.mnuback->setEnabled(m_c.cmdseek->isEnabledTo(this));
 }
 
 double frmmain::Width() const

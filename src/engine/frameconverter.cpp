@@ -89,7 +89,7 @@ struct FrameConverter::Private
     // The context for the last kind of source picture, made anew when the kind changes.
     SwsContext* ctx = nullptr;
     int width = 0, height = 0, matrix = -1;
-    bool full = false;
+    bool srcFull = false;
     AVPixelFormat src = AV_PIX_FMT_NONE;
     // BGR24 to the screen's 32-bit layout: a lossless repacking of the bytes.
     SwsContext* repack = nullptr;
@@ -108,7 +108,7 @@ struct FrameConverter::Private
         bool full = f->color_range == AVCOL_RANGE_JPEG;
         const AVPixelFormat srcFormat = plainFormat(static_cast<AVPixelFormat>(f->format), &full);
         const int m = swsMatrix(f);
-        if (!ctx || srcFormat != src || full != this->full || m != matrix || f->width != width ||
+        if (!ctx || srcFormat != src || full != srcFull || m != matrix || f->width != width ||
             f->height != height) {
             sws_freeContext(ctx);
             // The picture keeps its size, but the filter still matters: formats whose
@@ -123,7 +123,7 @@ struct FrameConverter::Private
                 return false;
             }
             src = srcFormat;
-            this->full = full;
+            srcFull = full;
             matrix = m;
             width = f->width;
             height = f->height;

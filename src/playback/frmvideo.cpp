@@ -5,11 +5,14 @@
 #include "twips.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
+#include <QShowEvent>
 #include <QSlider>
+#include <QTimer>
 
 namespace framix {
 
@@ -44,14 +47,36 @@ double frmvideo::recall(const Remembered& r, int pixels)
     return r.pixels == pixels ? r.twips : twips::fromPixels(pixels);
 }
 
+namespace {
+
+bool framed(const QWidget* w)
+{
+    return w->frameGeometry() != w->geometry();
+}
+
+QPoint frameOffset(const QWidget* w)
+{
+    return w->geometry().topLeft() - w->frameGeometry().topLeft();
+}
+
+} // namespace
+
+QPoint frmvideo::frameCorner() const
+{
+    // Not framed yet: where the frame's corner is going to be.
+    if (m_pendingCorner && !framed(this))
+        return *m_pendingCorner;
+    return frameGeometry().topLeft();
+}
+
 double frmvideo::Left() const
 {
-    return recall(m_left, frameGeometry().x());
+    return recall(m_left, frameCorner().x());
 }
 
 double frmvideo::Top() const
 {
-    return recall(m_top, frameGeometry().y());
+    return recall(m_top, frameCorner().y());
 }
 
 double frmvideo::Width() const
@@ -68,14 +93,94 @@ void frmvideo::setLeft(double twips)
 {
     const int x = twips::toPixels(twips);
     m_left = {twips, x};
-    move(x, frameGeometry().y());
+    moveFrameTo(QPoint(x, frameCorner().y()));
 }
 
 void frmvideo::setTop(double twips)
 {
     const int y = twips::toPixels(twips);
     m_top = {twips, y};
-    move(frameGeometry().x(), y);
+    moveFrameTo(QPoint(frameCorner().x(), y));
+}
+
+QPoint frmvideo::pictureOffsetGuess() const
+{
+    if (m_frameOffset)
+        return *m_frameOffset;
+    // Not framed yet: the program's other windows carry the same decorations.
+    for (const QWidget* w : QApplication::topLevelWidgets())
+        if (w != this && w->isVisible() && framed(w) &&
+            !(w->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+            return frameOffset(w);
+    return {};
+}
+
+void frmvideo::moveFrameTo(QPoint corner)
+{
+    // Left and Top are the outer frame's corner, as they are read back. Until the window
+    // manager has framed the window, Qt may know no frame. Left to itself it would then ask
+    // the window manager to put the frame there, and go on believing the picture area is
+    // there, a title bar higher than it is: every run would store the window higher up.
+    // So the window is made now, and where its frame is still unknown its picture area is
+    // placed where the frame's corner puts it, which Qt then knows exactly; once the frame
+    // is known, the corner is checked (see placePendingFrame).
+    create();
+    if (framed(this)) {
+        m_frameOffset = frameOffset(this);
+        m_pendingCorner.reset();
+        move(corner);
+        return;
+    }
+    move(corner + pictureOffsetGuess());
+    m_pendingCorner = corner;
+}
+
+void frmvideo::placePendingFrame()
+{
+    if (!m_pendingCorner || !isVisible() || !framed(this))
+        return;
+    m_frameOffset = frameOffset(this);
+    if (!m_framed.isValid()) {
+        // Requests Qt sent before the frame was known (the fit to new media, say) still
+        // reach the window manager afterwards and may move the window again: the frame is
+        // held at its corner during the window's first moments on the screen.
+        m_framed.start();
+        QTimer::singleShot(kSettleMs, this, [this] {
+            placePendingFrame();
+            m_pendingCorner.reset();
+            m_framed.invalidate();
+        });
+    }
+    if (frameGeometry().topLeft() != *m_pendingCorner)
+        move(*m_pendingCorner);
+}
+
+void frmvideo::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!m_pendingCorner)
+        return;
+    if (!framed(this) && !event->spontaneous()) {
+        // About to be mapped: by now the main window is usually framed, and its frame
+        // tells where the picture area must go.
+        move(*m_pendingCorner + pictureOffsetGuess());
+    }
+    // The window manager frames the window without telling Qt (its picture area does not
+    // move): look until the frame is known.
+    auto* poll = new QTimer(this);
+    poll->setInterval(50);
+    connect(poll, &QTimer::timeout, this, [this, poll, tries = 0]() mutable {
+        placePendingFrame();
+        if (!m_pendingCorner || m_framed.isValid() || ++tries >= 60 || !isVisible())
+            poll->deleteLater();
+    });
+    poll->start();
+}
+
+void frmvideo::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    placePendingFrame();
 }
 
 void frmvideo::setWidth(double twips)
@@ -103,16 +208,28 @@ int frmvideo::WindowState() const
 
 void frmvideo::setWindowState(int state)
 {
+    const Qt::WindowStates enlarged = Qt::WindowMaximized | Qt::WindowFullScreen;
     switch (state) {
     case 1:
         showMinimized();
         break;
     case 2:
-        QWidget::setWindowState(windowState() | Qt::WindowMaximized);
+        // Maximised here means the whole screen, without caption and frame. Where the
+        // window was is kept, so that coming back puts it there again.
+        if (!(windowState() & enlarged))
+            m_normalCorner = frameGeometry().topLeft();
+        QWidget::setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowFullScreen);
         break;
     default:
-        QWidget::setWindowState(
-            windowState() & ~(Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen));
+        if (windowState() & enlarged) {
+            QWidget::setWindowState(windowState() & ~(enlarged | Qt::WindowMinimized));
+            // The frame comes back with the normal state, after this returns.
+            if (m_normalCorner)
+                moveFrameTo(*m_normalCorner);
+            m_normalCorner.reset();
+        } else if (windowState() & Qt::WindowMinimized) {
+            QWidget::setWindowState(windowState() & ~Qt::WindowMinimized);
+        }
         break;
     }
 }

@@ -3,9 +3,11 @@
 #include "maincontrols.h"
 #include "playercomponent.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 
 class QMimeData;
 
@@ -65,6 +67,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -72,6 +76,10 @@ private:
     void Form_QueryUnload();
     void Form_Resize();
     void fitToPlayer();
+    void moveFrameTo(QPoint corner);
+    void placePendingFrame();
+    QPoint pictureOffsetGuess() const;
+    QPoint frameCorner() const;
 
     // The twips last put, kept while the window still has the pixel geometry they gave:
     // a pixel holds several twips, and what is stored must read back as it was put.
@@ -82,6 +90,15 @@ private:
     };
     static double recall(const Remembered& r, int pixels);
     Remembered m_left, m_top, m_width, m_height;
+    // Where the frame's corner was before the window filled the screen.
+    std::optional<QPoint> m_normalCorner;
+    // Where the frame's corner goes once the window manager has framed the window, and
+    // since when it is framed.
+    std::optional<QPoint> m_pendingCorner;
+    QElapsedTimer m_framed;
+    // How far the picture area sits from the frame's corner, once known.
+    std::optional<QPoint> m_frameOffset;
+    static constexpr int kSettleMs = 1000;
 
     MainControls m_main;
     std::function<void(const QString&)> m_dropHandler;

@@ -55,6 +55,10 @@ void MediaCommands::openPath(const QString& path)
         video();
     }
     activate();
+    // New media is stopped: Play is offered, also when the media closed above was playing
+    // (closing hides Pause without showing Play).
+    m_main.cmdplay1->setVisible(false);
+    m_main.cmdplay->setVisible(true);
 }
 
 void MediaCommands::mnuclose_Click()

@@ -280,8 +280,12 @@ void PlayerComponent::setPosition(int frame)
             if (m_mode != Playing)
                 requestPicture();
         });
-        // Seeking shows the frame, ready to go on: a stopped player is paused afterwards.
-        if (m_mode == Stopped)
+        // A stopped player rewound to the start stays stopped (the end of the media is
+        // reported as a stop, and the rewind that answers it must leave it so); moved
+        // anywhere else it shows that frame, paused, ready to go on. A stop followed at
+        // once by a move to the end (Move to Last while playing) is therefore reported as
+        // paused at the end, not as a stop that would rewind.
+        if (m_mode == Stopped && m_position != 0)
             setMode(Paused);
     }
     reportPosition();

@@ -123,7 +123,12 @@ void TransportCommands::Slider3_Change()
 
 void TransportCommands::Command1_Click()
 {
-    m_main.Slider3->setValue(1000);
+    // The slider's change sends the speed; when it already reads normal there is no
+    // change, but a double speed set with "2X" must still end.
+    if (m_main.Slider3->value() == 1000)
+        Slider3_Change();
+    else
+        m_main.Slider3->setValue(1000);
 }
 
 void TransportCommands::cmdfast_Click()
@@ -149,7 +154,9 @@ void TransportCommands::zoomTo(int percent)
     PlayerComponent* player = m_video->MCIWnd1;
     player->setZoom(percent);
     m_video->setHeight(player->Height() + frmvideo::kFrameHeight);
-    m_video->setWidth(player->Width());
+    // The window's width counts its frame too: sized to the player's width alone, the
+    // picture would lose its last columns.
+    m_video->setWidth(player->Width() + frmvideo::kFrameWidth);
     shared().resizeok = true;
 }
 
@@ -172,7 +179,7 @@ void TransportCommands::mnufullscreen_Click()
 {
     // Full screen takes away the caption and frame; leaving it brings them back.
     m_video->setWindowState(2);
-    m_video->showFullScreen();
+    m_video->show();
     m_video->repaint();
     // The window manager resizes the window after this call returns. Let that resize (and
     // the player following it) happen before full screen is marked, so that only a later

@@ -181,6 +181,9 @@ private slots:
         QVERIFY(!modes.isEmpty());
         QCOMPARE(modes.first().at(0).toInt(), int(PlayerComponent::NotReady));
         QTRY_COMPARE(c().lblstate->text(), QStringLiteral("stopped"));
+        // The new media offers Play, and its key works.
+        QVERIFY(visible(c().cmdplay) && !visible(c().cmdplay1));
+        QVERIFY(c().mnuplay->isEnabled());
     }
 
     void cancelAndMissingFilesChangeNothing()
@@ -255,6 +258,16 @@ private slots:
         for (int i = 0; i < 3; ++i)
             QTest::keyClick(m_main.get(), Qt::Key_F8);
         QTRY_COMPARE(c().lbllength->text(), QStringLiteral("Frame: 3"));
+        // A secondary window disables the main window while it is open (Tip of the Day,
+        // Bulk Capture); reports that arrive meanwhile must not leave the keys dead.
+        m_main->setEnabled(false);
+        player()->setPosition(4);
+        QTRY_COMPARE(c().lbllength->text(), QStringLiteral("Frame: 4"));
+        m_main->setEnabled(true);
+        QTest::keyClick(m_main.get(), Qt::Key_F8);
+        QTRY_COMPARE(c().lbllength->text(), QStringLiteral("Frame: 5"));
+        QTest::keyClick(m_main.get(), Qt::Key_F7);
+        QTest::keyClick(m_main.get(), Qt::Key_F7);
         QTest::keyClick(m_main.get(), Qt::Key_F7);
         QTRY_COMPARE(c().lbllength->text(), QStringLiteral("Frame: 2"));
         QCOMPARE(c().Slider1->value(), 2);

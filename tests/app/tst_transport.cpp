@@ -134,6 +134,22 @@ private slots:
         QVERIFY(c().mnurepeat->isChecked());
     }
 
+    // Without Repeat the end of the media rewinds and leaves the player stopped there.
+    void endWithoutRepeatStopsAtTheStart()
+    {
+        open(QStringLiteral("odd.avi")); // 10 frames
+        c().mnurepeat->trigger();
+        QVERIFY(shared().norepeat);
+        t().cmdplay_Click();
+        QTRY_COMPARE(c().lblstate->text(), QStringLiteral("playing"));
+        QTRY_COMPARE_WITH_TIMEOUT(c().lblstate->text(), QStringLiteral("stopped"), 5000);
+        QTest::qWait(200);
+        QCOMPARE(c().lblstate->text(), QStringLiteral("stopped"));
+        QCOMPARE(player()->mode(), QStringLiteral("stopped"));
+        QCOMPARE(player()->position(), 0);
+        QVERIFY(visible(c().cmdplay) && !visible(c().cmdplay1));
+    }
+
     void stepsAndFirst()
     {
         open(QStringLiteral("mpeg4.avi"));
@@ -203,6 +219,12 @@ private slots:
         QCOMPARE(c().Slider3->value(), 1000);
         QCOMPARE(player()->speed(), 1000);
         QVERIFY(visible(c().cmdfast1) && !visible(c().cmdfast)); // "1X" still shown
+        // DEFAULT also ends a double speed when the slider already reads normal.
+        c().cmdfast1->click();
+        c().cmdfast->click();
+        QCOMPARE(player()->speed(), 2000);
+        c().Command1->click();
+        QCOMPARE(player()->speed(), 1000);
         c().cmdfast1->click();
         QCOMPARE(player()->speed(), 1000);
         QVERIFY(!visible(c().cmdfast1) && visible(c().cmdfast));
@@ -214,7 +236,9 @@ private slots:
         t().mnuhalf_Click();
         QCOMPARE(player()->zoom(), 50);
         QCOMPARE(video()->Height(), player()->Height() + 495);
-        QCOMPARE(video()->Width(), player()->Width());
+        // The whole picture shows: the picture area is exactly the player.
+        QCOMPARE(video()->Width(), player()->Width() + 30);
+        QCOMPARE(video()->size(), player()->size());
         QCOMPARE(player()->size(), QSize(160, 120));
         t().mnudouble_Click();
         QCOMPARE(player()->size(), QSize(640, 480));
