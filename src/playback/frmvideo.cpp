@@ -128,7 +128,7 @@ void frmvideo::moveFrameTo(QPoint corner)
     if (framed(this)) {
         m_frameOffset = frameOffset(this);
         m_pendingCorner.reset();
-        move(corner);
+        placeFrame(corner);
         return;
     }
     move(corner + pictureOffsetGuess());
@@ -152,7 +152,14 @@ void frmvideo::placePendingFrame()
         });
     }
     if (frameGeometry().topLeft() != *m_pendingCorner)
-        move(*m_pendingCorner);
+        placeFrame(*m_pendingCorner);
+}
+
+void frmvideo::placeFrame(QPoint corner)
+{
+    // Position and size together: a move alone is sent with the size the window system
+    // last confirmed, which would undo a resize still on its way (the fit to new media).
+    setGeometry(QRect(corner + frameOffset(this), size()));
 }
 
 void frmvideo::showEvent(QShowEvent* event)

@@ -78,6 +78,7 @@ private:
     void fitToPlayer();
     void moveFrameTo(QPoint corner);
     void placePendingFrame();
+    void placeFrame(QPoint corner);
     QPoint pictureOffsetGuess() const;
     QPoint frameCorner() const;
 

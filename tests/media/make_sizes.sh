@@ -59,6 +59,17 @@ clip rgba.mov 333x187 "PNG rgba 333x187" -c:v png -pix_fmt rgba
 clip pal8.avi 333x187 "PNG pal8 333x187" -c:v png -pix_fmt pal8
 clip gif.gif 333x187 "GIF 333x187" -c:v gif
 
+# Longer clips of awkward sizes for driving the real program (not in cases.txt).
+long_clip() { # NAME SIZE, then encoding arguments
+    local name=$1 size=$2; shift 2
+    [ -s "$name" ] && return 0
+    "${FF[@]}" -f lavfi -i "testsrc2=s=$size:r=25:d=4" "$@" "$name.tmp.${name##*.}"
+    mv "$name.tmp.${name##*.}" "$name"
+}
+long_clip long-426x240.mp4 426x240 -c:v libx264 -preset ultrafast -bf 2 -g 25 -pix_fmt yuv420p
+long_clip long-854x480.mkv 854x480 -c:v libx264 -preset ultrafast -bf 2 -g 25 -pix_fmt yuv420p
+long_clip long-352x288.mpg 352x288 -c:v mpeg1video -b:v 1500k -bf 2 -f mpeg
+
 make_one() {
     set -euo pipefail
     IFS='|' read -r name size what args <<< "$1"

@@ -1,0 +1,205 @@
+#!/usr/bin/env bash
+# The real program as a new user meets it: under Xvfb with a window manager (openbox),
+# every run from empty settings, so the Tip of the Day comes up first. Driven by keys only.
+#  1. For clips of awkward sizes (426x240, 854x480): Enter closes the tip, F3 plays, F4
+#     pauses, F5 goes to the start, F8 ten times, F9, a typed name, Enter: the file holds
+#     exactly ffmpeg's pixels of frame 10.
+#  2. Ctrl+B, the bulk dialog closed again, F8 three times, F9: the file is frame 3.
+#  3. Five runs alternating two picture sizes, each ended with File > Exit: the stored
+#     Left and Top of the video window never move.
+#  4. Full screen, then Normal Size (once, and after full screen twice): the window is
+#     back where it was, in the normal state, showing the whole picture.
+# usage: e2e_test.sh FRAMIX SIZES_DIR
+set -uo pipefail
+FRAMIX=$1
+SIZES=$2
+if [ -z "${FRAMIX_E2E_IN_X:-}" ]; then
+    for tool in xvfb-run xdotool openbox xwininfo xprop; do
+        command -v "$tool" > /dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+    done
+    FRAMIX_E2E_IN_X=1 exec xvfb-run -a -s "-screen 0 1600x1000x24" "$0" "$@"
+fi
+
+WORK=$(mktemp -d)
+openbox > /dev/null 2>&1 &
+WM=$!
+trap 'kill $WM 2> /dev/null; rm -rf "$WORK"' EXIT
+for _ in $(seq 1 50); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2> /dev/null | grep -q window && break
+    sleep 0.1
+done
+passed=0 failed=0
+ok() { echo "ok: $*"; passed=$((passed + 1)); }
+bad() { echo "FAILED: $*"; failed=$((failed + 1)); }
+
+window() { # a visible top-level window by its whole caption
+    local pattern
+    pattern=$(printf '%s' "$1" | sed 's/[][().*+?^$|\\]/\\&/g')
+    xdotool search --onlyvisible --name "^$pattern\$" 2> /dev/null | head -n 1
+}
+wait_window() { # caption [tenths of a second]
+    local w
+    for _ in $(seq 1 "${2:-100}"); do
+        w=$(window "$1"); [ -n "$w" ] && { echo "$w"; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+wait_gone() { for _ in $(seq 1 50); do [ -z "$(window "$1")" ] && return 0; sleep 0.1; done; return 1; }
+keys() { # window, then keys, each followed by a short pause as a person would type
+    local w=$1; shift
+    xdotool windowactivate --sync "$w" 2> /dev/null
+    for k in "$@"; do xdotool key "$k"; sleep 0.15; done
+}
+# The pixel rows of a 24-bit BMP.
+rows() { tail -c +$(( $(od -An -tu4 -j10 -N4 "$1") + 1 )) "$1"; }
+reference() { # clip frame file
+    ffmpeg -v error -y -i "$1" -vf "select=eq(n\,$2)" -fps_mode passthrough -frames:v 1 \
+        -pix_fmt bgr24 "$3"
+}
+same_picture() { # ours reference
+    [ -s "$1" ] && cmp -s <(rows "$1") <(rows "$2")
+}
+
+PID=
+start() { # clip: a new user's first run (no settings), the tip closed with Enter
+    export XDG_CONFIG_HOME=$WORK/config-$1
+    export XDG_CACHE_HOME=$WORK/cache
+    "$FRAMIX" "$2" > "$WORK/log" 2>&1 &
+    PID=$!
+    MAIN=$(wait_window Framix) || { echo "no main window"; return 1; }
+    VIDEO=$(wait_window "$(basename "$2")") || { echo "no video window"; return 1; }
+    local tip
+    tip=$(wait_window "Tip of the Day" 30) && { keys "$tip" Return; wait_gone "Tip of the Day"; }
+    sleep 0.3
+    return 0
+}
+stop() {
+    kill "$PID" 2> /dev/null
+    wait "$PID" 2> /dev/null
+}
+exit_by_menu() {
+    keys "$MAIN" alt+f x
+    for _ in $(seq 1 50); do kill -0 "$PID" 2> /dev/null || break; sleep 0.1; done
+    kill -0 "$PID" 2> /dev/null && { stop; return 1; }
+    wait "$PID" 2> /dev/null
+    return 0
+}
+capture() { # file (without .bmp): F9, the name typed into the save dialog, Enter
+    keys "$MAIN" F9
+    local dialog
+    dialog=$(wait_window "Save Frame As...") || return 1
+    sleep 0.3
+    xdotool windowactivate --sync "$dialog" type --delay 10 "$1"
+    xdotool key Return
+    for _ in $(seq 1 50); do [ -s "$1.bmp" ] && return 0; sleep 0.1; done
+    return 1
+}
+
+# 1. Play, pause, step and capture at awkward sizes.
+for clip in long-426x240.mp4 long-854x480.mkv; do
+    if start "keys-$clip" "$SIZES/$clip"; then
+        keys "$MAIN" F3
+        sleep 1
+        keys "$MAIN" F4 F5 F8 F8 F8 F8 F8 F8 F8 F8 F8 F8
+        sleep 0.5
+        shot=$WORK/shot-${clip%.*}
+        capture "$shot"
+        reference "$SIZES/$clip" 10 "$WORK/ref-$clip.bmp"
+        if same_picture "$shot.bmp" "$WORK/ref-$clip.bmp"; then
+            ok "$clip: tip, play, pause, first, F8 x10, F9: frame 10, exactly ffmpeg's pixels"
+        else
+            bad "$clip: the captured file is not frame 10" \
+                "($(compare -metric AE "$shot.bmp" "$WORK/ref-$clip.bmp" null: 2>&1))"
+        fi
+        exit_by_menu || bad "$clip: File > Exit did not end the program"
+    else
+        bad "$clip: the program did not come up: $(tail -3 "$WORK/log")"
+        stop
+    fi
+done
+
+# 2. The keys still work after the bulk dialog was open.
+clip=long-426x240.mp4
+if start bulk "$SIZES/$clip"; then
+    keys "$MAIN" ctrl+b
+    if bulk=$(wait_window "Framix (Bulk Capture)"); then
+        keys "$bulk" alt+F4
+        wait_gone "Framix (Bulk Capture)" || bad "the bulk dialog did not close"
+        sleep 0.3
+        keys "$MAIN" F8 F8 F8
+        sleep 0.5
+        capture "$WORK/after-bulk"
+        reference "$SIZES/$clip" 3 "$WORK/ref3.bmp"
+        same_picture "$WORK/after-bulk.bmp" "$WORK/ref3.bmp" &&
+            ok "after the bulk dialog closed, F8 x3 and F9 saved frame 3" ||
+            bad "after the bulk dialog closed, F8 did not step to frame 3"
+    else
+        bad "Ctrl+B opened no bulk dialog"
+    fi
+    stop
+else
+    bad "the program did not come up for the bulk run"
+    stop
+fi
+
+# 3. The window's place survives runs with pictures of other sizes.
+placement() { grep -E "^(Left|Top)=" "$WORK/config-place/Framix/Framix.ini" 2> /dev/null | sort | tr '\n' ' '; }
+first=
+moved=
+for run in 1 2 3 4 5; do
+    clip=long-854x480.mkv
+    [ $((run % 2)) -eq 0 ] && clip=long-352x288.mpg
+    if start place "$SIZES/$clip"; then
+        exit_by_menu || bad "run $run: File > Exit did not end the program"
+    else
+        stop
+    fi
+    now=$(placement)
+    echo "run $run ($clip): $now"
+    [ -z "$first" ] && first=$now
+    [ "$now" = "$first" ] || moved=1
+done
+if [ -n "$first" ] && [ -z "$moved" ]; then
+    ok "five runs of two picture sizes left the window where it was: $first"
+else
+    bad "the video window moved between runs"
+fi
+[ "$first" = "Left=1000 Top=1000 " ] && ok "a first run puts the window's frame at 1000, 1000 twips" ||
+    bad "a first run stored $first, not the default place"
+
+# 4. Full screen and back.
+where() { xwininfo -id "$VIDEO" | awk '/Absolute upper-left|Width:|Height:/ {printf "%s ", $NF}'; }
+state() { xprop -id "$VIDEO" _NET_WM_STATE | sed 's/.*= *//'; }
+if start view "$SIZES/long-854x480.mkv"; then
+    # The window is fitted around the picture once the media is loaded.
+    for _ in $(seq 1 30); do
+        before=$(where)
+        [ "${before#* * }" = "854 480 " ] && break
+        sleep 0.1
+    done
+    keys "$MAIN" ctrl+f
+    sleep 1
+    full=$(where)
+    keys "$MAIN" ctrl+n
+    sleep 1
+    after=$(where)
+    keys "$MAIN" ctrl+f
+    sleep 0.7
+    keys "$MAIN" ctrl+f ctrl+n
+    sleep 1
+    after2=$(where)
+    echo "window (x y width height): before $before, full screen $full, after $after, after twice $after2"
+    [ "${before#* * }" = "854 480 " ] || bad "the window does not show the whole 854x480 picture: $before"
+    [ "$full" != "$before" ] && [ "$after" = "$before" ] && [ "$after2" = "$before" ] &&
+        [ -z "$(state)" ] &&
+        ok "full screen and back (also after full screen twice) returns the window to its place" ||
+        bad "after full screen the window is at $after / $after2 (was $before), state $(state)"
+    stop
+else
+    bad "the program did not come up for the view run"
+    stop
+fi
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
