@@ -48,7 +48,7 @@ void CaptureCommands::mnucapture_Click()
     m_transport->mnunormal_Click();
     QCoreApplication::processEvents();
     if (!player->CopyFrame()) {
-        qCInfo(lcCapture) << "no frame to copy:" << player->lastError().message();
+        ShowFailure(m_main.lblstate, QStringLiteral("not captured"), player->lastError().message());
         return;
     }
     const QString path = FileDialog(m_main.frmmain, true, QStringLiteral("Save Frame As..."),
@@ -58,7 +58,7 @@ void CaptureCommands::mnucapture_Click()
         return;
     QString why;
     if (!saveClipboardPicture(path, &why)) {
-        qCInfo(lcCapture) << "frame not saved:" << why;
+        ShowFailure(m_main.lblstate, QStringLiteral("not saved"), why);
         return; // the frame stays on the clipboard
     }
     QCoreApplication::processEvents();

@@ -10,6 +10,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -21,6 +22,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QStandardPaths>
+#include <QTemporaryFile>
 #include <QThread>
 
 namespace framix {
@@ -127,7 +130,7 @@ void frmbulk::Form_Load()
     m_main.cmdplay1->setVisible(false);
     m_main.cmdplay->setVisible(true);
     txtfile->setText(player->fileName());
-    txtout->setText(QCoreApplication::applicationDirPath() + QStringLiteral("/"));
+    txtout->setText(defaultOutputFolder(QCoreApplication::applicationDirPath()));
     OutExt = QStringLiteral(".bmp");
     // The range sliders start on the whole media; moving them moves the player, which
     // setting them up here must not do.
@@ -211,6 +214,7 @@ void frmbulk::cmdcapture_Click()
 {
     if (m_running)
         return;
+    txtout->setText(ExpandHome(txtout->text()));
     if (!DirExists(txtout->text()))
         CreatePath(txtout->text()); // reports its own failure; the first write then fails
     disable();
@@ -319,6 +323,19 @@ void frmbulk::Form_QueryUnload()
     // returns.
     if (!m_running)
         deleteLater();
+}
+
+QString frmbulk::defaultOutputFolder(const QString& programDir)
+{
+    // The program's own folder, as long as frames can be written there; an installed
+    // program's folder cannot be, and the user's pictures folder is where they then go.
+    QTemporaryFile probe(programDir + QStringLiteral("/.framix-XXXXXX"));
+    if (probe.open())
+        return programDir + QStringLiteral("/");
+    QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (pictures.isEmpty())
+        pictures = QDir::homePath() + QStringLiteral("/Pictures");
+    return pictures + QStringLiteral("/Framix/");
 }
 
 } // namespace framix

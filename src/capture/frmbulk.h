@@ -32,6 +32,9 @@ class frmbulk : public QWidget
 {
     Q_OBJECT
 public:
+    // Where frames go unless the user chooses: the program's folder when it can be
+    // written, otherwise the user's pictures folder (a "Framix" folder in it).
+    static QString defaultOutputFolder(const QString& programDir);
     frmbulk(const MainControls& main, frmvideo* video, QWidget* parent = nullptr);
     ~frmbulk() override;
 

@@ -2,7 +2,10 @@
 
 #include "prompts.h"
 
+#include <QDebug>
+#include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QRegularExpression>
 #include <QWidget>
 
@@ -189,6 +192,22 @@ bool CreatePath(const QString& path)
     Prompts::instance().message(nullptr, text, QStringLiteral("Framix - CreatePath Function"),
                                 Prompts::Icon::Exclamation);
     return false;
+}
+
+QString ExpandHome(const QString& path)
+{
+    if (path == QLatin1String("~"))
+        return QDir::homePath();
+    if (path.startsWith(QLatin1String("~/")))
+        return QDir::homePath() + path.mid(1);
+    return path;
+}
+
+void ShowFailure(QLabel* label, const QString& what, const QString& why)
+{
+    qWarning().noquote() << what + QStringLiteral(": ") + why;
+    label->setText(what);
+    label->setToolTip(why);
 }
 
 } // namespace framix

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+class QLabel;
 class QWidget;
 
 // Routines shared by every window: the file dialog and path helpers. Paths use "/" as the
@@ -40,5 +41,13 @@ void AddBackslash(QString& path);
 // the directory (and the system's reason when there is one) and false is returned; levels
 // created before the failure are kept.
 bool CreatePath(const QString& path);
+
+// A path typed the way a shell takes it: a leading "~" is the user's home folder.
+QString ExpandHome(const QString& path);
+
+// Tells the user in a status label why an action failed, where the action itself reports
+// nothing: a short text in the label, the whole reason in its tooltip (and the log).
+// The label's next update replaces it.
+void ShowFailure(QLabel* label, const QString& what, const QString& why);
 
 } // namespace framix

@@ -26,6 +26,7 @@ const QString kTopKey = QStringLiteral("Top");
 const QString kWidthKey = QStringLiteral("Width");
 const QString kHeightKey = QStringLiteral("Height");
 const QString kVolumeKey = QStringLiteral("volume");
+const QString kOpenFolderKey = QStringLiteral("OpenFolder");
 const QString kShowTipsKey = QStringLiteral("Show Tips at Startup");
 
 constexpr int kShowTipsDefault = 1;
@@ -112,6 +113,16 @@ std::optional<int> Settings::volume()
 void Settings::setVolume(int value)
 {
     writeText(kTitleApplication, kSettingsSection, kVolumeKey, QString::number(value));
+}
+
+QString Settings::openFolder()
+{
+    return readText(kTitleApplication, kSettingsSection, kOpenFolderKey);
+}
+
+void Settings::setOpenFolder(const QString& folder)
+{
+    writeText(kTitleApplication, kSettingsSection, kOpenFolderKey, folder);
 }
 
 int Settings::showTipsAtStartup()

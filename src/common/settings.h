@@ -28,6 +28,10 @@ public:
     static std::optional<int> volume();
     static void setVolume(int value);
 
+    // The folder the last media file was opened from; "" when none was.
+    static QString openFolder();
+    static void setOpenFolder(const QString& folder);
+
     // Whether the tip of the day is shown at startup (1) or not (0).
     static int showTipsAtStartup();
     static void setShowTipsAtStartup(int value);

@@ -291,6 +291,7 @@ void frmvideo::Form_Resize()
 void frmvideo::MCIWnd1_ModeChange(int mode)
 {
     m_main.lblstate->setText(MCIWnd1->mode());
+    m_main.lblstate->setToolTip(QString()); // a failure shown there is over
     if (mode == PlayerComponent::Paused) {
         m_main.cmdplay1->setVisible(false);
         m_main.cmdplay->setVisible(true);

@@ -2,6 +2,7 @@
 
 #include "frmvideo.h"
 #include "mcommon.h"
+#include "settings.h"
 #include "sharedstate.h"
 
 #include <QAbstractButton>
@@ -20,27 +21,43 @@ MediaCommands::MediaCommands(const MainControls& main, frmvideo* video)
 
 void MediaCommands::mnuopen_Click()
 {
+    // Every kind of file the program plays comes first, so that MP4, MKV and the rest show
+    // without choosing "All Files"; the dialog opens where the last file was opened.
     const QString path = FileDialog(
         m_main.frmmain, false, QStringLiteral("Open..."),
-        QStringLiteral("Moving Picture Experts Group (MPEG)|*.mpg;*.mpeg;*.m1v;*.mp2;*.mpa;*.mpe;"
+        QStringLiteral("Video Files|*.mpg;*.mpeg;*.m1v;*.m2v;*.mpv;*.vob;*.ts;*.m2ts;*.mts;*.avi;"
+                       "*.wmv;*.asf;*.mp4;*.m4v;*.mov;*.mkv;*.webm;*.flv;*.ogv;*.3gp|"
+                       "Moving Picture Experts Group (MPEG)|*.mpg;*.mpeg;*.m1v;*.mp2;*.mpa;*.mpe;"
                        "*.mpv2|Windows Video Files|*.avi;*.wmv|All Files (*.*)|*.*|"),
-        QString(), QString(), QString());
+        QString(), QString(), Settings::openFolder());
     openPath(path);
 }
 
 void MediaCommands::openPath(const QString& path)
 {
-    // Any step that fails ends the command there, silently; what was done stays done.
-    if (!FileExists(path))
+    // Any step that fails ends the command there; what was done stays done. There is no
+    // message box, but the main window's state label says why.
+    if (path.isEmpty())
         return;
+    if (!FileExists(path)) {
+        ShowFailure(m_main.lblstate, QStringLiteral("cannot open"),
+                    path + QStringLiteral(": ") +
+                        (DirExists(path) ? QStringLiteral("a folder, not a file")
+                                         : QStringLiteral("no such file")));
+        return;
+    }
+    Settings::setOpenFolder(SplitPath(path, true));
     mnuclose_Click();
     m_main.frmmain->repaint();
     QCoreApplication::processEvents();
     shared().resizeok = false;
     shared().seeking = false;
     PlayerComponent* player = m_video->MCIWnd1;
-    if (!player->setFileName(path))
+    if (!player->setFileName(path)) {
+        ShowFailure(m_main.lblstate, QStringLiteral("cannot open"),
+                    SplitPath(path, false) + QStringLiteral(": ") + player->lastError().message());
         return;
+    }
     player->setVolume(m_main.Slider2->value() * 10);
     m_main.Slider1->setMinimum(player->start());
     m_main.Slider1->setMaximum(player->length());

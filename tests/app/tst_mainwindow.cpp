@@ -11,6 +11,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
@@ -199,12 +200,31 @@ private slots:
         QCOMPARE(player()->fileName(), corpus::path(QStringLiteral("mpeg4.avi")));
         QCOMPARE(player()->mode(), QStringLiteral("playing"));
         QVERIFY(m_main->videoWindow()->isVisible());
+        // ... except the state label, which says why nothing was opened.
+        QCOMPARE(c().lblstate->text(), QStringLiteral("cannot open"));
+        QVERIFY(c().lblstate->toolTip().contains(QStringLiteral("folder")));
+    }
+
+    // Every type the program plays is offered without "All Files", and the dialog opens
+    // where the last file came from.
+    void theOpenDialogOffersEveryVideoType()
+    {
+        open(QStringLiteral("mpeg4.avi"));
+        const QString first = m_prompts.last.nameFilters.value(0);
+        for (const char* type : {"*.mp4", "*.mkv", "*.mov", "*.webm", "*.ts", "*.mpg", "*.avi"})
+            QVERIFY2(first.contains(QLatin1String(type)), qPrintable(first));
+        QVERIFY(m_prompts.last.nameFilters.contains(QStringLiteral("All Files (*)")));
+        open(QStringLiteral("mpeg1.mpg"));
+        QCOMPARE(QDir(m_prompts.last.initialDir).canonicalPath(),
+                 QDir(corpus::dir()).canonicalPath());
     }
 
     void aFileThePlayerRefusesEndsOpenQuietly()
     {
         open(QStringLiteral("mpeg4.avi"));
         open(QStringLiteral("text.mpg"));
+        QCOMPARE(c().lblstate->text(), QStringLiteral("cannot open"));
+        QVERIFY(c().lblstate->toolTip().contains(QStringLiteral("text.mpg")));
         // Closed by step 4, then the load failed: the disable state, the window hidden.
         QCOMPARE(player()->fileName(), QString());
         QVERIFY(!c().cmdplay->isEnabled() && !c().Slider1->isEnabled());

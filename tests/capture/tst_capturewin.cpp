@@ -27,6 +27,7 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -170,6 +171,9 @@ private slots:
         QVERIFY(!QFile::exists(m_prompts.answer));
         QVERIFY(m_prompts.messages.isEmpty());
         QVERIFY(!QGuiApplication::clipboard()->image().isNull()); // still there
+        // No message box, but the main window says what happened.
+        QCOMPARE(c().lblstate->text(), QStringLiteral("not saved"));
+        QVERIFY(c().lblstate->toolTip().contains(QStringLiteral("shot.bmp")));
     }
 
     void theSaveDialogAddsTheExtension()
@@ -205,6 +209,10 @@ private slots:
         QCOMPARE(bulk->windowTitle(), QStringLiteral("Framix (Bulk Capture)"));
         QCOMPARE(bulk->txtfile->text(), corpus::path(QStringLiteral("h264.mp4")));
         QCOMPARE(bulk->txtout->text(), QCoreApplication::applicationDirPath() + u'/');
+        // An installed program's folder cannot take frames: the pictures folder does.
+        QCOMPARE(frmbulk::defaultOutputFolder(QStringLiteral("/proc")),
+                 QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) +
+                     QStringLiteral("/Framix/"));
         QVERIFY(bulk->Option1->isChecked() && !bulk->sldfrom->isEnabled());
         QVERIFY(!bulk->cmdcancel->isEnabled() && !bulk->Label2->isEnabled());
 

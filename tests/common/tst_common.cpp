@@ -366,6 +366,15 @@ private slots:
         QCOMPARE(SplitPath(path, false), name);
     }
 
+    void homeIsExpanded()
+    {
+        QCOMPARE(ExpandHome(QStringLiteral("~/frames")),
+                 QDir::homePath() + QStringLiteral("/frames"));
+        QCOMPARE(ExpandHome(QStringLiteral("~")), QDir::homePath());
+        QCOMPARE(ExpandHome(QStringLiteral("/a/~/b")), QStringLiteral("/a/~/b"));
+        QCOMPARE(ExpandHome(QStringLiteral("~user/b")), QStringLiteral("~user/b"));
+    }
+
     void existence()
     {
         QTemporaryDir dir;
