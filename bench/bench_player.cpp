@@ -53,9 +53,9 @@ int main(int argc, char** argv)
     const auto& s = player->stats();
     const int total = s.shown + s.dropped;
     std::printf("%s at %d/1000 speed for %d s: %d frames shown, %d dropped (%.2f %%); "
-                "sound clock: %s; largest sound/picture gap %lld ms\n",
+                "sound clock: %s; largest sound/picture gap %lld ms; sound caught up %d times\n",
                 qPrintable(QFileInfo(clip).fileName()), speed, seconds, s.shown, s.dropped,
                 total ? 100.0 * s.dropped / total : 0.0, s.audioClock ? "yes" : "no (silent)",
-                static_cast<long long>(s.maxAvSkewUs / 1000));
+                static_cast<long long>(s.maxAvSkewUs / 1000), s.soundCatchUps);
     return 0;
 }

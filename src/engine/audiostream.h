@@ -25,12 +25,15 @@ public:
     // Up to maxBytes of samples (whole sample frames); fewer only at the end of the sound.
     qint64 read(char* data, qint64 maxBytes);
     bool atEnd() const { return m_ended && m_pending.isEmpty(); }
+    // Leaves out the next `us` of media time, as if it had been read.
+    void skip(qint64 us);
 
 private:
     AudioDecoder m_decoder;
     TempoFilter m_filter;
     QByteArray m_pending;
     qint64 m_skipUs = -1;
+    qint64 m_dropBytes = 0; // of output, still to be left out (skip())
     double m_tempo = 1.0;
     bool m_ended = false;
 };

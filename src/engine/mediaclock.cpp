@@ -23,6 +23,7 @@ void MediaClock::pause()
 void MediaClock::setPosition(qint64 us)
 {
     m_base = us;
+    m_lastAudioUs = -1;
     if (m_running)
         m_timer.start();
 }
@@ -42,10 +43,25 @@ void MediaClock::setRate(double rate)
     m_rate = rate;
 }
 
-void MediaClock::syncToAudio(qint64 us)
+qint64 MediaClock::syncToAudio(qint64 us)
 {
     m_audioMaster = true;
-    setPosition(us);
+    if (us == m_lastAudioUs)
+        return 0; // no news: the report has not been updated since it was taken
+    m_lastAudioUs = us;
+    const qint64 drift = us - position();
+    m_lastDriftUs = drift;
+    if (drift < -kMaxDriftUs)
+        return -drift;
+    if (drift > kMaxDriftUs) {
+        setPosition(us);
+        m_lastAudioUs = us;
+        return 0;
+    }
+    // A quarter of the difference at each report: the picture neither jumps nor drifts
+    // away from the sound.
+    m_base += drift / 4;
+    return 0;
 }
 
 } // namespace framix

@@ -91,6 +91,7 @@ bool AudioOutput::start(qint64 fromMs, double tempo)
     m_sink->setBufferSize(format.bytesForDuration(120000));
     setVolume(m_volume);
     m_startUs = fromMs * 1000;
+    m_skippedUs = 0;
     m_tempo = tempo;
     m_sink->start(m_feed.get());
     if (m_sink->error() != QAudio::NoError) {
@@ -130,7 +131,15 @@ qint64 AudioOutput::playedUs() const
     if (!m_sink)
         return -1;
     // The device counts sound played; at another tempo that is more or less media time.
-    return m_startUs + qint64(m_sink->processedUSecs() * m_tempo);
+    return m_startUs + m_skippedUs + qint64(m_sink->processedUSecs() * m_tempo);
+}
+
+void AudioOutput::skip(qint64 us)
+{
+    if (!m_stream || us <= 0)
+        return;
+    m_stream->skip(us);
+    m_skippedUs += us;
 }
 
 } // namespace framix

@@ -41,6 +41,9 @@ public:
 
     // Media time, in microseconds, of the sound the device is playing now; -1 when stopped.
     qint64 playedUs() const;
+    // Leaves out the next `us` of media time from what goes to the device: the sound
+    // catches up with a picture it fell behind.
+    void skip(qint64 us);
 
     static bool deviceAvailable();
 
@@ -50,6 +53,7 @@ private:
     std::unique_ptr<Feed> m_feed;
     QAudioSink* m_sink = nullptr;
     qint64 m_startUs = 0;
+    qint64 m_skippedUs = 0;
     double m_tempo = 1.0;
     int m_volume = 1000;
 };

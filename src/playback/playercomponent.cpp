@@ -412,8 +412,18 @@ void PlayerComponent::tick()
 {
     if (m_audioClock) {
         const qint64 played = m_audio.playedUs();
-        if (played >= 0)
-            m_clock.syncToAudio(played);
+        if (played >= 0) {
+            // The sound fell behind (a device that is slow to start or stalled): it
+            // catches up, the picture goes on.
+            const qint64 behind = m_clock.syncToAudio(played);
+            if (behind > 0) {
+                m_audio.skip(behind);
+                ++m_stats.soundCatchUps;
+            } else {
+                m_stats.maxAvSkewUs =
+                    std::max(m_stats.maxAvSkewUs, std::abs(m_clock.lastDriftUs()));
+            }
+        }
     }
     const qint64 nowMs = m_clock.position() / 1000;
     if (nowMs >= endTimeMs()) {
@@ -442,10 +452,6 @@ void PlayerComponent::tick()
     const int n = show->frame.number();
     showPicture(n, show->image);
     ++m_stats.shown;
-    if (m_audioClock) {
-        const qint64 skew = std::abs(m_audio.playedUs() - show->frame.timeMs() * 1000);
-        m_stats.maxAvSkewUs = std::max(m_stats.maxAvSkewUs, skew);
-    }
     if (n != m_position) {
         m_position = n;
         reportPosition();

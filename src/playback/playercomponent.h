@@ -97,7 +97,8 @@ public:
     {
         int shown = 0;           // frames drawn while playing
         int dropped = 0;         // frames passed over because they were late
-        qint64 maxAvSkewUs = 0;  // largest |sound position - shown frame's time| at a draw
+        qint64 maxAvSkewUs = 0;  // largest |sound position - picture clock| the clock followed
+        int soundCatchUps = 0;   // times the sound fell behind and skipped ahead
         bool audioClock = false; // whether the sound device drove the clock
     };
     const Stats& stats() const { return m_stats; }

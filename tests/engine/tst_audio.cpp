@@ -160,6 +160,22 @@ private slots:
         QVERIFY(clock.followsAudio());
         const qint64 synced = clock.position();
         QVERIFY(synced >= 5000000 && synced < 5500000);
+        // A sound server repeats its last report until it updates it: the clock keeps
+        // running meanwhile instead of standing at the stale report.
+        for (int i = 0; i < 10; ++i) {
+            clock.syncToAudio(5000000);
+            QThread::msleep(5);
+        }
+        QVERIFY(clock.position() >= 5080000);
+        // Sound far ahead puts the clock there at once.
+        QCOMPARE(clock.syncToAudio(9000000), qint64(0));
+        QVERIFY(clock.position() >= 9000000 && clock.position() < 9100000);
+        // Sound far behind (a device slow to start) does not hold the picture back: the
+        // clock goes on and says how much sound to leave out.
+        const qint64 before = clock.position();
+        const qint64 behind = clock.syncToAudio(8000000);
+        QVERIFY(behind >= 1000000 && behind < 1100000);
+        QVERIFY(clock.position() >= before);
     }
 };
 
