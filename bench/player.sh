@@ -6,6 +6,7 @@
 #     at double speed: frames shown and dropped, and, with a sound server running (a null
 #     sink of PulseAudio when the package is installed), the largest gap between the sound
 #     heard and the picture shown;
+#     play after a seek: how soon the picture moves on;
 #  3. stepping forward and backward and random seeks through the player widget (the
 #     frame put, then drawn), next to sequential decoding in the same run.
 # usage: bench/player.sh [BUILD_DIR]   (default: build)
@@ -48,6 +49,9 @@ xvfb-run -a -s "-screen 0 1920x1200x24" bash -c '
     echo "   (targets: under 2 % dropped, sound and picture within 80 ms)"
     "$BUILD/bench/bench_player" "$MEDIA/h264.mp4" 10 2000 2>&1 | grep -v "^QStandardPaths\|^PulseAudioService"
     echo "   (target at double speed: under 5 % dropped)"
+    echo "== play after a seek (F3 after moving the slider), 1080p H.264 with sound"
+    "$BUILD/bench/bench_playstart" "$MEDIA/h264.mp4" 200 5 2>&1 | grep -v "^QStandardPaths\|^PulseAudioService"
+    echo "   (the picture should move within a few frames, never wait for the sound device)"
 '
 
 echo "== steps and seeks through the player widget, 1080p H.264 (GOP 250)"
