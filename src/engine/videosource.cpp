@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QStandardPaths>
 
 namespace framix {
@@ -49,6 +50,8 @@ std::optional<FrameIndex> buildIndex(DecodeSession& session, const VideoSource::
     int lastPercent = -1;
 
     dec->skip_loop_filter = AVDISCARD_ALL;
+    // Every picture must come out, whatever an earlier decoding run left set.
+    dec->skip_frame = AVDISCARD_DEFAULT;
     auto receiveAll = [&] {
         while (avcodec_receive_frame(dec, frm.get()) >= 0) {
             index.addFrame(frm->pts >= 0 && frm->pts < index.packetCount() ? int(frm->pts) : -1);
@@ -106,6 +109,102 @@ std::optional<FrameIndex> buildIndex(DecodeSession& session, const VideoSource::
     return index;
 }
 
+// Containers whose every video packet carries a presentation timestamp that orders the
+// pictures as the decoder outputs them; codecs that output exactly one picture per packet,
+// in that order. Others (AVI's packed B-frames, MPEG streams whose packets often carry no
+// timestamp, field-coded video) are indexed by decoding.
+bool scanSupported(const AVFormatContext* fmt, const AVStream* st)
+{
+    const QByteArray format(fmt->iformat->name);
+    if (!format.startsWith("mov,") && !format.startsWith("matroska"))
+        return false;
+    switch (st->codecpar->codec_id) {
+    case AV_CODEC_ID_H264:
+    case AV_CODEC_ID_HEVC:
+    case AV_CODEC_ID_MPEG4:
+    case AV_CODEC_ID_MPEG2VIDEO:
+    case AV_CODEC_ID_MPEG1VIDEO:
+    case AV_CODEC_ID_VP8:
+    case AV_CODEC_ID_VP9:
+    case AV_CODEC_ID_AV1:
+    case AV_CODEC_ID_MJPEG:
+    case AV_CODEC_ID_FFV1:
+    case AV_CODEC_ID_PNG:
+        break;
+    default:
+        return false;
+    }
+    const AVFieldOrder fields = st->codecpar->field_order;
+    return fields == AV_FIELD_PROGRESSIVE || fields == AV_FIELD_UNKNOWN;
+}
+
+// The index without decoding: one read of every video packet, the pictures put in the order
+// of their presentation timestamps. Used only where that order is the decoder's: every
+// packet has a timestamp of its own, no two share one, none is empty or marked to be
+// dropped, decoding starts at a keyframe and no picture is shown before it. Anything else
+// declines (*declined, no error) and the caller decodes instead. Every later decode checks
+// the order again (VideoSource::Private::takeOutput).
+std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::Options& options,
+                                    EngineError* error, bool* declined)
+{
+    *declined = true;
+    const AVStream* st = session.videoStream();
+    if (!scanSupported(session.format(), st))
+        return std::nullopt;
+    FrameIndex index;
+    index.setTimeBase(st->time_base.num, st->time_base.den);
+    const qint64 fileSize = qMax<qint64>(1, avio_size(session.format()->pb));
+    ff::PacketPtr pkt = ff::makePacket();
+    std::vector<std::pair<qint64, int>> order; // (pts, packet)
+    int lastPercent = -1;
+    bool usable = true;
+    while (usable && session.readVideoPacket(pkt.get())) {
+        if (options.cancel && options.cancel->load()) {
+            av_packet_unref(pkt.get());
+            *declined = false;
+            fail(error, EngineError::Code::Cancelled, QString());
+            return std::nullopt;
+        }
+        const int number = index.packetCount();
+        usable = pkt->pts != AV_NOPTS_VALUE && pkt->size > 0 &&
+                 !(pkt->flags & (AV_PKT_FLAG_DISCARD | AV_PKT_FLAG_CORRUPT)) &&
+                 (number > 0 || (pkt->flags & AV_PKT_FLAG_KEY));
+        FrameIndex::Packet p;
+        p.pos = pkt->pos;
+        p.dts = pkt->dts == AV_NOPTS_VALUE ? FrameIndex::kNoTimestamp : pkt->dts;
+        p.pts = pkt->pts == AV_NOPTS_VALUE ? FrameIndex::kNoTimestamp : pkt->pts;
+        p.size = pkt->size;
+        p.checksum = DecodeSession::checksum(pkt.get());
+        p.key = pkt->flags & AV_PKT_FLAG_KEY;
+        index.addPacket(p);
+        order.emplace_back(p.pts, number);
+        if (options.progress && pkt->pos >= 0) {
+            const int percent =
+                int(qBound(qint64(0), qint64(pkt->pos * 100 / fileSize), qint64(99)));
+            if (percent != lastPercent)
+                options.progress(lastPercent = percent);
+        }
+        av_packet_unref(pkt.get());
+    }
+    if (!usable || order.empty())
+        return std::nullopt;
+    std::sort(order.begin(), order.end());
+    for (size_t i = 1; i < order.size(); ++i)
+        if (order[i].first == order[i - 1].first)
+            return std::nullopt;
+    // Nothing shown before the first keyframe: the decoder would drop such pictures.
+    if (order.front().second != 0)
+        return std::nullopt;
+    for (const auto& [pts, packet] : order)
+        index.addFrame(packet);
+    const AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+    index.finish(rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0);
+    if (options.progress)
+        options.progress(100);
+    *declined = false;
+    return index;
+}
+
 } // namespace
 
 struct VideoSource::Private
@@ -116,6 +215,13 @@ struct VideoSource::Private
     FrameCache cache;
     Stats stats;
     bool open = false;
+    // The index came from timestamps: every decode checks it, and a disagreement has the
+    // index made again by decoding.
+    bool verified = true;
+    bool disagreed = false;
+    QSet<int> skippedFrames; // sent in this run with leave to skip them
+    Options options;
+    QString path;
 
     ff::PacketPtr pkt = ff::makePacket();
     ff::FramePtr frm = ff::makeFrame();
@@ -132,10 +238,15 @@ struct VideoSource::Private
 
     bool seekTo(int k);
     bool rewind();
+    bool reindex();
     void resetRun();
     std::optional<VideoFrame> run(int n, int windowStart, bool allowSkip);
     // Handles one decoder output; true when it was frame n. *missed when it shows n was passed.
     bool takeOutput(int n, int windowStart, std::optional<VideoFrame>* result, bool* missed);
+    // For an index made from timestamps: whether the decoder's next picture being `shown`
+    // is what the index predicts. Pictures come in rising order, and the only ones that may
+    // be missing are those left out on purpose (skipped) or that this run cannot reach.
+    bool agreesWithIndex(int shown) const;
     int windowFrames() const;
 };
 
@@ -181,6 +292,18 @@ bool VideoSource::open(const QString& path, EngineError* error, const Options& o
         }
     }
     d->stats.indexFromCache = bool(index);
+    if (!index && options.fastIndex) {
+        bool declined = true;
+        index = scanIndex(d->session, options, error, &declined);
+        if (!index && !declined)
+            return false;
+        if (index) {
+            d->verified = false;
+            d->stats.indexFromScan = true;
+        } else if (!d->session.reopenContainer(error)) {
+            return false;
+        }
+    }
     if (!index) {
         index = buildIndex(d->session, options, error);
         if (!index)
@@ -199,8 +322,38 @@ bool VideoSource::open(const QString& path, EngineError* error, const Options& o
     if (d->info.durationMs <= 0 && d->info.frameRate > 0)
         d->info.durationMs =
             d->index.frame(d->index.frameCount() - 1).timeMs + qint64(1000 / d->info.frameRate);
+    d->options = options;
+    d->path = path;
     d->resetRun();
     d->open = true;
+    return true;
+}
+
+bool VideoSource::Private::reindex()
+{
+    qCWarning(lcEngine) << "the decoder disagrees with the index made from timestamps for" << path
+                        << "; indexing it by decoding";
+    ++stats.reindexed;
+    disagreed = false;
+    resetRun();
+    EngineError error;
+    if (!session.reopenContainer(&error))
+        return false;
+    Options o = options;
+    o.progress = nullptr;
+    auto rebuilt = buildIndex(session, o, &error);
+    resetRun();
+    if (!rebuilt)
+        return false;
+    index = std::move(*rebuilt);
+    verified = true;
+    cache.clear();
+    info.frameCount = index.frameCount();
+    if (options.useIndexCache) {
+        const QString cacheFile = indexCacheFile(path, options.indexCacheDir);
+        QDir().mkpath(QFileInfo(cacheFile).absolutePath());
+        writeFileAtomically(cacheFile, index.serialize(fileKey(path)), &error);
+    }
     return true;
 }
 
@@ -256,7 +409,7 @@ void VideoSource::resetStats()
     d->stats.indexFromCache = fromCache;
 }
 
-std::optional<VideoFrame> VideoSource::frame(int n, EngineError* error)
+std::optional<VideoFrame> VideoSource::fetch(int n, EngineError* error)
 {
     if (!d->open || !d->session.hasVideo()) {
         fail(error, EngineError::Code::OutOfRange, QStringLiteral("no video is open"));
@@ -293,6 +446,8 @@ std::optional<VideoFrame> VideoSource::frame(int n, EngineError* error)
     if (ahead) {
         if (auto f = d->run(n, windowStart, true))
             return f;
+        if (d->disagreed)
+            return std::nullopt;
     }
 
     bool allowSkip = true;
@@ -300,6 +455,8 @@ std::optional<VideoFrame> VideoSource::frame(int n, EngineError* error)
         if (d->seekTo(k)) {
             if (auto f = d->run(n, windowStart, allowSkip))
                 return f;
+            if (d->disagreed)
+                return std::nullopt;
         }
         if (k == 0)
             break;
@@ -311,6 +468,25 @@ std::optional<VideoFrame> VideoSource::frame(int n, EngineError* error)
     d->resetRun();
     fail(error, EngineError::Code::DecodeFailed, QStringLiteral("frame %1").arg(n));
     return std::nullopt;
+}
+
+std::optional<VideoFrame> VideoSource::frame(int n, EngineError* error)
+{
+    auto f = fetch(n, error);
+    if (d->disagreed) {
+        // The numbers the timestamps gave are not the decoder's: never serve them.
+        if (!d->reindex()) {
+            fail(error, EngineError::Code::DecodeFailed, QStringLiteral("frame %1").arg(n));
+            return std::nullopt;
+        }
+        if (n >= d->index.frameCount()) {
+            fail(error, EngineError::Code::OutOfRange,
+                 QStringLiteral("frame %1 of %2").arg(n).arg(d->index.frameCount()));
+            return std::nullopt;
+        }
+        f = fetch(n, error);
+    }
+    return f;
 }
 
 int VideoSource::Private::windowFrames() const
@@ -326,6 +502,7 @@ void VideoSource::Private::resetRun()
     if (pending)
         av_packet_unref(pkt.get());
     active = pending = drained = skippedSinceOut = false;
+    skippedFrames.clear();
     startPacket = nextPacket = 0;
     lastOut = -1;
 }
@@ -412,6 +589,12 @@ bool VideoSource::Private::takeOutput(int n, int windowStart, std::optional<Vide
         index.frame(lastOut + 1).packet < 0)
         shown = lastOut + 1;
     ++stats.decodedFrames;
+    if (!verified && !agreesWithIndex(shown)) {
+        disagreed = true;
+        av_frame_unref(f);
+        *missed = true;
+        return false;
+    }
     // Trust a frame only when this run began at or before its own start point: pictures an
     // open GOP shows before its keyframe come out broken (or not at all) after a seek.
     if (shown < 0 || shown <= lastOut || index.frame(shown).startPacket < startPacket) {
@@ -443,6 +626,23 @@ bool VideoSource::Private::takeOutput(int n, int windowStart, std::optional<Vide
         return true;
     }
     return false;
+}
+
+bool VideoSource::Private::agreesWithIndex(int shown) const
+{
+    if (shown < 0 || shown <= lastOut)
+        return false;
+    const int from = lastOut >= 0 ? lastOut + 1 : 0;
+    for (int m = from; m < shown; ++m) {
+        const FrameIndex::Frame& f = index.frame(m);
+        // Not expected from this run: sent to be skipped if nothing refers to it, before the
+        // run's first packet, or a picture an open GOP shows before its keyframe.
+        const bool expected =
+            f.packet >= startPacket && f.startPacket >= startPacket && !skippedFrames.contains(m);
+        if (expected)
+            return false;
+    }
+    return true;
 }
 
 std::optional<VideoFrame> VideoSource::Private::run(int n, int windowStart, bool allowSkip)
@@ -488,8 +688,11 @@ std::optional<VideoFrame> VideoSource::Private::run(int n, int windowStart, bool
         const int shown = index.packet(i).display;
         const bool skip = allowSkip && shown >= 0 && shown < windowStart;
         dec->skip_frame = skip ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
-        if (skip)
+        if (skip) {
             skippedSinceOut = true;
+            if (!verified)
+                skippedFrames.insert(shown);
+        }
         pkt->pts = i;
         pkt->dts = AV_NOPTS_VALUE;
         const int err = avcodec_send_packet(dec, pkt.get());

@@ -36,6 +36,9 @@ public:
         std::function<void(int percent)> progress;
         // Opening stops with Code::Cancelled when this becomes true.
         const std::atomic_bool* cancel = nullptr;
+        // Index from the container's timestamps, without decoding, where that provably
+        // gives the decoder's numbering (see scanIndex in the source); false always decodes.
+        bool fastIndex = true;
     };
 
     // Counters for tests and benchmarks.
@@ -46,6 +49,8 @@ public:
         int cacheHits = 0;
         int backoffs = 0; // start points that failed and were retried earlier
         bool indexFromCache = false;
+        bool indexFromScan = false; // made from timestamps, checked against every decode
+        int reindexed = 0;          // times such an index disagreed with the decoder
     };
 
     VideoSource();
@@ -79,6 +84,7 @@ public:
     static QString indexCacheFile(const QString& mediaPath, const QString& cacheDir);
 
 private:
+    std::optional<VideoFrame> fetch(int n, EngineError* error);
     struct Private;
     std::unique_ptr<Private> d;
 };

@@ -10,14 +10,15 @@ QObject* makeBadInputTest();
 QObject* makePictureTest();
 QObject* makeAudioTest();
 QObject* makeFrameServerTest();
+QObject* makeFastIndexTest();
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const std::unique_ptr<QObject> access(makeFrameAccessTest()), cache(makeIndexCacheTest()),
         bad(makeBadInputTest()), pictures(makePictureTest()), audio(makeAudioTest()),
-        server(makeFrameServerTest());
-    return runTestClasses(
-        argc, argv,
-        {access.get(), cache.get(), bad.get(), pictures.get(), audio.get(), server.get()});
+        server(makeFrameServerTest()), fast(makeFastIndexTest());
+    return runTestClasses(argc, argv,
+                          {access.get(), cache.get(), bad.get(), pictures.get(), audio.get(),
+                           server.get(), fast.get()});
 }

@@ -1,0 +1,105 @@
+// The index made from timestamps without decoding: identical to the one made by decoding
+// wherever it is used, and never serving wrong numbers where the timestamps lie.
+
+#include "corpus.h"
+#include "videosource.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace framix;
+
+namespace {
+
+VideoSource::Options uncached(bool fast)
+{
+    VideoSource::Options o;
+    o.useIndexCache = false;
+    o.fastIndex = fast;
+    return o;
+}
+
+} // namespace
+
+class FastIndexTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    // Every clip we make: the scan either declines or gives exactly the decoded index.
+    void sameAsDecoding_data()
+    {
+        QTest::addColumn<QString>("clip");
+        for (const QString& c : corpus::clips())
+            QTest::newRow(qPrintable(c)) << corpus::path(c);
+        for (const corpus::PictureCase& c : corpus::pictureCases())
+            QTest::newRow(qPrintable(c.what)) << c.clip;
+        const QString sizes = qEnvironmentVariable("FRAMIX_TEST_SIZES");
+        for (const QString& c : QDir(sizes).entryList({QStringLiteral("long-*")}))
+            QTest::newRow(qPrintable(c)) << sizes + QLatin1Char('/') + c;
+    }
+    void sameAsDecoding()
+    {
+        QFETCH(QString, clip);
+        VideoSource fast, decoded;
+        EngineError error;
+        QVERIFY2(fast.open(clip, &error, uncached(true)), qPrintable(error.message()));
+        QVERIFY2(decoded.open(clip, &error, uncached(false)), qPrintable(error.message()));
+        QVERIFY(!decoded.stats().indexFromScan);
+        if (!fast.stats().indexFromScan)
+            return; // declined: indexed by decoding, as before
+        const FrameIndex& a = fast.index();
+        const FrameIndex& b = decoded.index();
+        QCOMPARE(a.frameCount(), b.frameCount());
+        QCOMPARE(a.packetCount(), b.packetCount());
+        for (int n = 0; n < a.frameCount(); ++n) {
+            QCOMPARE(a.frame(n).packet, b.frame(n).packet);
+            QCOMPARE(a.frame(n).startPacket, b.frame(n).startPacket);
+            QCOMPARE(a.frame(n).timeMs, b.frame(n).timeMs);
+        }
+        // And frames served from it are the decoder's, with no disagreement found.
+        for (int n : {a.frameCount() - 1, a.frameCount() / 2, 1}) {
+            const auto f = fast.frame(n, &error);
+            const auto g = decoded.frame(n, &error);
+            QVERIFY2(f && g, qPrintable(error.message()));
+            QCOMPARE(f->rawMd5(), g->rawMd5());
+        }
+        QCOMPARE(fast.stats().reindexed, 0);
+    }
+
+    // Timestamps that put the pictures in decoding order while the decoder shows B-frames
+    // in display order: the scan believes them, the first decode finds out, and the file is
+    // indexed by decoding before any frame is served.
+    void lyingTimestampsAreCaught()
+    {
+        QTemporaryDir dir;
+        const QString clip = dir.filePath(QStringLiteral("lies.mkv"));
+        QProcess ff;
+        ff.start(QStringLiteral("ffmpeg"),
+                 {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"),
+                  corpus::path(QStringLiteral("vfr.mkv")), QStringLiteral("-c"),
+                  QStringLiteral("copy"), QStringLiteral("-bsf:v"), QStringLiteral("setts=pts=DTS"),
+                  clip});
+        QVERIFY(ff.waitForFinished(60000));
+        QCOMPARE(ff.exitCode(), 0);
+        VideoSource fast, decoded;
+        EngineError error;
+        QVERIFY(fast.open(clip, &error, uncached(true)));
+        QVERIFY(fast.stats().indexFromScan);
+        QVERIFY(decoded.open(clip, &error, uncached(false)));
+        const int n = decoded.frameCount() / 2;
+        const auto f = fast.frame(n, &error);
+        QVERIFY2(f, qPrintable(error.message()));
+        QCOMPARE(fast.stats().reindexed, 1);
+        QCOMPARE(f->rawMd5(), decoded.frame(n)->rawMd5());
+        QCOMPARE(fast.frameCount(), decoded.frameCount());
+    }
+};
+
+QObject* makeFastIndexTest()
+{
+    return new FastIndexTest;
+}
+
+#include "tst_fastindex.moc"
