@@ -72,8 +72,15 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("framix-grab"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.11"));
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
+    // Without SA_RESTART: a call blocked in the kernel (opening a FIFO nothing writes to, a
+    // read from a stalled mount) returns on the signal instead of waiting on, so Ctrl+C
+    // and SIGTERM end the program promptly wherever it is.
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(

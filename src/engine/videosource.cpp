@@ -29,8 +29,31 @@ constexpr int kMaxBackoffs = 2;
 QByteArray fileKey(const QString& path)
 {
     const QFileInfo fi(path);
+    // Path, size and time, and a digest of the file's first, middle and last 64 KB: a file
+    // rewritten with the same size and time (copied with its times kept, or edited in place
+    // by a tag editor) is indexed again. Edits elsewhere are caught by the packet checks of
+    // every decode, which then index the file again too.
+    QCryptographicHash digest(QCryptographicHash::Sha1);
+    QFile f(path);
+    if (fi.isFile() && f.open(QIODevice::ReadOnly)) {
+        constexpr qint64 kBlock = 64 * 1024;
+        for (const qint64 at : {qint64(0), fi.size() / 2, qMax<qint64>(0, fi.size() - kBlock)}) {
+            if (f.seek(at))
+                digest.addData(f.read(kBlock));
+        }
+    }
     return fi.canonicalFilePath().toUtf8() + '\n' + QByteArray::number(fi.size()) + '\n' +
-           QByteArray::number(fi.lastModified().toMSecsSinceEpoch());
+           QByteArray::number(fi.lastModified().toMSecsSinceEpoch()) + '\n' +
+           digest.result().toHex();
+}
+
+// A cache file worth reading: a regular file (not a device, a FIFO, or a link to one) of a
+// size an index can have.
+bool readableCacheFile(const QString& file)
+{
+    constexpr qint64 kMaxIndexBytes = 512ll << 20;
+    const QFileInfo fi(file);
+    return fi.isFile() && fi.size() > 0 && fi.size() <= kMaxIndexBytes;
 }
 
 // One pass over the whole stream with the same packets the random-access path will see.
@@ -219,7 +242,8 @@ struct VideoSource::Private
     // index made again by decoding.
     bool verified = true;
     bool disagreed = false;
-    QSet<int> skippedFrames; // sent in this run with leave to skip them
+    bool cacheDoubted = false; // the cached index failed once and was made again
+    QSet<int> skippedFrames;   // sent in this run with leave to skip them
     Options options;
     QString path;
 
@@ -283,7 +307,7 @@ bool VideoSource::open(const QString& path, EngineError* error, const Options& o
     const QByteArray key = fileKey(path);
     const QString cacheFile = indexCacheFile(path, options.indexCacheDir);
     std::optional<FrameIndex> index;
-    if (options.useIndexCache) {
+    if (options.useIndexCache && readableCacheFile(cacheFile)) {
         QFile f(cacheFile);
         if (f.open(QIODevice::ReadOnly)) {
             index = FrameIndex::deserialize(f.readAll(), key);
@@ -331,8 +355,8 @@ bool VideoSource::open(const QString& path, EngineError* error, const Options& o
 
 bool VideoSource::Private::reindex()
 {
-    qCWarning(lcEngine) << "the decoder disagrees with the index made from timestamps for" << path
-                        << "; indexing it by decoding";
+    qCWarning(lcEngine).noquote() << "the decoder does not agree with the index of" << path
+                                  << "- indexing it again by decoding";
     ++stats.reindexed;
     disagreed = false;
     resetRun();
@@ -473,6 +497,13 @@ std::optional<VideoFrame> VideoSource::fetch(int n, EngineError* error)
 std::optional<VideoFrame> VideoSource::frame(int n, EngineError* error)
 {
     auto f = fetch(n, error);
+    if (!f && d->verified && d->stats.indexFromCache && !d->cacheDoubted && d->open &&
+        d->session.hasVideo() && n >= 0 && n < d->index.frameCount()) {
+        // The file no longer reads as the cached index says (changed without its size,
+        // time or sampled bytes changing): index it again rather than fail from now on.
+        d->cacheDoubted = true;
+        d->disagreed = true;
+    }
     if (d->disagreed) {
         // The numbers the timestamps gave are not the decoder's: never serve them.
         if (!d->reindex()) {

@@ -100,6 +100,26 @@ else
     bad "truncated file: $(cat "$WORK/err")"
 fi
 
+# A file that blocks when opened (a FIFO nothing writes to): Ctrl+C and SIGTERM end the
+# program within a second, with a non-zero exit and no frame written.
+mkfifo "$WORK/blocking.mpg"
+for sig in INT TERM; do
+    "$GRAB" "$WORK/blocking.mpg" --out "$WORK/fifo-$sig" --quiet > /dev/null 2>&1 &
+    pid=$!
+    sleep 0.5
+    kill -s "$sig" "$pid"
+    ended=
+    for _ in $(seq 1 10); do kill -0 "$pid" 2> /dev/null || { ended=1; break; }; sleep 0.1; done
+    if [ -n "$ended" ]; then
+        wait "$pid"; rc=$?
+        [ "$rc" -ne 0 ] && [ -z "$(ls -A "$WORK/fifo-$sig" 2> /dev/null)" ] &&
+            ok "SIG$sig ends a run blocked on a FIFO (exit $rc)" || bad "SIG$sig: exit $rc"
+    else
+        kill -9 "$pid" 2> /dev/null; wait "$pid" 2> /dev/null
+        bad "SIG$sig did not end a run blocked on a FIFO within a second"
+    fi
+done
+
 # 5. Permissions, checked as an unprivileged user (root reads and writes anything).
 if [ "$(id -u)" = 0 ] && command -v setpriv > /dev/null; then
     as_nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }

@@ -4,9 +4,13 @@
 #include "videosource.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using namespace framix;
 
@@ -71,6 +75,75 @@ private slots:
         f.close();
         QVERIFY(openOnce(&fromCache));
         QVERIFY2(!fromCache, "an index for another modification time was trusted");
+    }
+
+    // Rewritten in place with its size and time kept (a tag editor, a copy that keeps the
+    // times): the cached index no longer fits where the file changed. The first request
+    // that meets the change has the file indexed again, instead of failing on every run.
+    void rewrittenWithSameSizeAndTime()
+    {
+        bool fromCache = true;
+        QVERIFY(openOnce(&fromCache));
+        const QDateTime modified = QFileInfo(m_media).lastModified();
+        QFile f(m_media);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        const qint64 at = f.size() - 200 * 1024; // in the last GOP, outside the sampled bytes
+        QVERIFY(f.seek(at));
+        QByteArray bytes = f.read(64);
+        for (char& c : bytes)
+            c = char(c ^ 0x55);
+        QVERIFY(f.seek(at));
+        f.write(bytes);
+        f.close();
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.setFileTime(modified, QFileDevice::FileModificationTime));
+        f.close();
+
+        VideoSource source, fresh;
+        VideoSource::Options options;
+        options.indexCacheDir = m_cacheDir;
+        EngineError error;
+        QVERIFY(source.open(m_media, &error, options));
+        QVERIFY(source.stats().indexFromCache);
+        VideoSource::Options uncached;
+        uncached.useIndexCache = false;
+        QVERIFY(fresh.open(m_media, &error, uncached));
+        const int n = fresh.frameCount() - 2;
+        const auto got = source.frame(n, &error);
+        QVERIFY2(got, qPrintable(error.message()));
+        QCOMPARE(source.stats().reindexed, 1);
+        QCOMPARE(got->rawMd5(), fresh.frame(n)->rawMd5());
+        // The index made again is what the next run finds.
+        VideoSource next;
+        QVERIFY(next.open(m_media, &error, options));
+        QVERIFY(next.stats().indexFromCache);
+        QVERIFY(next.frame(n));
+        QCOMPARE(next.stats().reindexed, 0);
+    }
+
+    // A cache file that is a link to a device or a FIFO is not read (it would grow memory
+    // without end, or block for ever): the file is indexed and the cache file replaced.
+    void cacheFileThatIsNotAFile_data()
+    {
+        QTest::addColumn<bool>("fifo");
+        QTest::newRow("link to /dev/zero") << false;
+        QTest::newRow("FIFO") << true;
+    }
+    void cacheFileThatIsNotAFile()
+    {
+        QFETCH(bool, fifo);
+        QDir().mkpath(m_cacheDir);
+        QFile::remove(cacheFile());
+        if (fifo)
+            QCOMPARE(::mkfifo(QFile::encodeName(cacheFile()).constData(), 0600), 0);
+        else
+            QVERIFY(QFile::link(QStringLiteral("/dev/zero"), cacheFile()));
+        bool fromCache = true;
+        QVERIFY(openOnce(&fromCache));
+        QVERIFY(!fromCache);
+        QVERIFY(QFileInfo(cacheFile()).isFile() && !QFileInfo(cacheFile()).isSymLink());
+        QVERIFY(openOnce(&fromCache));
+        QVERIFY(fromCache);
     }
 
     void damagedCacheIsRebuilt_data()

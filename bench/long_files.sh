@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Opening long files with a cold index cache. Makes, once, a 20-minute 640x360 H.264 MKV
+# (B-frames, 250-frame GOPs), a 1-hour 320x240 MPEG-2 program stream and a 10-minute 1080p
+# H.264 MP4; then for each prints the time framix-grab takes to write one frame near the
+# end, as a ratio of ffmpeg decoding the whole file in the same run (target: at most 0.05),
+# checks the frame against ffmpeg's, and for the 1080p clip the time the program takes to
+# show its first picture (median of 5, target: under 500 ms).
+# usage: bench/long_files.sh [BUILD_DIR]   (default: build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD=${1:-build}
+MEDIA=$BUILD/bench-media
+mkdir -p "$MEDIA"
+FF=(ffmpeg -hide_banner -loglevel error -nostdin -y)
+make_clip() { # name, then ffmpeg arguments
+    [ -s "$MEDIA/$1" ] && return 0
+    echo "making $1 (once)..."
+    local name=$1; shift
+    "${FF[@]}" "$@" "$MEDIA/$name.tmp.${name##*.}"
+    mv "$MEDIA/$name.tmp.${name##*.}" "$MEDIA/$name"
+}
+make_clip long640.mkv -f lavfi -i testsrc=s=640x360:r=25:d=1200 \
+    -c:v libx264 -preset ultrafast -bf 3 -g 250 -keyint_min 250 -sc_threshold 0 -pix_fmt yuv420p
+make_clip long240.mpg -f lavfi -i testsrc=s=320x240:r=25:d=3600 \
+    -c:v mpeg2video -b:v 800k -g 15 -bf 2 -f vob
+make_clip long1080.mp4 -f lavfi -i testsrc=s=1920x1080:r=25:d=600 \
+    -c:v libx264 -preset ultrafast -bf 2 -g 250 -keyint_min 250 -sc_threshold 0 -pix_fmt yuv420p
+
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+now() { date +%s.%N; }
+for clip in long640.mkv long240.mpg long1080.mp4; do
+    frames=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets \
+        -of csv=p=0 "$MEDIA/$clip")
+    n=$((frames - 10))
+    t0=$(now)
+    "${FF[@]}" -i "$MEDIA/$clip" -map 0:v:0 -f null -
+    t1=$(now)
+    rm -rf "$WORK/out" "$WORK/cache"
+    XDG_CACHE_HOME=$WORK/cache "$BUILD/src/app/framix-grab" "$MEDIA/$clip" --out "$WORK/out" \
+        --from "$n" --to "$n" --quiet > /dev/null
+    t2=$(now)
+    "${FF[@]}" -i "$MEDIA/$clip" -vf "select=eq(n\,$n)" -fps_mode passthrough -frames:v 1 \
+        -pix_fmt bgr24 "$WORK/ref.bmp"
+    same=$(cmp -s <(tail -c +55 "$WORK/out/frame$n.bmp") <(tail -c +55 "$WORK/ref.bmp") && echo yes || echo NO)
+    printf "%s: frame %d of %d written in %.2f s; ffmpeg decodes the file in %.2f s; ratio %.3f " \
+        "$clip" "$n" "$frames" "$(echo "$t2 - $t1" | bc)" "$(echo "$t1 - $t0" | bc)" \
+        "$(echo "($t2 - $t1) / ($t1 - $t0)" | bc -l)"
+    echo "(target at most 0.05); equals ffmpeg's frame: $same"
+done
+if [ -x "$BUILD/bench/bench_open" ]; then
+    ms=$(QT_QPA_PLATFORM=offscreen "$BUILD/bench/bench_open" "$MEDIA/long1080.mp4" 5 2> /dev/null)
+    echo "long1080.mp4: first picture in the program after $ms ms (median of 5, cold cache; target under 500)"
+fi
