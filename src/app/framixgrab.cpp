@@ -31,25 +31,39 @@ int failWith(const QString& message)
     return 1;
 }
 
+// What went wrong with the input, in words for the user.
+QString reason(const EngineError& error)
+{
+    // "No streams" is said in the detail more precisely (a sound-only file has no video).
+    if (error.code == EngineError::Code::NoStreams && !error.detail.isEmpty())
+        return error.detail;
+    return error.message();
+}
+
 // One line per frame: stream, dts, pts, duration, size, MD5 of the packed picture. The
 // timestamps count frames (time base 1/rate), as ffmpeg writes them for constant-rate
 // video; the size and hash columns are what identify a picture.
-int listChecksums(const QString& path)
+int listChecksums(const QString& path, int from, int to)
 {
     SequentialDecoder decoder;
     EngineError error;
     if (!decoder.open(path, &error, &g_interrupted))
-        return failWith(QStringLiteral("cannot open %1: %2").arg(path, error.message()));
+        return failWith(QStringLiteral("%1: %2").arg(path, reason(error)));
     const MediaInfo& info = decoder.info();
     const int rate = info.frameRate > 0 ? int(std::lround(info.frameRate)) : 25;
     std::printf("#format: frame checksums\n#version: 2\n#hash: MD5\n#tb 0: 1/%d\n"
                 "#media_type 0: video\n#codec_id 0: rawvideo\n",
                 rate);
     bool header = false;
-    int frames = 0;
+    int frames = 0, listed = 0;
     while (auto frame = decoder.next()) {
         if (g_interrupted)
             return failWith(QStringLiteral("interrupted"));
+        ++frames;
+        if (frame->number() < from)
+            continue;
+        if (to >= 0 && frame->number() > to)
+            break;
         if (!header) {
             std::printf("#dimensions 0: %dx%d\n#sar 0: %d/%d\n", frame->width(), frame->height(),
                         info.sampleAspectNum, info.sampleAspectDen);
@@ -58,10 +72,15 @@ int listChecksums(const QString& path)
         }
         std::printf("0, %10d, %10d, %8d, %8d, %s\n", frame->number(), frame->number(), 1,
                     frame->rawSize(), frame->rawMd5().constData());
-        ++frames;
+        ++listed;
     }
     if (frames == 0)
-        return failWith(QStringLiteral("%1: %2").arg(path, decoder.failureReason().message()));
+        return failWith(QStringLiteral("%1: %2").arg(path, reason(decoder.failureReason())));
+    if (listed == 0)
+        return failWith(QStringLiteral("frames %1 to %2 asked for; the file has frames 0 to %3")
+                            .arg(from)
+                            .arg(to)
+                            .arg(frames - 1));
     return 0;
 }
 
@@ -86,8 +105,8 @@ int main(int argc, char** argv)
     parser.setApplicationDescription(QStringLiteral(
         "Saves the frames of a video file as frame<N>.bmp (N = frame number in display "
         "order, from 0), or prints an MD5 per decoded frame."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    const QCommandLineOption helpOpt = parser.addHelpOption();
+    const QCommandLineOption versionOpt = parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The video file."));
     const QCommandLineOption outOpt(QStringLiteral("out"),
                                     QStringLiteral("Folder for the pictures (created if missing)."),
@@ -107,7 +126,15 @@ int main(int argc, char** argv)
                                                    "framemd5 does, instead of saving pictures."));
     const QCommandLineOption quietOpt(QStringLiteral("quiet"), QStringLiteral("No progress line."));
     parser.addOptions({outOpt, fromOpt, toOpt, formatOpt, md5Opt, quietOpt});
-    parser.process(app);
+    // A command line that cannot be understood exits 2, like every other usage error.
+    if (!parser.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "framix-grab: %s (see --help)\n", qPrintable(parser.errorText()));
+        return 2;
+    }
+    if (parser.isSet(helpOpt))
+        parser.showHelp(0);
+    if (parser.isSet(versionOpt))
+        parser.showVersion();
 
     const QStringList args = parser.positionalArguments();
     if (args.size() != 1) {
@@ -115,22 +142,7 @@ int main(int argc, char** argv)
         return 2;
     }
     const QString input = args.first();
-    if (parser.isSet(md5Opt))
-        return listChecksums(input);
-
-    if (parser.value(formatOpt).compare(QStringLiteral("bmp"), Qt::CaseInsensitive) != 0) {
-        std::fprintf(stderr, "framix-grab: unknown format '%s'; only bmp is supported\n",
-                     qPrintable(parser.value(formatOpt)));
-        return 2;
-    }
-    if (!parser.isSet(outOpt)) {
-        std::fprintf(stderr, "framix-grab: --out DIR is required (see --help)\n");
-        return 2;
-    }
-    FrameGrabber::Options options;
-    options.input = input;
-    options.outDir = parser.value(outOpt);
-    options.cancel = &g_interrupted;
+    int from = -1, to = -1;
     for (const auto* opt : {&fromOpt, &toOpt}) {
         if (!parser.isSet(*opt))
             continue;
@@ -141,8 +153,34 @@ int main(int argc, char** argv)
                          qPrintable(opt->names().first()));
             return 2;
         }
-        (opt == &fromOpt ? options.from : options.to) = v;
+        (opt == &fromOpt ? from : to) = v;
     }
+    if (from >= 0 && to >= 0 && from > to) {
+        std::fprintf(stderr, "framix-grab: --from %d is after --to %d\n", from, to);
+        return 2;
+    }
+    if (parser.isSet(md5Opt))
+        return listChecksums(input, qMax(from, 0), to);
+
+    if (parser.value(formatOpt).compare(QStringLiteral("bmp"), Qt::CaseInsensitive) != 0) {
+        std::fprintf(stderr, "framix-grab: unknown format '%s'; only bmp is supported\n",
+                     qPrintable(parser.value(formatOpt)));
+        return 2;
+    }
+    if (!parser.isSet(outOpt)) {
+        std::fprintf(stderr, "framix-grab: --out DIR is required (see --help)\n");
+        return 2;
+    }
+    if (parser.value(outOpt).trimmed().isEmpty()) {
+        std::fprintf(stderr, "framix-grab: --out needs a folder name\n");
+        return 2;
+    }
+    FrameGrabber::Options options;
+    options.input = input;
+    options.outDir = parser.value(outOpt);
+    options.cancel = &g_interrupted;
+    options.from = from;
+    options.to = to;
     if (options.from >= 0 || options.to >= 0) {
         options.from = qMax(options.from, 0);
     }
@@ -171,7 +209,10 @@ int main(int argc, char** argv)
     if (!ok) {
         if (error.code == EngineError::Code::Cancelled)
             return failWith(QStringLiteral("interrupted after %1 frames").arg(result.written));
-        return failWith(QStringLiteral("%1: %2").arg(input, error.message()));
+        // The output's own failures name the output (the detail leads with it).
+        if (result.outputFailed)
+            return failWith(error.detail);
+        return failWith(QStringLiteral("%1: %2").arg(input, reason(error)));
     }
     const double secs = qMax<qint64>(1, clock.elapsed()) / 1000.0;
     const QString where = QDir(options.outDir).absolutePath();

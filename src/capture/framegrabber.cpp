@@ -26,6 +26,7 @@ bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
     // The input is opened before the folder is made, so a file that cannot be read leaves
     // no empty folder behind.
     const auto makeFolder = [&] {
+        result->outputFailed = true; // until the folder is there
         const QFileInfo out(o.outDir);
         if (out.exists() && !out.isDir())
             return fail(error, EngineError::Code::IoError,
@@ -33,7 +34,23 @@ bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
         if (!out.exists() && !QDir().mkpath(o.outDir))
             return fail(error, EngineError::Code::IoError,
                         o.outDir + QStringLiteral(": cannot create the folder"));
+        result->outputFailed = false;
         return true;
+    };
+    // A write failed: several frames are written at once, so the one reported may not be
+    // the first that is missing. Name that one, with the reason.
+    const auto writeFailed = [&](int from, int to) {
+        result->outputFailed = true;
+        if (!error)
+            return;
+        for (int n = from; n <= to; ++n) {
+            const QString file = frameFileName(o.outDir, n);
+            if (!QFileInfo::exists(file)) {
+                const QString reason = error->detail.section(QStringLiteral(": "), -1);
+                error->detail = file + QStringLiteral(": ") + reason;
+                return;
+            }
+        }
     };
 
     const bool whole = o.from < 0 && o.to < 0;
@@ -58,8 +75,10 @@ bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
             if (o.progress)
                 o.progress(frame->number() + 1, 0);
         }
-        if (!pool.finish(error))
+        if (!pool.finish(error)) {
+            writeFailed(qMax(0, result->first), result->last);
             return false;
+        }
         result->written = pool.written();
         if (cancelled())
             return fail(error, EngineError::Code::Cancelled, QString());
@@ -96,16 +115,21 @@ bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
             result->written = pool.written();
             return false;
         }
-        if (!pool.submit(*frame, frameFileName(o.outDir, n)))
+        if (!pool.submit(*frame, frameFileName(o.outDir, n))) {
+            result->last = n;
             break;
+        }
         if (result->first < 0)
             result->first = n;
         result->last = n;
         if (o.progress)
             o.progress(n - from + 1, to - from + 1);
     }
-    if (!pool.finish(error))
+    if (!pool.finish(error)) {
+        result->written = pool.written();
+        writeFailed(from, result->last);
         return false;
+    }
     result->written = pool.written();
     if (cancelled())
         return fail(error, EngineError::Code::Cancelled, QString());

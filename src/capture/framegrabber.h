@@ -35,6 +35,9 @@ public:
         int written = 0;
         int first = -1;
         int last = -1;
+        // The failure was on the output side (the folder, or a frame file that could not be
+        // written: the first one missing); the error's detail then names it.
+        bool outputFailed = false;
     };
 
     static QString frameFileName(const QString& dir, int number);

@@ -100,6 +100,62 @@ else
     bad "truncated file: $(cat "$WORK/err")"
 fi
 
+# The command line: usage errors exit 2; messages are the user's, not FFmpeg's log lines;
+# failures on the output side name the output.
+"$GRAB" "$MEDIA/mpeg2.mpg" --out "$WORK/u" --no-such-option > /dev/null 2> "$WORK/err"
+rc=$?
+[ $rc -eq 2 ] && ok "an unknown option exits 2: $(head -1 "$WORK/err")" || bad "an unknown option exits $rc"
+"$GRAB" "$MEDIA/mpeg2.mpg" --out "" > /dev/null 2> "$WORK/err"
+rc=$?
+[ $rc -eq 2 ] && ok "an empty --out exits 2: $(head -1 "$WORK/err")" || bad "an empty --out exits $rc"
+ffmpeg -v error -y -i "$MEDIA/vfr.mkv" -c copy "$WORK/moov-at-end.mp4"
+head -c $(( $(stat -c %s "$WORK/moov-at-end.mp4") / 2 )) "$WORK/moov-at-end.mp4" > "$WORK/cut.mp4"
+for mode in "--out $WORK/cut" "--framemd5"; do
+    # shellcheck disable=SC2086
+    "$GRAB" "$WORK/cut.mp4" $mode > /dev/null 2> "$WORK/err"
+    rc=$?
+    if [ $rc -ne 0 ] && grep -q "cut.mp4" "$WORK/err" && ! grep -qE '@ 0x|\[[a-z0-9,]+ @' "$WORK/err"; then
+        ok "a truncated MP4 (${mode%% *}): $(head -1 "$WORK/err")"
+    else
+        bad "a truncated MP4 (${mode%% *}): exit $rc, '$(cat "$WORK/err")'"
+    fi
+done
+ffmpeg -v error -y -f lavfi -i sine=d=2 -c:a aac "$WORK/sound.m4a"
+for mode in "--out $WORK/sound" "--out $WORK/sound --from 1 --to 2" "--framemd5"; do
+    # shellcheck disable=SC2086
+    "$GRAB" "$WORK/sound.m4a" $mode > /dev/null 2> "$WORK/err"
+    rc=$?
+    [ $rc -ne 0 ] && grep -q "sound.m4a: the file has no video" "$WORK/err" &&
+        ok "sound only ($mode): $(head -1 "$WORK/err")" ||
+        bad "sound only ($mode): exit $rc, '$(cat "$WORK/err")'"
+done
+touch "$WORK/plainfile"
+"$GRAB" "$MEDIA/mpeg2.mpg" --out "$WORK/plainfile" --from 1 --to 2 > /dev/null 2> "$WORK/err"
+rc=$?
+[ $rc -ne 0 ] && grep -q "^framix-grab: $WORK/plainfile: not a folder" "$WORK/err" &&
+    ok "--out naming a file: $(head -1 "$WORK/err")" || bad "--out naming a file: exit $rc, '$(cat "$WORK/err")'"
+"$GRAB" --framemd5 "$MEDIA/mpeg2.mpg" --from 5 --to 7 > "$WORK/part.md5" 2> "$WORK/err"
+[ "$(columns "$WORK/part.md5")" = "$(columns "$MEDIA/mpeg2.mpg.framemd5" | sed -n 6,8p)" ] &&
+    ok "--framemd5 --from 5 --to 7 lists exactly frames 5 to 7" ||
+    bad "--framemd5 --from 5 --to 7 listed $(columns "$WORK/part.md5" | wc -l) lines"
+# A full disk: the message names the first frame that is missing.
+mkdir -p "$WORK/small"
+if mount -t tmpfs -o size=3m tmpfs "$WORK/small" 2> /dev/null; then
+    "$GRAB" "$MEDIA/mpeg2.mpg" --out "$WORK/small" --from 0 --to 40 --quiet > /dev/null 2> "$WORK/err"
+    rc=$?
+    first_missing=0
+    while [ -e "$WORK/small/frame$first_missing.bmp" ]; do first_missing=$((first_missing + 1)); done
+    if [ $rc -ne 0 ] && grep -q "$WORK/small/frame$first_missing.bmp: No space left on device" "$WORK/err" &&
+        [ -z "$(ls -A "$WORK/small" | grep -v '^frame[0-9]*\.bmp$')" ]; then
+        ok "a full disk names the first missing frame: $(head -1 "$WORK/err")"
+    else
+        bad "a full disk: exit $rc, '$(cat "$WORK/err")', first missing frame$first_missing.bmp"
+    fi
+    umount "$WORK/small"
+else
+    echo "skipped: the full-disk check needs to mount a small tmpfs"
+fi
+
 # A file that blocks when opened (a FIFO nothing writes to): Ctrl+C and SIGTERM end the
 # program within a second, with a non-zero exit and no frame written.
 mkfifo "$WORK/blocking.mpg"
