@@ -12,7 +12,7 @@ browser=
 for b in chromium chromium-browser google-chrome; do
     command -v $b > /dev/null && { browser=$b; break; }
 done
-[ -n "$browser" ] || { echo "skipped: Chromium is not installed (Debian package chromium)"; exit 0; }
+[ -n "$browser" ] || { echo "skipped: Chromium is not installed (Debian package chromium)"; exit 77; }
 fail() { echo "FAILED: $*"; exit 1; }
 [ -f "$PAGE" ] || fail "no page $PAGE"
 mkdir -p "$(dirname "$PNG")"

@@ -10,7 +10,7 @@
 set -uo pipefail
 BUILD=$(cd "$1" && pwd)
 for tool in xvfb-run xdotool desktop-file-validate; do
-    command -v $tool > /dev/null || { echo "skipped: $tool is not installed"; exit 0; }
+    command -v $tool > /dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT

@@ -8,7 +8,7 @@ FRAMIX=$1
 CLIP=$2
 SHOTS=$3
 mkdir -p "$SHOTS"
-command -v xvfb-run > /dev/null || { echo "skipped: xvfb-run is not installed"; exit 0; }
+command -v xvfb-run > /dev/null || { echo "skipped: xvfb-run is not installed"; exit 77; }
 # Tip of the Day would come up first and disable the main window, which the keys below go
 # to: start with the tips turned off, in a configuration folder of this test's own.
 export XDG_CONFIG_HOME=$(mktemp -d)
