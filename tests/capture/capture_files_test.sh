@@ -6,11 +6,14 @@
 #  2. under Xvfb, the real program driven by the keyboard only: open a clip from the
 #     command line, F8 ten times, F9, type a name in the save dialog, Enter; the file is
 #     frame 10 of the clip.
-# usage: capture_files_test.sh FRAMIX BULK_DRIVER MEDIA_DIR
+#  3. a bulk run through the dialog on a clip of an awkward size (854x480): every file holds
+#     exactly ffmpeg's pixels of its frame.
+# usage: capture_files_test.sh FRAMIX BULK_DRIVER MEDIA_DIR SIZES_DIR
 set -uo pipefail
 FRAMIX=$1
 DRIVER=$2
 MEDIA=$3
+SIZES=$4
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 failed=0 passed=0
@@ -56,6 +59,20 @@ for n in $(seq 100 110); do
     [ "$p" -gt "$worst" ] && worst=$p
 done
 [ "$worst" -le 1 ] && ok "bulk pixels within $worst level of ffmpeg" || bad "bulk pixels off by $worst levels"
+
+# 3. Bulk capture at an awkward size, exact.
+clip=$SIZES/long-854x480.mkv
+QT_QPA_PLATFORM=offscreen "$DRIVER" "$clip" "$WORK/bulk854" 20 27 > "$WORK/log854" 2>&1
+exact=0
+for n in $(seq 20 27); do
+    ffmpeg -v error -y -i "$clip" -vf "select=eq(n\,$n)" -fps_mode passthrough -frames:v 1 \
+        -pix_fmt bgr24 "$WORK/ref854.bmp"
+    [ -s "$WORK/bulk854/frame$n.bmp" ] &&
+        cmp -s <(tail -c +55 "$WORK/bulk854/frame$n.bmp") <(tail -c +55 "$WORK/ref854.bmp") &&
+        exact=$((exact + 1))
+done
+[ "$exact" -eq 8 ] && ok "bulk 854x480 frames 20..27: every file exactly ffmpeg's pixels" ||
+    bad "bulk 854x480: $exact of 8 files exact ($(cat "$WORK/log854" | head -3))"
 
 # 2. The real program, keyboard only.
 if command -v xvfb-run > /dev/null && command -v xdotool > /dev/null; then
