@@ -56,6 +56,19 @@ bool readableCacheFile(const QString& file)
     return fi.isFile() && fi.size() > 0 && fi.size() <= kMaxIndexBytes;
 }
 
+// What the index keeps of a packet read from the file.
+FrameIndex::Packet indexEntry(const AVPacket* pkt)
+{
+    FrameIndex::Packet p;
+    p.pos = pkt->pos;
+    p.dts = pkt->dts == AV_NOPTS_VALUE ? FrameIndex::kNoTimestamp : pkt->dts;
+    p.pts = pkt->pts == AV_NOPTS_VALUE ? FrameIndex::kNoTimestamp : pkt->pts;
+    p.size = pkt->size;
+    p.checksum = DecodeSession::checksum(pkt);
+    p.key = pkt->flags & AV_PKT_FLAG_KEY;
+    return p;
+}
+
 // One pass over the whole stream with the same packets the random-access path will see.
 // The decoder's output order and the frames it drops do not depend on the loop filter, so
 // it is skipped here for speed; pictures themselves are never kept.
@@ -89,13 +102,7 @@ std::optional<FrameIndex> buildIndex(DecodeSession& session, const VideoSource::
             fail(error, EngineError::Code::Cancelled, QString());
             return std::nullopt;
         }
-        FrameIndex::Packet p;
-        p.pos = pkt->pos;
-        p.dts = pkt->dts == AV_NOPTS_VALUE ? FrameIndex::kNoTimestamp : pkt->dts;
-        p.pts = pkt->pts == AV_NOPTS_VALUE ? FrameIndex::kNoTimestamp : pkt->pts;
-        p.size = pkt->size;
-        p.checksum = DecodeSession::checksum(pkt.get());
-        p.key = pkt->flags & AV_PKT_FLAG_KEY;
+        const FrameIndex::Packet p = indexEntry(pkt.get());
         const int number = index.packetCount();
         index.addPacket(p);
         if (options.progress && pkt->pos >= 0) {
@@ -192,13 +199,7 @@ std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::O
         usable = pkt->pts != AV_NOPTS_VALUE && pkt->size > 0 &&
                  !(pkt->flags & (AV_PKT_FLAG_DISCARD | AV_PKT_FLAG_CORRUPT)) &&
                  (number > 0 || (pkt->flags & AV_PKT_FLAG_KEY));
-        FrameIndex::Packet p;
-        p.pos = pkt->pos;
-        p.dts = pkt->dts == AV_NOPTS_VALUE ? FrameIndex::kNoTimestamp : pkt->dts;
-        p.pts = pkt->pts == AV_NOPTS_VALUE ? FrameIndex::kNoTimestamp : pkt->pts;
-        p.size = pkt->size;
-        p.checksum = DecodeSession::checksum(pkt.get());
-        p.key = pkt->flags & AV_PKT_FLAG_KEY;
+        const FrameIndex::Packet p = indexEntry(pkt.get());
         index.addPacket(p);
         order.emplace_back(p.pts, number);
         if (options.progress && pkt->pos >= 0) {

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QHash>
+#include <QTest>
 
 namespace corpus {
 
@@ -59,6 +60,16 @@ QVector<PictureCase> pictureCases()
                          dir + QLatin1Char('/') + cols[2], cols.mid(3).join(QLatin1Char(' '))});
     }
     return cases;
+}
+
+void addPictureCaseRows()
+{
+    QTest::addColumn<PictureCase>("c");
+    const QVector<PictureCase> cases = pictureCases();
+    for (const PictureCase& c : cases)
+        QTest::newRow(qPrintable(c.what)) << c;
+    if (cases.isEmpty())
+        QTest::newRow("no clips were made") << PictureCase{};
 }
 
 QByteArray bmpPixels(const QByteArray& file)

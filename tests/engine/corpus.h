@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMetaType>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -30,8 +31,12 @@ struct PictureCase
     QString what;      // size and format, for messages
 };
 QVector<PictureCase> pictureCases();
+// Adds one data row per picture case, in a column "c" (a failing row when none were made).
+void addPictureCaseRows();
 // The pixel rows of a 24-bit BMP file (bottom row first, padded as stored); empty when the
 // file is not one.
 QByteArray bmpPixels(const QByteArray& file);
 
 } // namespace corpus
+
+Q_DECLARE_METATYPE(corpus::PictureCase)

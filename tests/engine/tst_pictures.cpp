@@ -15,8 +15,6 @@
 
 using namespace framix;
 
-Q_DECLARE_METATYPE(corpus::PictureCase)
-
 namespace {
 
 // ffmpeg's own RGB picture of frame n, with the given input colour matrix.
@@ -141,14 +139,7 @@ private slots:
     // ffmpeg's own BMP of the same frame, and the pictures for the screen and the
     // clipboard hold the same pixels. Widths that are not a multiple of the converter's
     // block size once left columns unconverted or wrote past the picture.
-    void everySizeAndFormatIsFfmpegsPicture_data()
-    {
-        QTest::addColumn<corpus::PictureCase>("c");
-        for (const corpus::PictureCase& c : corpus::pictureCases())
-            QTest::newRow(qPrintable(c.what)) << c;
-        if (corpus::pictureCases().isEmpty())
-            QTest::newRow("no clips were made") << corpus::PictureCase{};
-    }
+    void everySizeAndFormatIsFfmpegsPicture_data() { corpus::addPictureCaseRows(); }
     void everySizeAndFormatIsFfmpegsPicture()
     {
         QFETCH(corpus::PictureCase, c);

@@ -12,8 +12,6 @@
 
 using namespace framix;
 
-Q_DECLARE_METATYPE(corpus::PictureCase)
-
 namespace {
 
 // Every corpus picture carries its number as 16 black/white blocks across its top eighth.
@@ -115,14 +113,7 @@ private slots:
 
     // Every picture size and pixel format: what is copied and what is drawn at 100 % are
     // ffmpeg's own pixels for the frame.
-    void copiesAndShowsEverySizeExactly_data()
-    {
-        QTest::addColumn<corpus::PictureCase>("c");
-        for (const corpus::PictureCase& c : corpus::pictureCases())
-            QTest::newRow(qPrintable(c.what)) << c;
-        if (corpus::pictureCases().isEmpty())
-            QTest::newRow("no clips were made") << corpus::PictureCase{};
-    }
+    void copiesAndShowsEverySizeExactly_data() { corpus::addPictureCaseRows(); }
     void copiesAndShowsEverySizeExactly()
     {
         QFETCH(corpus::PictureCase, c);
