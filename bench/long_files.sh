@@ -31,7 +31,7 @@ trap 'rm -rf "$WORK"' EXIT
 now() { date +%s.%N; }
 for clip in long640.mkv long240.mpg long1080.mp4; do
     frames=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets \
-        -of csv=p=0 "$MEDIA/$clip")
+        -of csv=p=0 "$MEDIA/$clip" | head -n 1 | tr -d ,)
     n=$((frames - 10))
     t0=$(now)
     "${FF[@]}" -i "$MEDIA/$clip" -map 0:v:0 -f null -
@@ -40,8 +40,12 @@ for clip in long640.mkv long240.mpg long1080.mp4; do
     XDG_CACHE_HOME=$WORK/cache "$BUILD/src/app/framix-grab" "$MEDIA/$clip" --out "$WORK/out" \
         --from "$n" --to "$n" --quiet > /dev/null
     t2=$(now)
-    "${FF[@]}" -i "$MEDIA/$clip" -vf "select=eq(n\,$n)" -fps_mode passthrough -frames:v 1 \
-        -pix_fmt bgr24 "$WORK/ref.bmp"
+    # Untagged pictures of 720 lines and more are BT.709, as the program takes them.
+    height=$(ffprobe -v error -select_streams v:0 -show_entries stream=height -of csv=p=0 "$MEDIA/$clip" | head -n 1 | tr -d ,)
+    matrix=bt601
+    [ "$height" -ge 720 ] && matrix=bt709
+    "${FF[@]}" -i "$MEDIA/$clip" -vf "select=eq(n\,$n),scale=in_color_matrix=$matrix" \
+        -fps_mode passthrough -frames:v 1 -pix_fmt bgr24 "$WORK/ref.bmp"
     same=$(cmp -s <(tail -c +55 "$WORK/out/frame$n.bmp") <(tail -c +55 "$WORK/ref.bmp") && echo yes || echo NO)
     printf "%s: frame %d of %d written in %.2f s; ffmpeg decodes the file in %.2f s; ratio %.3f " \
         "$clip" "$n" "$frames" "$(echo "$t2 - $t1" | bc)" "$(echo "$t1 - $t0" | bc)" \
