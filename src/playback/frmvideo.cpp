@@ -149,6 +149,7 @@ void frmvideo::placePendingFrame()
             placePendingFrame();
             m_pendingCorner.reset();
             m_framed.invalidate();
+            m_sizeAsked = QSize();
         });
     }
     if (frameGeometry().topLeft() != *m_pendingCorner)
@@ -157,9 +158,11 @@ void frmvideo::placePendingFrame()
 
 void frmvideo::placeFrame(QPoint corner)
 {
-    // Position and size together: a move alone is sent with the size the window system
-    // last confirmed, which would undo a resize still on its way (the fit to new media).
-    setGeometry(QRect(corner + frameOffset(this), size()));
+    // Position and size together, and the size the program last asked for: a move alone,
+    // or the size the window system last reported, could be one that a resize still on its
+    // way (the fit to new media, the return from full screen) is about to replace, and
+    // would undo it.
+    setGeometry(QRect(corner + frameOffset(this), m_sizeAsked.isValid() ? m_sizeAsked : size()));
 }
 
 void frmvideo::showEvent(QShowEvent* event)
@@ -195,6 +198,7 @@ void frmvideo::setWidth(double twips)
     const int w = std::max(1, twips::toPixels(twips - kFrameWidth));
     m_width = {twips - kFrameWidth, w};
     resize(w, height());
+    m_sizeAsked = size();
 }
 
 void frmvideo::setHeight(double twips)
@@ -202,6 +206,7 @@ void frmvideo::setHeight(double twips)
     const int h = std::max(1, twips::toPixels(twips - kFrameHeight));
     m_height = {twips - kFrameHeight, h};
     resize(width(), h);
+    m_sizeAsked = size();
 }
 
 int frmvideo::WindowState() const

@@ -97,6 +97,7 @@ private:
     // since when it is framed.
     std::optional<QPoint> m_pendingCorner;
     QElapsedTimer m_framed;
+    QSize m_sizeAsked; // the size last set by the program, while the frame is being placed
     // How far the picture area sits from the frame's corner, once known.
     std::optional<QPoint> m_frameOffset;
     static constexpr int kSettleMs = 1000;
