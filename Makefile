@@ -38,6 +38,7 @@ bench: build
 	bench/run.sh build
 	bench/player.sh build
 	bench/capture.sh build
+	bench/long_files.sh build
 
 clean:
 	rm -rf build build-asan
