@@ -82,61 +82,85 @@ SwsContext* makeContext(int width, int height, AVPixelFormat src, bool fullRange
     return ctx;
 }
 
-} // namespace
-
-struct FrameConverter::Private
+// One swscale context for one kind of source picture and one output format, made anew
+// when the kind of picture changes.
+class Conversion
 {
-    // The context for the last kind of source picture, made anew when the kind changes.
-    SwsContext* ctx = nullptr;
-    int width = 0, height = 0, matrix = -1;
-    bool srcFull = false;
-    AVPixelFormat src = AV_PIX_FMT_NONE;
-    // BGR24 to the screen's 32-bit layout: a lossless repacking of the bytes.
-    SwsContext* repack = nullptr;
-    int repackWidth = 0, repackHeight = 0;
+public:
+    explicit Conversion(AVPixelFormat dst) : m_dst(dst) {}
+    ~Conversion() { sws_freeContext(m_ctx); }
+    Conversion(const Conversion&) = delete;
+    Conversion& operator=(const Conversion&) = delete;
 
-    ~Private()
-    {
-        sws_freeContext(ctx);
-        sws_freeContext(repack);
-    }
-
-    // Converts to BGR24 into a picture of the pooled layout (rows with room for whole blocks
-    // of pixels, see makePooledImage).
-    bool convert(const AVFrame* f, uint8_t* dstData, int dstStride)
+    // Converts into a picture of the pooled layout (rows with room for whole blocks of
+    // pixels, see makePooledImage).
+    bool run(const AVFrame* f, uint8_t* dstData, int dstStride)
     {
         bool full = f->color_range == AVCOL_RANGE_JPEG;
         const AVPixelFormat srcFormat = plainFormat(static_cast<AVPixelFormat>(f->format), &full);
         const int m = swsMatrix(f);
-        if (!ctx || srcFormat != src || full != srcFull || m != matrix || f->width != width ||
-            f->height != height) {
-            sws_freeContext(ctx);
+        if (!m_ctx || srcFormat != m_src || full != m_full || m != m_matrix ||
+            f->width != m_width || f->height != m_height) {
+            sws_freeContext(m_ctx);
             // The picture keeps its size, but the filter still matters: formats whose
             // chroma is subsampled are upsampled with it whenever swscale has no direct
             // converter for the pair (odd heights, 10-bit, NV12, ...). Bicubic is what
             // ffmpeg's own format conversion uses, so our pixels are the ones ffmpeg gives
             // for the same frame.
-            ctx = makeContext(f->width, f->height, srcFormat, full, AV_PIX_FMT_BGR24, SWS_BICUBIC);
-            if (!ctx) {
+            m_ctx = makeContext(f->width, f->height, srcFormat, full, m_dst, SWS_BICUBIC);
+            if (!m_ctx) {
                 qCWarning(lcEngine) << "no conversion from"
                                     << av_get_pix_fmt_name(static_cast<AVPixelFormat>(f->format));
                 return false;
             }
-            src = srcFormat;
-            srcFull = full;
-            matrix = m;
-            width = f->width;
-            height = f->height;
-            sws_setColorspaceDetails(ctx, sws_getCoefficients(m), full,
+            m_src = srcFormat;
+            m_full = full;
+            m_matrix = m;
+            m_width = f->width;
+            m_height = f->height;
+            sws_setColorspaceDetails(m_ctx, sws_getCoefficients(m), full,
                                      sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
         }
         uint8_t* dstPlanes[4] = {dstData, nullptr, nullptr, nullptr};
         int dstStrides[4] = {dstStride, 0, 0, 0};
-        const int rows = sws_scale(ctx, f->data, f->linesize, 0, f->height, dstPlanes, dstStrides);
+        const int rows =
+            sws_scale(m_ctx, f->data, f->linesize, 0, f->height, dstPlanes, dstStrides);
         return rows == f->height;
     }
 
-    bool toScreen(const QImage& bgr, QImage* out)
+private:
+    AVPixelFormat m_dst;
+    SwsContext* m_ctx = nullptr;
+    int m_width = 0, m_height = 0, m_matrix = -1;
+    bool m_full = false;
+    AVPixelFormat m_src = AV_PIX_FMT_NONE;
+};
+
+// Whether swscale's direct converter gives the screen the same pixels as the 24-bit
+// picture: its YUV 4:2:0 to RGB converter, which it takes for even heights, does (the picture
+// tests compare the two on every size and format).
+bool screenSameAsSaved(const AVFrame* f)
+{
+    bool full = false;
+    const AVPixelFormat src = plainFormat(static_cast<AVPixelFormat>(f->format), &full);
+    return src == AV_PIX_FMT_YUV420P && f->height % 2 == 0;
+}
+
+} // namespace
+
+struct FrameConverter::Private
+{
+    Conversion toBgr{AV_PIX_FMT_BGR24};
+    // AV_PIX_FMT_RGB32 is 0xAARRGGBB in native byte order, the same words Format_RGB32
+    // holds; swscale fills the unused byte with 0xff.
+    Conversion toScreen{AV_PIX_FMT_RGB32};
+    // BGR24 to the screen's 32-bit layout: a lossless repacking of the bytes.
+    SwsContext* repack = nullptr;
+    int repackWidth = 0, repackHeight = 0;
+
+    ~Private() { sws_freeContext(repack); }
+
+    bool repackToScreen(const QImage& bgr, QImage* out)
     {
         const int w = bgr.width(), h = bgr.height();
         if (!repack || w != repackWidth || h != repackHeight) {
@@ -164,23 +188,30 @@ QImage FrameConverter::toBgrImage(const VideoFrame& frame)
         return {};
     const AVFrame* f = frame.data()->frame;
     QImage image = makePooledImage(f->width, f->height, QImage::Format_BGR888);
-    if (image.isNull() || !d->convert(f, image.bits(), int(image.bytesPerLine())))
+    if (image.isNull() || !d->toBgr.run(f, image.bits(), int(image.bytesPerLine())))
         return {};
     return image;
 }
 
 QImage FrameConverter::toDisplayImage(const VideoFrame& frame)
 {
-    // Made from the BGR picture rather than converted on its own: swscale's converters to
-    // 32-bit pixels round differently from its 24-bit ones for some formats and sizes, and
-    // the picture on the screen must be the one that is saved.
+    if (frame.isNull())
+        return {};
+    const AVFrame* f = frame.data()->frame;
+    if (screenSameAsSaved(f)) {
+        QImage image = makePooledImage(f->width, f->height, QImage::Format_RGB32);
+        if (image.isNull() || !d->toScreen.run(f, image.bits(), int(image.bytesPerLine())))
+            return {};
+        return image;
+    }
+    // Otherwise made from the BGR picture: swscale's other converters to 32-bit pixels round
+    // differently from its 24-bit ones, and the picture on the screen must be the one that
+    // is saved.
     const QImage bgr = toBgrImage(frame);
     if (bgr.isNull())
         return {};
     QImage image = makePooledImage(bgr.width(), bgr.height(), QImage::Format_RGB32);
-    // AV_PIX_FMT_RGB32 is 0xAARRGGBB in native byte order, the same words Format_RGB32
-    // holds; swscale fills the unused byte with 0xff.
-    if (image.isNull() || !d->toScreen(bgr, &image))
+    if (image.isNull() || !d->repackToScreen(bgr, &image))
         return {};
     return image;
 }

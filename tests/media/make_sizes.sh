@@ -2,8 +2,7 @@
 # Generates short clips of many picture sizes and pixel formats into DIR, each with
 # ffmpeg's own 24-bit BMP of one frame as the oracle, and DIR/cases.txt listing them:
 #   <clip> <frame> <oracle.bmp> <description>
-# Widths 1 to 64 cover every remainder modulo 16 and 32, the heights are odd where the
-# format allows, and the real sizes are those of common video. Pictures of 720 lines and
+# Widths 1 to 64 cover every remainder modulo 16 and 32, at odd and even heights, and the real sizes are those of common video. Pictures of 720 lines and
 # more are tagged BT.709, smaller ones are left untagged (and so are BT.601), so both
 # conversions are compared without relying on the untagged-HD convention.
 set -euo pipefail
@@ -26,7 +25,8 @@ clip() {
 }
 
 for w in $(seq 1 64); do
-    h=$(( 1 + 2 * ((w * 5) % 12) ))
+    # Odd and even heights for odd and even widths.
+    h=$(( 2 + 2 * ((w * 5) % 12) - (w % 3 == 0) ))
     clip "w$w.mkv" "${w}x$h" "yuv420p ${w}x$h" -c:v ffv1 -pix_fmt yuv420p
 done
 x264="-c:v libx264 -preset ultrafast -bf 2 -pix_fmt yuv420p"
