@@ -15,33 +15,30 @@ namespace {
 
 thread_local QString t_lastError;
 
+// One log line, with or without the log's "[context @ address] " prefix; the arguments are
+// copied, so the same ones can be formatted again.
+QByteArray formatLine(void* avcl, int level, const char* fmt, va_list args, bool withPrefix)
+{
+    char line[1024];
+    int prefix = withPrefix ? 1 : 0;
+    va_list copy;
+    va_copy(copy, args);
+    av_log_format_line2(withPrefix ? avcl : nullptr, level, fmt, copy, line, sizeof line, &prefix);
+    va_end(copy);
+    return QByteArray(line).trimmed();
+}
+
 void logCallback(void* avcl, int level, const char* fmt, va_list args)
 {
     if (level > AV_LOG_WARNING)
         return;
-    char line[1024];
-    int prefix = 1;
-    va_list forLog;
-    va_copy(forLog, args);
-    av_log_format_line2(avcl, level, fmt, forLog, line, sizeof line, &prefix);
-    va_end(forLog);
-    QByteArray text(line);
-    while (text.endsWith('\n'))
-        text.chop(1);
+    const QByteArray text = formatLine(avcl, level, fmt, args, true);
     if (text.isEmpty())
         return;
-    if (level <= AV_LOG_ERROR) {
-        // Kept for the user's eyes: the message itself, without the log's own prefix
-        // ("[mov,mp4,m4a,3gp,3g2,mj2 @ 0x55ff634ed8c0] "), which only means something to a
-        // developer reading the log.
-        char bare[1024];
-        int noPrefix = 0;
-        va_list again;
-        va_copy(again, args);
-        av_log_format_line2(nullptr, level, fmt, again, bare, sizeof bare, &noPrefix);
-        va_end(again);
-        t_lastError = QString::fromUtf8(bare).trimmed();
-    }
+    // The user sees the message itself, without the prefix, which only means something to
+    // a developer reading the log ("[mov,mp4,m4a,3gp,3g2,mj2 @ 0x55ff634ed8c0] ").
+    if (level <= AV_LOG_ERROR)
+        t_lastError = QString::fromUtf8(formatLine(avcl, level, fmt, args, false));
     // Damaged media make decoders complain a lot; that is detail for the log, not a warning.
     if (level <= AV_LOG_FATAL)
         qCWarning(lcEngine).noquote() << "ffmpeg:" << text;

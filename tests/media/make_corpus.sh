@@ -7,16 +7,8 @@
 # Every picture carries its frame number twice: as text, and as a row of 16 large
 # black/white blocks (bit i of the number in block i) that survives lossy coding.
 set -euo pipefail
-DIR=${1:?usage: make_corpus.sh DIR}
-mkdir -p "$DIR"
-# Clips made by an older version of this script are thrown away and made afresh.
-STAMP=$(sha1sum "$0" | cut -d' ' -f1)
-if [ "$(cat "$DIR/.made-by" 2> /dev/null)" != "$STAMP" ]; then
-    find "$DIR" -mindepth 1 -maxdepth 1 ! -name .made-by -exec rm -rf {} +
-    echo "$STAMP" > "$DIR/.made-by"
-fi
-cd "$DIR"
-FF=(ffmpeg -hide_banner -loglevel error -nostdin -y)
+# shellcheck source=media_dir.sh
+source "$(dirname "$0")/media_dir.sh"
 
 # The frame-number blocks: a 16x1 picture from geq, scaled up without smoothing and laid
 # over the moving test pattern. geq runs on 16 pixels per frame, so this stays cheap.
@@ -97,4 +89,4 @@ for clip in mpeg1.mpg mpeg2.mpg mpeg4.avi wmv2.wmv h264.mp4 vfr.mkv; do
     "${FF[@]}" -i "$clip" -map 0:v:0 -fps_mode passthrough -f framemd5 "$clip.framemd5.tmp"
     mv "$clip.framemd5.tmp" "$clip.framemd5"
 done
-echo "corpus ready in $DIR"
+echo "corpus ready in $MEDIA_DIR"

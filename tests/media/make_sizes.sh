@@ -6,15 +6,8 @@
 # more are tagged BT.709, smaller ones are left untagged (and so are BT.601), so both
 # conversions are compared without relying on the untagged-HD convention.
 set -euo pipefail
-DIR=${1:?usage: make_sizes.sh DIR}
-mkdir -p "$DIR"
-STAMP=$(sha1sum "$0" | cut -d' ' -f1)
-if [ "$(cat "$DIR/.made-by" 2> /dev/null)" != "$STAMP" ]; then
-    find "$DIR" -mindepth 1 -maxdepth 1 ! -name .made-by -exec rm -rf {} +
-    echo "$STAMP" > "$DIR/.made-by"
-fi
-cd "$DIR"
-FF=(ffmpeg -hide_banner -loglevel error -nostdin -y)
+# shellcheck source=media_dir.sh
+source "$(dirname "$0")/media_dir.sh"
 FRAME=2 # of three: not the first, so the decoder has something to predict from
 
 jobs=()
@@ -95,4 +88,4 @@ printf '%s\0' "${jobs[@]}" |
     xargs -0 -P "$(nproc)" -I{} bash -c 'FF=($FF_ARGS); make_one "$1"' _ {} > cases.tmp
 sort -V cases.tmp > cases.txt
 rm cases.tmp
-echo "$(wc -l < cases.txt) clips in $DIR"
+echo "$(wc -l < cases.txt) clips in $MEDIA_DIR"
