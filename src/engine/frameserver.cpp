@@ -39,7 +39,27 @@ struct FrameServer::Private
     bool fetchDone = false;
     std::condition_variable fetched;
 
+    // Set, under the mutex, with every open or close request, so that an open in progress
+    // gives way; cleared, under the mutex, when the worker takes the next request.
     std::atomic_bool cancelOpen{false};
+    // Bumped by every open and close (owner's thread). The worker tags each answer with the
+    // generation of the request it serves, and an answer whose generation is no longer the
+    // owner's (for a file since closed or replaced) is dropped on arrival.
+    int generation = 0;
+    int requestGeneration = 0; // guarded by mutex: the generation of the newest request
+    int workGeneration = 0;    // worker-thread only: the generation of the open file
+
+    // Runs `deliver` on the owner's thread unless the file it is about has gone meanwhile.
+    template <typename F> void post(F deliver)
+    {
+        QMetaObject::invokeMethod(
+            q,
+            [this, g = workGeneration, deliver = std::move(deliver)] {
+                if (g == generation)
+                    deliver();
+            },
+            Qt::QueuedConnection);
+    }
 
     // Worker-thread only.
     VideoSource source;
@@ -190,8 +210,9 @@ void FrameServer::openFile(const QString& path)
         d->openRequest = path;
         d->frameRequest = -1;
         d->stopStreamLocked();
+        d->requestGeneration = ++d->generation;
+        d->cancelOpen = true; // an open in progress gives way to this one
     }
-    d->cancelOpen = true; // an open in progress gives way to this one
     d->wake.notify_all();
 }
 
@@ -232,8 +253,9 @@ void FrameServer::closeFile()
         d->frameRequest = -1;
         d->stopStreamLocked();
         d->times.clear();
+        d->requestGeneration = ++d->generation;
+        d->cancelOpen = true;
     }
-    d->cancelOpen = true;
     d->wake.notify_all();
 }
 
@@ -325,7 +347,7 @@ void FrameServer::Private::loop()
         qint64 limit = -1;
         QString dir;
         int streamFrame = -1;
-        int generation = 0;
+        int streamRun = 0;
         {
             std::unique_lock lock(mutex);
             wake.wait(lock, [this] { return hasWork() || speculate >= 0; });
@@ -355,6 +377,8 @@ void FrameServer::Private::loop()
             }
             open = std::exchange(openRequest, std::nullopt);
             close = std::exchange(closeRequest, false);
+            if (open || close)
+                workGeneration = requestGeneration;
             limit = std::exchange(cacheLimit, -1);
             dir = cacheDir;
             if (!open)
@@ -365,7 +389,7 @@ void FrameServer::Private::loop()
             } else if (streamNext >= 0 && int(queue.size()) < kStreamQueue) {
                 if (source.isOpen() && streamNext < source.frameCount()) {
                     streamFrame = streamNext++;
-                    generation = streamGeneration;
+                    streamRun = streamGeneration;
                 } else {
                     streamNext = -1;
                     streamFinished = true;
@@ -383,7 +407,9 @@ void FrameServer::Private::loop()
             VideoSource::Options options;
             options.indexCacheDir = dir;
             options.cancel = &cancelOpen;
-            options.progress = [this](int percent) { emit q->indexProgress(percent); };
+            options.progress = [this](int percent) {
+                post([this, percent] { emit q->indexProgress(percent); });
+            };
             EngineError error;
             const qint64 keepLimit = source.cacheLimit();
             if (source.open(*open, &error, options)) {
@@ -396,18 +422,18 @@ void FrameServer::Private::loop()
                     std::lock_guard lock(mutex);
                     times = std::move(t);
                 }
-                emit q->opened(source.info());
+                post([this, info = source.info()] { emit q->opened(info); });
             } else if (error.code != EngineError::Code::Cancelled) {
-                emit q->errorOccurred(error);
+                post([this, error] { emit q->errorOccurred(error); });
             }
             continue;
         }
         if (frame >= 0 && source.isOpen()) {
             EngineError error;
             if (auto f = finish(serve(frame, Use::Display, &error), &error))
-                emit q->frameReady(f->frame, f->image);
-            else if (!cancelOpen) // not merely cut short by a close or another open
-                emit q->errorOccurred(error);
+                post([this, f = std::move(*f)] { emit q->frameReady(f.frame, f.image); });
+            else
+                post([this, error] { emit q->errorOccurred(error); });
             continue;
         }
         if (!open && !close && streamFrame < 0 && speculate >= 0) {
@@ -418,14 +444,13 @@ void FrameServer::Private::loop()
             EngineError error;
             auto f = source.frame(streamFrame, &error);
             std::unique_lock lock(mutex);
-            if (generation != streamGeneration)
+            if (streamRun != streamGeneration)
                 continue; // stopped or restarted while this frame was decoded
             if (!f) {
                 streamNext = -1;
                 streamFinished = true;
                 lock.unlock();
-                if (!cancelOpen)
-                    emit q->errorOccurred(error);
+                post([this, error] { emit q->errorOccurred(error); });
                 continue;
             }
             if (streamFrame < streamDeadline) {
@@ -435,7 +460,7 @@ void FrameServer::Private::loop()
             lock.unlock();
             QImage image = converter.toDisplayImage(*f);
             lock.lock();
-            if (generation == streamGeneration)
+            if (streamRun == streamGeneration)
                 queue.push_back({*f, std::move(image)});
         }
     }

@@ -3,8 +3,11 @@
 #include "corpus.h"
 #include "frameserver.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 
 using namespace framix;
 
@@ -32,6 +35,137 @@ private slots:
         const auto image = ready.last().at(1).value<QImage>();
         QCOMPARE(frame.rawMd5(), corpus::oracle(QStringLiteral("h264.mp4")).at(400).md5);
         QCOMPARE(image.size(), QSize(1920, 1080));
+    }
+
+    // Opens in quick succession, as a user clicking through recent files makes: each open
+    // replaces the one before; only the last file is reported opened, nothing about a file
+    // that was replaced or closed ever arrives, and nothing hangs.
+    void opensBackToBack()
+    {
+        FrameServer server;
+        QSignalSpy opened(&server, &FrameServer::opened);
+        QSignalSpy failed(&server, &FrameServer::errorOccurred);
+        QSignalSpy ready(&server, &FrameServer::frameReady);
+        const QStringList clips = {
+            corpus::path(QStringLiteral("mpeg2.mpg")), corpus::path(QStringLiteral("text.mpg")),
+            corpus::path(QStringLiteral("vfr.mkv")), corpus::path(QStringLiteral("mpeg4.avi"))};
+        for (int i = 0; i < 200; ++i) {
+            server.openFile(clips[i % clips.size()]);
+            server.requestFrame(5);
+            if (i % 7 == 0)
+                QCoreApplication::processEvents(); // let some answers through meanwhile
+        }
+        server.closeFile();
+        server.openFile(corpus::path(QStringLiteral("mpeg1.mpg")));
+        server.requestFrame(7);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !ready.isEmpty() && ready.last().at(0).value<VideoFrame>().number() == 7, 60000);
+        QCOMPARE(opened.last().at(0).value<MediaInfo>().path,
+                 corpus::path(QStringLiteral("mpeg1.mpg")));
+        QCOMPARE(ready.last().at(0).value<VideoFrame>().rawMd5(),
+                 corpus::oracle(QStringLiteral("mpeg1.mpg")).at(7).md5);
+        // Whatever arrived before the last open was about a file opened at that time:
+        // every error is text.mpg's, never a cancelled open.
+        for (const auto& e : std::as_const(failed))
+            QCOMPARE(e.at(0).value<EngineError>().code, EngineError::Code::NotMedia);
+        QTest::qWait(200);
+        QCOMPARE(opened.last().at(0).value<MediaInfo>().path,
+                 corpus::path(QStringLiteral("mpeg1.mpg")));
+    }
+
+    // The worker has answered for a file (opened, a frame, an error) but the answer has
+    // not been delivered yet when another file is opened: it is dropped, so it can never be
+    // taken for the new file's.
+    void answersForAReplacedFileAreDropped()
+    {
+        FrameServer server;
+        QSignalSpy opened(&server, &FrameServer::opened);
+        QSignalSpy failed(&server, &FrameServer::errorOccurred);
+        server.openFile(corpus::path(QStringLiteral("text.mpg")));
+        QThread::msleep(1500); // answered on the worker, not yet delivered here
+        server.openFile(corpus::path(QStringLiteral("mpeg2.mpg")));
+        QThread::msleep(1500);
+        server.requestFrame(3);
+        server.openFile(corpus::path(QStringLiteral("vfr.mkv")));
+        QVERIFY(opened.wait(30000));
+        QTest::qWait(300);
+        QCOMPARE(failed.size(), 0);
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(opened.first().at(0).value<MediaInfo>().path,
+                 corpus::path(QStringLiteral("vfr.mkv")));
+    }
+
+    // Closing while the index is still being made: no opened() follows for that file,
+    // and the next open works.
+    void closeDuringIndexing()
+    {
+        FrameServer server;
+        server.setIndexCacheDir(QDir::tempPath() + QStringLiteral("/framix-no-cache-") +
+                                QString::number(QCoreApplication::applicationPid()));
+        QSignalSpy opened(&server, &FrameServer::opened);
+        QSignalSpy progress(&server, &FrameServer::indexProgress);
+        QSignalSpy failed(&server, &FrameServer::errorOccurred);
+        // MPEG-4 in AVI is indexed by decoding: long enough to close in the middle of it.
+        server.openFile(corpus::path(QStringLiteral("mpeg4.avi")));
+        QVERIFY(progress.wait(30000));
+        server.closeFile();
+        QTest::qWait(500);
+        QCOMPARE(opened.size(), 0);
+        QCOMPARE(failed.size(), 0);
+        server.openFile(corpus::path(QStringLiteral("mpeg2.mpg")));
+        QVERIFY(opened.wait(30000));
+        QCOMPARE(opened.size(), 1);
+        QDir(QDir::tempPath() + QStringLiteral("/framix-no-cache-") +
+             QString::number(QCoreApplication::applicationPid()))
+            .removeRecursively();
+    }
+
+    // A blocking fetch while a display request is still pending: both are answered, each
+    // with its own frame.
+    void fetchWhileRequestPending()
+    {
+        FrameServer server;
+        QSignalSpy opened(&server, &FrameServer::opened);
+        QSignalSpy ready(&server, &FrameServer::frameReady);
+        server.openFile(corpus::path(QStringLiteral("mpeg2.mpg")));
+        QVERIFY(opened.wait(30000));
+        const auto oracle = corpus::oracle(QStringLiteral("mpeg2.mpg"));
+        server.requestFrame(200);
+        EngineError error;
+        const auto fetched = server.fetchFrame(30, &error);
+        QVERIFY2(fetched, qPrintable(error.message()));
+        QCOMPARE(fetched->frame.rawMd5(), oracle.at(30).md5);
+        QTRY_VERIFY_WITH_TIMEOUT(!ready.isEmpty(), 30000);
+        QCOMPARE(ready.last().at(0).value<VideoFrame>().number(), 200);
+        QCOMPARE(ready.last().at(0).value<VideoFrame>().rawMd5(), oracle.at(200).md5);
+    }
+
+    // Playback whose clock runs ahead of decoding: frames before the deadline are counted
+    // as dropped, never queued, and the queue stays in order.
+    void streamDropsLateFrames()
+    {
+        FrameServer server;
+        QSignalSpy opened(&server, &FrameServer::opened);
+        server.openFile(corpus::path(QStringLiteral("mpeg2.mpg")));
+        QVERIFY(opened.wait(30000));
+        server.startStream(0);
+        server.setStreamDeadline(100);
+        QVector<int> got;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                while (auto f = server.takeStreamFrame())
+                    got << f->frame.number();
+                return server.streamFinished() && server.peekStreamFrame() < 0;
+            }(),
+            60000);
+        // Every frame from the deadline on, in order; below it only what was queued before
+        // the deadline was set.
+        const int late = int(std::count_if(got.begin(), got.end(), [](int n) { return n < 100; }));
+        QVERIFY(late <= FrameServer::kStreamQueue + 1);
+        QCOMPARE(got.mid(late).size(), 150);
+        for (int i = 0; i < 150; ++i)
+            QCOMPARE(got[late + i], 100 + i);
+        QCOMPARE(got.size() + server.streamDropped(), 250);
     }
 
     void reportsErrors()

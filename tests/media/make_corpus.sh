@@ -56,6 +56,16 @@ make odd.avi -f lavfi -i testsrc2=s=34x18:r=5:d=2 -vf format=yuv444p,crop=33:17:
 # Sound only.
 make sound.mp2 -f lavfi -i "$SINE:d=4" -c:a mp2 -b:a 128k
 
+# MPEG streams the frame index reads from picture headers: a transport stream; a cut that
+# starts at an open GOP, whose first B pictures the decoder drops; closed GOPs; interlaced
+# frame pictures; and MJPEG in AVI, where every packet is a picture.
+make mpeg2.ts -i mpeg2.mpg -map 0 -c copy -f mpegts
+make opengop.mpg -ss 3.1 -i mpeg2.mpg -map 0:v -c copy -f vob
+make closedgop.mpg -f lavfi -i testsrc2=s=176x144:r=25:d=4 -c:v mpeg2video -g 12 -bf 2 -flags +cgop -sc_threshold 1000000000 -f vob
+make interlaced.mpg -f lavfi -i testsrc2=s=352x288:r=25:d=3 -c:v mpeg2video -g 12 -bf 2 \
+    -flags +ilme+ildct -top 1 -f vob
+make mjpeg.avi -f lavfi -i testsrc2=s=160x120:r=25:d=2 -c:v mjpeg -q:v 3
+
 # Bad inputs.
 [ -e empty.mpg ] || : > empty.mpg
 [ -e text.mpg ] || printf 'This is a text file, not a video.\n%.0s' {1..200} > text.mpg

@@ -1,0 +1,22 @@
+#pragma once
+// Private to the engine: the two ways a file's frame index is made.
+
+#include "decodesession_p.h"
+#include "frameindex.h"
+#include "videosource.h"
+
+#include <optional>
+
+namespace framix {
+
+// One decoding pass over the whole stream: the decoder's own numbering, for any file.
+std::optional<FrameIndex> buildIndex(DecodeSession& session, const VideoSource::Options& options,
+                                     EngineError* error);
+
+// One read of every video packet without decoding, where what the container and the
+// codec's headers say provably gives the decoder's numbering. Anything else declines
+// (*declined, no error) and the caller decodes instead.
+std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::Options& options,
+                                    EngineError* error, bool* declined);
+
+} // namespace framix
