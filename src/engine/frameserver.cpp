@@ -5,6 +5,13 @@
 #include "framememory.h"
 #include "videosource.h"
 
+#include "enginelog.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
@@ -60,6 +67,32 @@ struct FrameServer::Private
             },
             Qt::QueuedConnection);
     }
+
+    // The background check of an index made without decoding: a thread that makes the
+    // decoder's index of the same file and hands it to the worker (checked, guarded by
+    // mutex, with the generation of the file it is for).
+    std::thread checker;
+    std::atomic_bool cancelCheck{false};
+    std::optional<FrameIndex> checked;
+    int checkedGeneration = -1;
+    // Time to let a user who opens and closes files in a row do so before the check
+    // starts decoding the whole file.
+    static constexpr int kCheckDelayMs = 1500;
+    void startCheck(const QString& path);
+    void stopCheck()
+    {
+        cancelCheck = true;
+        if (checker.joinable())
+            checker.join();
+        std::lock_guard lock(mutex);
+        checked.reset();
+    }
+    void takeCheck(FrameIndex decoded);
+    // The frame times the owner reads, from the source's index.
+    void publishTimes();
+    // Emits indexChanged() when a decode found the index wrong and the source made it anew.
+    void noticeReindex();
+    int reindexed = 0; // worker-thread only: the source's count when last published
 
     // Worker-thread only.
     VideoSource source;
@@ -178,7 +211,7 @@ struct FrameServer::Private
     bool hasWork() const
     {
         return quit || openRequest || closeRequest || frameRequest >= 0 || fetchRequest >= 0 ||
-               cacheLimit >= 0 || (streamNext >= 0 && int(queue.size()) < kStreamQueue);
+               checked || cacheLimit >= 0 || (streamNext >= 0 && int(queue.size()) < kStreamQueue);
     }
 };
 
@@ -201,6 +234,7 @@ FrameServer::~FrameServer()
     d->cancelOpen = true;
     d->wake.notify_all();
     d->worker.join();
+    d->stopCheck();
 }
 
 void FrameServer::openFile(const QString& path)
@@ -341,6 +375,7 @@ int FrameServer::streamDropped() const
 void FrameServer::Private::loop()
 {
     for (;;) {
+        noticeReindex();
         std::optional<QString> open;
         bool close = false;
         int frame = -1;
@@ -375,6 +410,14 @@ void FrameServer::Private::loop()
                 fetched.notify_all();
                 continue;
             }
+            if (checked && !openRequest && !closeRequest) {
+                auto decoded = std::exchange(checked, std::nullopt);
+                const bool current = checkedGeneration == workGeneration;
+                lock.unlock();
+                if (current)
+                    takeCheck(std::move(*decoded));
+                continue;
+            }
             open = std::exchange(openRequest, std::nullopt);
             close = std::exchange(closeRequest, false);
             if (open || close)
@@ -401,6 +444,8 @@ void FrameServer::Private::loop()
             source.setCacheLimit(limit);
         if (open || close || streamFrame >= 0)
             forgetPrepared();
+        if (open || close)
+            stopCheck();
         if (close)
             source.close();
         if (open) {
@@ -414,15 +459,10 @@ void FrameServer::Private::loop()
             const qint64 keepLimit = source.cacheLimit();
             if (source.open(*open, &error, options)) {
                 source.setCacheLimit(keepLimit);
-                QVector<qint64> t;
-                t.reserve(source.frameCount());
-                for (int i = 0; i < source.frameCount(); ++i)
-                    t.append(source.index().frame(i).timeMs);
-                {
-                    std::lock_guard lock(mutex);
-                    times = std::move(t);
-                }
+                publishTimes();
                 post([this, info = source.info()] { emit q->opened(info); });
+                if (!source.indexChecked())
+                    startCheck(*open);
             } else if (error.code != EngineError::Code::Cancelled) {
                 post([this, error] { emit q->errorOccurred(error); });
             }
@@ -464,6 +504,65 @@ void FrameServer::Private::loop()
                 queue.push_back({*f, std::move(image)});
         }
     }
+}
+
+void FrameServer::Private::startCheck(const QString& path)
+{
+    cancelCheck = false;
+    checker = std::thread([this, path, g = workGeneration] {
+        // Whatever the user does meanwhile comes first.
+        setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), 19);
+        for (int waited = 0; waited < kCheckDelayMs && !cancelCheck; waited += 50)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (cancelCheck)
+            return;
+        EngineError error;
+        auto decoded = VideoSource::indexByDecoding(path, &cancelCheck, &error);
+        if (!decoded) {
+            if (!cancelCheck)
+                qCInfo(lcEngine) << "index check of" << path << "failed:" << error.message();
+            return;
+        }
+        {
+            std::lock_guard lock(mutex);
+            checked = std::move(decoded);
+            checkedGeneration = g;
+        }
+        wake.notify_all();
+    });
+}
+
+void FrameServer::Private::takeCheck(FrameIndex decoded)
+{
+    if (!source.isOpen())
+        return;
+    forgetPrepared(); // pictures decoded ahead may carry numbers about to change
+    if (source.checkIndex(std::move(decoded))) {
+        post([this] { emit q->indexChecked(); });
+        return;
+    }
+    publishTimes();
+    post([this, info = source.info()] { emit q->indexChanged(info); });
+}
+
+void FrameServer::Private::publishTimes()
+{
+    QVector<qint64> t;
+    t.reserve(source.frameCount());
+    for (int i = 0; i < source.frameCount(); ++i)
+        t.append(source.index().frame(i).timeMs);
+    std::lock_guard lock(mutex);
+    times = std::move(t);
+    reindexed = source.stats().reindexed;
+}
+
+void FrameServer::Private::noticeReindex()
+{
+    if (!source.isOpen() || source.stats().reindexed == reindexed)
+        return;
+    forgetPrepared();
+    publishTimes();
+    post([this, info = source.info()] { emit q->indexChanged(info); });
 }
 
 } // namespace framix

@@ -35,7 +35,9 @@ public:
     ~FrameServer() override;
 
     // Opens `path` (index from the cache or built); emits opened() or errorOccurred().
-    // Cancels an open still in progress.
+    // Cancels an open still in progress. An index made without decoding is then checked
+    // against the decoder's on a background thread of low priority; should they differ,
+    // the decoder's is taken and indexChanged() says so.
     void openFile(const QString& path);
     // Asks for frame n; replaces any request not started yet. Emits frameReady() (with a
     // Format_RGB32 picture, ready for the screen) or errorOccurred().
@@ -75,6 +77,11 @@ public:
 signals:
     void opened(const framix::MediaInfo& info);
     void indexProgress(int percent);
+    // The open file's frames are numbered anew (frame count and times in `info` and
+    // frameTimesMs()): the index first used was found to differ from the decoder's.
+    void indexChanged(const framix::MediaInfo& info);
+    // The background check of the open file's index finished and found it right.
+    void indexChecked();
     void frameReady(const framix::VideoFrame& frame, const QImage& image);
     void errorOccurred(const framix::EngineError& error);
 

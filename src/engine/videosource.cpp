@@ -92,6 +92,8 @@ struct VideoSource::Private
     bool seekTo(int k);
     bool rewind();
     bool reindex();
+    void adopt(FrameIndex rebuilt);
+    void saveIndex();
     void resetRun();
     std::optional<VideoFrame> run(int n, int windowStart, bool allowSkip);
     // Handles one decoder output; true when it was frame n. *missed when it shows n was passed.
@@ -157,26 +159,23 @@ bool VideoSource::open(const QString& path, EngineError* error, const Options& o
             return false;
         }
     }
+    d->options = options;
+    d->path = path;
     if (!index) {
         index = buildIndex(d->session, options, error);
         if (!index)
             return false;
-        if (options.useIndexCache) {
-            EngineError saveError;
-            QDir().mkpath(QFileInfo(cacheFile).absolutePath());
-            if (!writeFileAtomically(cacheFile, index->serialize(key), &saveError))
-                qCInfo(lcEngine) << "index cache not written:" << saveError.message();
-        }
+        d->index = std::move(*index);
+        d->saveIndex();
+    } else {
+        d->index = std::move(*index);
     }
-    d->index = std::move(*index);
     d->info.frameCount = d->index.frameCount();
     if (d->index.frameRate() > 0)
         d->info.frameRate = d->index.frameRate();
     if (d->info.durationMs <= 0 && d->info.frameRate > 0)
         d->info.durationMs =
             d->index.frame(d->index.frameCount() - 1).timeMs + qint64(1000 / d->info.frameRate);
-    d->options = options;
-    d->path = path;
     d->resetRun();
     d->open = true;
     return true;
@@ -198,16 +197,72 @@ bool VideoSource::Private::reindex()
     resetRun();
     if (!rebuilt)
         return false;
-    index = std::move(*rebuilt);
+    adopt(std::move(*rebuilt));
+    return true;
+}
+
+void VideoSource::Private::adopt(FrameIndex rebuilt)
+{
+    index = std::move(rebuilt);
     verified = true;
     cache.clear();
+    resetRun();
     info.frameCount = index.frameCount();
-    if (options.useIndexCache) {
-        const QString cacheFile = indexCacheFile(path, options.indexCacheDir);
-        QDir().mkpath(QFileInfo(cacheFile).absolutePath());
-        writeFileAtomically(cacheFile, index.serialize(fileKey(path)), &error);
+    saveIndex();
+}
+
+void VideoSource::Private::saveIndex()
+{
+    if (!options.useIndexCache)
+        return;
+    const QString cacheFile = indexCacheFile(path, options.indexCacheDir);
+    QDir().mkpath(QFileInfo(cacheFile).absolutePath());
+    EngineError error;
+    if (!writeFileAtomically(cacheFile, index.serialize(fileKey(path)), &error))
+        qCInfo(lcEngine) << "index cache not written:" << error.message();
+}
+
+bool VideoSource::indexChecked() const
+{
+    return d->verified;
+}
+
+bool VideoSource::checkIndex(FrameIndex decoded)
+{
+    if (!d->open || d->verified)
+        return true;
+    const FrameIndex& mine = d->index;
+    bool same =
+        mine.frameCount() == decoded.frameCount() && mine.packetCount() == decoded.packetCount();
+    for (int n = 0; same && n < mine.frameCount(); ++n)
+        same = mine.frame(n).packet == decoded.frame(n).packet;
+    if (same) {
+        d->verified = true;
+        d->saveIndex();
+        return true;
     }
-    return true;
+    qCWarning(lcEngine).noquote() << "the decoder does not agree with the index of" << d->path
+                                  << "- using the decoder's";
+    ++d->stats.reindexed;
+    d->disagreed = false;
+    d->adopt(std::move(decoded));
+    return false;
+}
+
+std::optional<FrameIndex> VideoSource::indexByDecoding(const QString& path,
+                                                       const std::atomic_bool* cancel,
+                                                       EngineError* error)
+{
+    DecodeSession session;
+    if (!session.open(path, error, cancel))
+        return std::nullopt;
+    if (!session.hasVideo()) {
+        fail(error, EngineError::Code::NoStreams, path);
+        return std::nullopt;
+    }
+    Options options;
+    options.cancel = cancel;
+    return buildIndex(session, options, error);
 }
 
 void VideoSource::close()

@@ -78,6 +78,17 @@ public:
     const Stats& stats() const;
     void resetStats();
 
+    // An index made without decoding is checked by every decode as it goes; the whole file
+    // is checked by comparing it with the decoder's own index, made elsewhere (a background
+    // thread) with indexByDecoding(). False while such an index has not been checked.
+    bool indexChecked() const;
+    // Takes the decoder's index of the open file: when it numbers the frames as the current
+    // one does, the current one counts as checked (and goes to the cache); otherwise the
+    // difference is logged and the decoder's replaces it. Returns whether they agreed.
+    bool checkIndex(FrameIndex decoded);
+    static std::optional<FrameIndex>
+    indexByDecoding(const QString& path, const std::atomic_bool* cancel, EngineError* error);
+
     // $XDG_CACHE_HOME/framix/index (usually ~/.cache/framix/index).
     static QString defaultIndexCacheDir();
     // The cache file used for `mediaPath`.

@@ -62,6 +62,19 @@ PlayerComponent::PlayerComponent(QWidget* parent) : QWidget(parent)
         m_lastError = error;
         m_requestedFrame = -1;
     });
+    // The index first used was found to differ from the decoder's: the frames are numbered
+    // anew, and the picture on screen is asked for again under its new number.
+    connect(&m_server, &FrameServer::indexChanged, this, [this](const MediaInfo& info) {
+        if (m_fileName.isEmpty() || info.path != m_info.path)
+            return;
+        m_info.frameCount = info.frameCount;
+        m_times = m_server.frameTimesMs();
+        m_position = std::clamp(m_position, 0, std::max(0, int(info.frameCount) - 1));
+        m_shownFrame = m_requestedFrame = -1;
+        if (m_mode != Playing)
+            requestPicture();
+        reportPosition();
+    });
     m_audio.setVolume(m_volume);
     applySize(twips::fromPixels(320), twips::fromPixels(240));
 }
@@ -140,6 +153,15 @@ bool PlayerComponent::setFileName(const QString& path)
     if (path.isEmpty())
         return true;
     m_lastError = {};
+    // A pipe or a device can block an open for ever (nothing writes to it), and could not
+    // be read again from the start for frame-exact access anyway.
+    const QFileInfo fi(path);
+    if (fi.exists() && !fi.isFile() && !fi.isDir()) {
+        m_lastError = EngineError{EngineError::Code::NotMedia,
+                                  path + QStringLiteral(": a pipe or device, not a file")};
+        qCInfo(lcPlayer) << "cannot open" << path << m_lastError.message();
+        return false;
+    }
 
     // Length and Start must be valid when this returns, so the load is waited for here.
     // Until the progress window is up, user input waits too, so that no other command

@@ -2,10 +2,13 @@
 
 #include "corpus.h"
 #include "frameserver.h"
+#include "videosource.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
@@ -166,6 +169,46 @@ private slots:
         for (int i = 0; i < 150; ++i)
             QCOMPARE(got[late + i], 100 + i);
         QCOMPARE(got.size() + server.streamDropped(), 250);
+    }
+
+    // An index made without decoding is checked in the background against the decoder's:
+    // one that agrees goes to the cache; one that differs is replaced, and the owner is
+    // told the new numbering before asking for any frame.
+    void backgroundCheckOfTheIndex_data()
+    {
+        QTest::addColumn<QString>("clip");
+        QTest::addColumn<bool>("agrees");
+        QTest::newRow("honest timestamps") << QStringLiteral("vfr.mkv") << true;
+        QTest::newRow("lying timestamps") << QStringLiteral("lies.mkv") << false;
+    }
+    void backgroundCheckOfTheIndex()
+    {
+        QFETCH(QString, clip);
+        QFETCH(bool, agrees);
+        QTemporaryDir cache;
+        FrameServer server;
+        server.setIndexCacheDir(cache.path());
+        QSignalSpy opened(&server, &FrameServer::opened);
+        QSignalSpy checked(&server, &FrameServer::indexChecked);
+        QSignalSpy changed(&server, &FrameServer::indexChanged);
+        server.openFile(corpus::path(clip));
+        QVERIFY(opened.wait(30000));
+        QTRY_VERIFY_WITH_TIMEOUT(checked.size() + changed.size() == 1, 60000);
+        QCOMPARE(checked.size(), agrees ? 1 : 0);
+        const QString cacheFile = VideoSource::indexCacheFile(corpus::path(clip), cache.path());
+        QVERIFY(QFile::exists(cacheFile));
+        VideoSource decoded;
+        VideoSource::Options options;
+        options.useIndexCache = options.fastIndex = false;
+        QVERIFY(decoded.open(corpus::path(clip), nullptr, options));
+        QCOMPARE(server.frameTimesMs().size(), decoded.frameCount());
+        for (int n = 0; n < decoded.frameCount(); ++n)
+            QCOMPARE(server.frameTimesMs().at(n), decoded.index().frame(n).timeMs);
+        EngineError error;
+        const int n = decoded.frameCount() / 2 + 1;
+        const auto f = server.fetchFrame(n, &error);
+        QVERIFY2(f, qPrintable(error.message()));
+        QCOMPARE(f->frame.rawMd5(), decoded.frame(n)->rawMd5());
     }
 
     void reportsErrors()

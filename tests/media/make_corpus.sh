@@ -65,6 +65,9 @@ make closedgop.mpg -f lavfi -i testsrc2=s=176x144:r=25:d=4 -c:v mpeg2video -g 12
 make interlaced.mpg -f lavfi -i testsrc2=s=352x288:r=25:d=3 -c:v mpeg2video -g 12 -bf 2 \
     -flags +ilme+ildct -top 1 -f vob
 make mjpeg.avi -f lavfi -i testsrc2=s=160x120:r=25:d=2 -c:v mjpeg -q:v 3
+# Timestamps that lie: B-frames stamped in decoding order, while the decoder shows them in
+# display order.
+make lies.mkv -i vfr.mkv -c copy -bsf:v setts=pts=DTS
 
 # Bad inputs.
 [ -e empty.mpg ] || : > empty.mpg

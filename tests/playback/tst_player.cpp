@@ -7,8 +7,13 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using namespace framix;
 
@@ -64,10 +69,28 @@ private slots:
         QCOMPARE(modes.first().at(0).toInt(), int(PlayerComponent::NotReady));
     }
 
+    // Not media, and a pipe nothing writes to (which would block the open for ever): both
+    // are refused at once with the reason.
+    void refusesWhatItCannotPlay_data()
+    {
+        QTest::addColumn<bool>("pipe");
+        QTest::newRow("text") << false;
+        QTest::newRow("FIFO") << true;
+    }
     void refusesWhatItCannotPlay()
     {
+        QFETCH(bool, pipe);
+        QTemporaryDir dir;
+        QString path = corpus::path(QStringLiteral("text.mpg"));
+        if (pipe) {
+            path = dir.filePath(QStringLiteral("pipe.mpg"));
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        }
         PlayerComponent player;
-        QVERIFY(!player.setFileName(corpus::path(QStringLiteral("text.mpg"))));
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!player.setFileName(path));
+        QVERIFY(clock.elapsed() < 5000);
         QCOMPARE(player.fileName(), QString());
         QCOMPARE(player.length(), 0);
         QCOMPARE(player.lastError().code, EngineError::Code::NotMedia);
