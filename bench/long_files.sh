@@ -53,6 +53,13 @@ for clip in long640.mkv long240.mpg long1080.mp4; do
     echo "(target at most 0.05); equals ffmpeg's frame: $same"
 done
 if [ -x "$BUILD/bench/bench_open" ]; then
-    ms=$(QT_QPA_PLATFORM=offscreen "$BUILD/bench/bench_open" "$MEDIA/long1080.mp4" 5 2> /dev/null)
-    echo "long1080.mp4: first picture in the program after $ms ms (median of 5, cold cache; target under 500)"
+    # On a real X server (Xvfb) where there is one, as a user's desktop draws it.
+    if command -v xvfb-run > /dev/null; then
+        ms=$(xvfb-run -a env QT_QPA_PLATFORM=xcb "$BUILD/bench/bench_open" "$MEDIA/long1080.mp4" 5 2> /dev/null)
+        where="under Xvfb"
+    else
+        ms=$(QT_QPA_PLATFORM=offscreen "$BUILD/bench/bench_open" "$MEDIA/long1080.mp4" 5 2> /dev/null)
+        where="offscreen"
+    fi
+    echo "long1080.mp4: first picture in the program ($where) after $ms ms (median of 5, cold cache; target under 500)"
 fi
