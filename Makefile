@@ -1,9 +1,10 @@
 # make run   - install what is missing, build, and run Framix (with no display: save the
 #              demo clip's frames with framix-grab and say where they went)
 # make test  - install what is missing, build with warnings as errors, run every test,
-#              then the engine and command-line tests again under ASan+UBSan
+#              then the engine and command-line tests again under ASan+UBSan, and the
+#              engine and player tests under ThreadSanitizer
 # make bench - build and run the benchmarks
-.PHONY: setup build run test test-asan format-check bench clean
+.PHONY: setup build run test test-asan test-tsan format-check bench clean
 
 setup:
 	@scripts/setup.sh
@@ -25,14 +26,21 @@ format-check: setup
 
 test: setup format-check
 	cmake --preset ci > /dev/null
-	cmake --build build
-	cd build && ctest --output-on-failure
+	cmake --build build-ci
+	cd build-ci && ctest --output-on-failure
 	$(MAKE) test-asan
+	$(MAKE) test-tsan
 
 test-asan: setup
 	cmake --preset asan > /dev/null
 	cmake --build build-asan --target tst_engine framix-grab
 	cd build-asan && ctest --output-on-failure -R 'make_test_media|make_picture_sizes|tst_engine|grab_end_to_end|grab_picture_sizes'
+
+# The worker threads, the conversion and writing pools and the decoder's own threads.
+test-tsan: setup
+	cmake --preset tsan > /dev/null
+	cmake --build build-tsan --target tst_engine tst_playback framix-grab
+	cd build-tsan && ctest --output-on-failure -R 'make_test_media|make_picture_sizes|tst_engine|tst_playback|grab_end_to_end'
 
 bench: build
 	bench/run.sh build
@@ -41,4 +49,4 @@ bench: build
 	bench/long_files.sh build
 
 clean:
-	rm -rf build build-asan
+	rm -rf build build-ci build-asan build-tsan
