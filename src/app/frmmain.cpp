@@ -1,5 +1,6 @@
 #include "frmmain.h"
 
+#include "captureplayer.h"
 #include "clickablelabel.h"
 #include "frmvideo.h"
 #include "links.h"
@@ -26,6 +27,29 @@ namespace framix {
 Q_LOGGING_CATEGORY(lcApp, "framix.app", QtWarningMsg)
 
 namespace {
+
+// The player as the capture windows see it: the video window's player, paused and sized
+// by the main window's own commands.
+class PlayerForCapture final : public CapturePlayer
+{
+public:
+    PlayerForCapture(frmvideo* video, TransportCommands* transport)
+        : m_video(video), m_transport(transport)
+    {
+    }
+    QString fileName() const override { return m_video->MCIWnd1->fileName(); }
+    bool isPlaying() const override { return m_video->MCIWnd1->mode() == QLatin1String("playing"); }
+    void pause() override { m_transport->cmdplay1_Click(); }
+    void stop() override { m_video->MCIWnd1->setCommand(QStringLiteral("stop")); }
+    void normalSize() override { m_transport->mnunormal_Click(); }
+    void setPosition(int n) override { m_video->MCIWnd1->setPosition(n); }
+    bool copyFrame() override { return m_video->MCIWnd1->CopyFrame(); }
+    QString lastError() const override { return m_video->MCIWnd1->lastError().message(); }
+
+private:
+    frmvideo* m_video;
+    TransportCommands* m_transport;
+};
 
 // The layout is drawn in twips, like every other geometry of the program.
 void place(QWidget* w, double x, double y, double width, double height)
@@ -81,7 +105,8 @@ frmmain::frmmain(QWidget* parent) : QMainWindow(parent)
     m_video->setDropHandler([this](const QString& path) { m_media->openPath(path); });
     m_media = std::make_unique<MediaCommands>(m_c, m_video);
     m_transport = std::make_unique<TransportCommands>(m_c, m_video);
-    m_capture = std::make_unique<CaptureCommands>(m_c, m_video, m_transport.get());
+    m_capturePlayer = std::make_unique<PlayerForCapture>(m_video, m_transport.get());
+    m_capture = std::make_unique<CaptureCommands>(m_c, m_capturePlayer.get());
     m_shell = std::make_unique<ShellCommands>(this, m_video);
     m_endProgram = [] { QCoreApplication::exit(0); };
     m_media->setEndProgram([this] { m_endProgram(); });

@@ -85,6 +85,7 @@ private:
     frmvideo* m_video = nullptr;
     std::unique_ptr<MediaCommands> m_media;
     std::unique_ptr<TransportCommands> m_transport;
+    std::unique_ptr<CapturePlayer> m_capturePlayer;
     std::unique_ptr<CaptureCommands> m_capture;
     std::unique_ptr<ShellCommands> m_shell;
     std::function<void()> m_endProgram;

@@ -25,7 +25,10 @@ ShellCommands::ShellCommands(QWidget* mainWindow, frmvideo* video)
 
 void ShellCommands::cmdinfo_Click()
 {
-    frminfo::open(m_main, m_video);
+    if (m_video != nullptr)
+        frminfo::open(m_main, m_video->MCIWnd1->mediaInfo(), m_video->windowTitle());
+    else
+        frminfo::open(m_main, MediaInfo{}, QString());
 }
 
 void ShellCommands::mnutip_Click()

@@ -2,9 +2,7 @@
 
 #include "bmpwriter.h"
 #include "frmbulk.h"
-#include "frmvideo.h"
 #include "mcommon.h"
-#include "transportcommands.h"
 
 #include <QClipboard>
 #include <QCoreApplication>
@@ -16,9 +14,8 @@ namespace framix {
 
 Q_LOGGING_CATEGORY(lcCapture, "framix.capture", QtWarningMsg)
 
-CaptureCommands::CaptureCommands(const MainControls& main, frmvideo* video,
-                                 TransportCommands* transport)
-    : m_main(main), m_video(video), m_transport(transport)
+CaptureCommands::CaptureCommands(const MainControls& main, CapturePlayer* player)
+    : m_main(main), m_player(player)
 {
 }
 
@@ -42,13 +39,12 @@ bool saveClipboardPicture(const QString& path, QString* why)
 void CaptureCommands::mnucapture_Click()
 {
     // Any step that fails ends the command there, without a message.
-    PlayerComponent* player = m_video->MCIWnd1;
-    if (player->mode() == QLatin1String("playing"))
-        m_transport->cmdplay1_Click();
-    m_transport->mnunormal_Click();
+    if (m_player->isPlaying())
+        m_player->pause();
+    m_player->normalSize();
     QCoreApplication::processEvents();
-    if (!player->CopyFrame()) {
-        ShowFailure(m_main.lblstate, QStringLiteral("not captured"), player->lastError().message());
+    if (!m_player->copyFrame()) {
+        ShowFailure(m_main.lblstate, QStringLiteral("not captured"), m_player->lastError());
         return;
     }
     const QString path = FileDialog(m_main.frmmain, true, QStringLiteral("Save Frame As..."),
@@ -67,7 +63,7 @@ void CaptureCommands::mnucapture_Click()
 
 void CaptureCommands::cmdcapture_Click()
 {
-    m_transport->mnunormal_Click();
+    m_player->normalSize();
     mnucapture_Click();
 }
 
@@ -75,8 +71,8 @@ void CaptureCommands::mnubulk_Click()
 {
     m_main.frmmain->setEnabled(false);
     if (m_main.lblstate->text() == QLatin1String("playing"))
-        m_transport->cmdplay1_Click();
-    m_bulk = new frmbulk(m_main, m_video);
+        m_player->pause();
+    m_bulk = new frmbulk(m_main, m_player);
     m_bulk->show();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "captureplayer.h"
 #include "frmbulk.h"
 #include "maincontrols.h"
 
@@ -7,16 +8,13 @@
 
 namespace framix {
 
-class frmvideo;
-class TransportCommands;
-
 // The main window's capture commands: Capture Current Frame (the frame on screen into a
 // BMP file the user names) and Bulk Capture (opens the bulk dialog). The frame travels
 // through the clipboard, as the player's CopyFrame puts it there. UI thread only.
 class CaptureCommands
 {
 public:
-    CaptureCommands(const MainControls& main, frmvideo* video, TransportCommands* transport);
+    CaptureCommands(const MainControls& main, CapturePlayer* player);
 
     void mnucapture_Click();
     void cmdcapture_Click();
@@ -27,8 +25,7 @@ public:
 
 private:
     MainControls m_main;
-    frmvideo* m_video;
-    TransportCommands* m_transport;
+    CapturePlayer* m_player;
     QPointer<frmbulk> m_bulk;
 };
 

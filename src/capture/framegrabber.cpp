@@ -11,12 +11,12 @@
 
 namespace framix {
 
-QString FrameGrabber::frameFileName(const QString& dir, int number)
+QString FrameGrabber::frameFileName(const QString& dir, int number, const QString& extension)
 {
     QString base = dir;
     if (!base.endsWith(QLatin1Char('/')))
         base += QLatin1Char('/');
-    return base + QStringLiteral("frame") + QString::number(number) + QStringLiteral(".bmp");
+    return base + QStringLiteral("frame") + QString::number(number) + extension;
 }
 
 bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)

@@ -40,7 +40,10 @@ public:
         bool outputFailed = false;
     };
 
-    static QString frameFileName(const QString& dir, int number);
+    // DIR/frame<number><extension>, with one separator whether or not DIR ends in one: the
+    // name every capture of a range writes, from the program and from the command line.
+    static QString frameFileName(const QString& dir, int number,
+                                 const QString& extension = QStringLiteral(".bmp"));
     static bool run(const Options& options, Result* result, EngineError* error);
 };
 

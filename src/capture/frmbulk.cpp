@@ -1,8 +1,9 @@
 #include "frmbulk.h"
 
 #include "bmpwritepool.h"
+#include "captureplayer.h"
+#include "framegrabber.h"
 #include "frmdir.h"
-#include "frmvideo.h"
 #include "mcommon.h"
 #include "prompts.h"
 #include "sharedstate.h"
@@ -41,8 +42,8 @@ QSlider* positionSlider(QWidget* parent)
 
 } // namespace
 
-frmbulk::frmbulk(const MainControls& main, frmvideo* video, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_main(main), m_video(video)
+frmbulk::frmbulk(const MainControls& main, CapturePlayer* player, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_main(main), m_player(player)
 {
     setWindowTitle(QStringLiteral("Framix (Bulk Capture)"));
     txtfile = new QLineEdit(this);
@@ -125,11 +126,10 @@ void frmbulk::Form_Load()
     shared().cancelcapture = false;
     RestoreRepeat = !shared().norepeat;
     shared().norepeat = true;
-    PlayerComponent* player = m_video->MCIWnd1;
-    player->setCommand(QStringLiteral("stop"));
+    m_player->stop();
     m_main.cmdplay1->setVisible(false);
     m_main.cmdplay->setVisible(true);
-    txtfile->setText(player->fileName());
+    txtfile->setText(m_player->fileName());
     txtout->setText(defaultOutputFolder(QCoreApplication::applicationDirPath()));
     OutExt = QStringLiteral(".bmp");
     // The range sliders start on the whole media; moving them moves the player, which
@@ -167,7 +167,7 @@ void frmbulk::Option2_Click()
 
 void frmbulk::sldfrom_Change()
 {
-    m_video->MCIWnd1->setPosition(sldfrom->value());
+    m_player->setPosition(sldfrom->value());
     lblfrom->setText(QStringLiteral("From ") + QString::number(sldfrom->value()));
     // At the last frame the range can only be that frame: the end never passes the media.
     sldto->setMinimum(qMin(sldfrom->value() + 1, sldto->maximum()));
@@ -175,7 +175,7 @@ void frmbulk::sldfrom_Change()
 
 void frmbulk::sldto_Change()
 {
-    m_video->MCIWnd1->setPosition(sldto->value());
+    m_player->setPosition(sldto->value());
     lblto->setText(QStringLiteral("To ") + QString::number(sldto->value()));
 }
 
@@ -235,8 +235,7 @@ void frmbulk::cmdcapture_Click()
     if (ProgressBar1->minimum() == ProgressBar1->maximum())
         ProgressBar1->setMaximum(ProgressBar1->minimum() + 1);
 
-    PlayerComponent* player = m_video->MCIWnd1;
-    player->setPosition(FirstFrame);
+    m_player->setPosition(FirstFrame);
 
     // Files are written by worker threads while the next frame is decoded (writing a large
     // frame costs about as much as decoding it); the queue is short, so a failure stops
@@ -248,18 +247,16 @@ void frmbulk::cmdcapture_Click()
     for (CurFrame = FirstFrame; CurFrame <= last; ++CurFrame) {
         if (shared().cancelcapture)
             break;
-        player->setPosition(CurFrame);
+        m_player->setPosition(CurFrame);
         ProgressBar1->setValue(CurFrame);
-        if (!player->CopyFrame()) {
-            failure = tr("Frame %1 could not be decoded.\n%2")
-                          .arg(CurFrame)
-                          .arg(player->lastError().message());
+        if (!m_player->copyFrame()) {
+            failure =
+                tr("Frame %1 could not be decoded.\n%2").arg(CurFrame).arg(m_player->lastError());
             break;
         }
         Label2->setText(QStringLiteral("Capturing Frame:") + QString::number(CurFrame) +
                         QStringLiteral("/") + QString::number(LastFrame));
-        const QString path =
-            txtout->text() + QStringLiteral("/frame") + QString::number(CurFrame) + OutExt;
+        const QString path = FrameGrabber::frameFileName(txtout->text(), CurFrame, OutExt);
         writer.submit(QGuiApplication::clipboard()->image(), path);
         QCoreApplication::processEvents();
         QGuiApplication::clipboard()->clear();

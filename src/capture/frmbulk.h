@@ -17,7 +17,7 @@ class QSlider;
 
 namespace framix {
 
-class frmvideo;
+class CapturePlayer;
 
 // The bulk capture dialog: writes every frame of the open media, or a from-to range, into
 // a folder as frame<N>.bmp. Each frame goes the way a single capture goes: the player is
@@ -35,7 +35,7 @@ public:
     // Where frames go unless the user chooses: the program's folder when it can be
     // written, otherwise the user's pictures folder (a "Framix" folder in it).
     static QString defaultOutputFolder(const QString& programDir);
-    frmbulk(const MainControls& main, frmvideo* video, QWidget* parent = nullptr);
+    frmbulk(const MainControls& main, CapturePlayer* player, QWidget* parent = nullptr);
     ~frmbulk() override;
 
     void cmdcapture_Click();
@@ -80,7 +80,7 @@ private:
     void setRangeControlsEnabled(bool on);
 
     MainControls m_main;
-    frmvideo* m_video;
+    CapturePlayer* m_player;
     int FirstFrame = 1;
     int LastFrame = 1;
     int CurFrame = 1;

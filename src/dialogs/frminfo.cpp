@@ -1,6 +1,5 @@
 #include "frminfo.h"
 
-#include "frmvideo.h"
 #include "twipslayout.h"
 
 #include <QCloseEvent>
@@ -37,18 +36,18 @@ QString durationText(qint64 ms)
 
 } // namespace
 
-frminfo* frminfo::open(QWidget* mainWindow, frmvideo* video)
+frminfo* frminfo::open(QWidget* mainWindow, const MediaInfo& info, const QString& caption)
 {
     if (mainWindow != nullptr)
         mainWindow->setEnabled(false);
-    auto* window = new frminfo(mainWindow, video);
+    auto* window = new frminfo(mainWindow, info, caption);
     window->Form_Load();
     window->show();
     return window;
 }
 
-frminfo::frminfo(QWidget* mainWindow, frmvideo* video)
-    : QWidget(nullptr, Qt::Dialog), m_main(mainWindow), m_video(video)
+frminfo::frminfo(QWidget* mainWindow, const MediaInfo& info, const QString& caption)
+    : QWidget(nullptr, Qt::Dialog), m_main(mainWindow), m_info(info), m_caption(caption)
 {
     // Shown without an owner: a child window would be disabled along with the main window.
     setAttribute(Qt::WA_DeleteOnClose);
@@ -105,18 +104,16 @@ frminfo::frminfo(QWidget* mainWindow, frmvideo* video)
 
 void frminfo::Form_Load()
 {
-    if (m_video == nullptr)
-        return;
-    const PlayerComponent* player = m_video->MCIWnd1;
-    const std::optional<qint64> size = fileSize(player->fileName());
-    txtfile->setText(m_video->windowTitle());
-    lbllength->setText(QString::number(player->length()) + QStringLiteral(" Frames"));
+    const MediaInfo& info = m_info;
+    const std::optional<qint64> size = fileSize(info.path);
+    txtfile->setText(m_caption);
+    lbllength->setText(QString::number(info.path.isEmpty() ? 0 : info.frameCount) +
+                       QStringLiteral(" Frames"));
     // A file deleted or moved since it was opened still plays from what the player holds;
     // its size is left blank rather than shown as a wrong number.
     lblsize->setText(size ? QString::number(kilobytes(*size)) + QStringLiteral(" KB") : QString());
-    lbltype->setText(player->mediaType());
+    lbltype->setText(info.path.isEmpty() ? QString() : info.mediaType());
 
-    const MediaInfo& info = player->mediaInfo();
     const QString none = QStringLiteral("none");
     lblpicture->setText(
         info.hasVideo ? QStringLiteral("%1 x %2 pixels").arg(info.width).arg(info.height) : none);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mediainfo.h"
+
 #include <QPointer>
 #include <QWidget>
 
@@ -10,8 +12,6 @@ class QLineEdit;
 class QPushButton;
 
 namespace framix {
-
-class frmvideo;
 
 // The media information window "Media info...": the open media's file name, length in
 // frames, file size in KB and media type, and below them its picture size, frame rate,
@@ -24,12 +24,13 @@ class frminfo : public QWidget
     Q_OBJECT
 public:
     // The command behind the main window's Info button and menu item: disables the main
-    // window, then loads and shows a new window.
-    static frminfo* open(QWidget* mainWindow, frmvideo* video);
+    // window, then loads and shows a new window about the open media `info`, under the
+    // video window's `caption`.
+    static frminfo* open(QWidget* mainWindow, const MediaInfo& info, const QString& caption);
 
-    frminfo(QWidget* mainWindow, frmvideo* video);
+    frminfo(QWidget* mainWindow, const MediaInfo& info, const QString& caption);
 
-    // Fills the rows from the player and the video window's caption.
+    // Fills the rows.
     void Form_Load();
 
     // The size of the file at `path` in bytes; nullopt when there is no such file.
@@ -54,7 +55,8 @@ protected:
 
 private:
     QPointer<QWidget> m_main;
-    QPointer<frmvideo> m_video;
+    MediaInfo m_info;
+    QString m_caption;
 };
 
 } // namespace framix

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+
+namespace framix {
+
+// What the capture windows need of the player: the file, where it is, and the frame it
+// shows put on the clipboard. The program gives them its player through this, so capturing
+// does not depend on how playback is built.
+class CapturePlayer
+{
+public:
+    virtual ~CapturePlayer() = default;
+
+    // The open file as it was given; "" when none is open.
+    virtual QString fileName() const = 0;
+    virtual bool isPlaying() const = 0;
+    // The main window's pause (the play button while playing).
+    virtual void pause() = 0;
+    // Stops playback where it is (a stop leaves the position alone until a seek).
+    virtual void stop() = 0;
+    // The video window back to the picture's stored size.
+    virtual void normalSize() = 0;
+    // Moves to frame n; the frame shown from then on is frame n.
+    virtual void setPosition(int n) = 0;
+    // Puts the frame at the position on the clipboard at its stored size; false with
+    // lastError() when it could not be decoded.
+    virtual bool copyFrame() = 0;
+    virtual QString lastError() const = 0;
+};
+
+} // namespace framix
