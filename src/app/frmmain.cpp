@@ -405,7 +405,7 @@ void frmmain::mnucontrol_Click()
     m_c.mnuback->setEnabled(m_c.cmdseek->isEnabledTo(this));
 }
 
-double frmmain::Width() const
+double frmmain::widthTwips() const
 {
     return twips::fromPixels(centralWidget()->width()) + kFrameWidth;
 }

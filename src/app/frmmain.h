@@ -52,7 +52,7 @@ public:
     // Window width in twips: compact (links hidden) and expanded.
     static constexpr double kCompactWidth = 5700;
     static constexpr double kExpandedWidth = 10710;
-    double Width() const;
+    double widthTwips() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

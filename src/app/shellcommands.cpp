@@ -1,12 +1,12 @@
 #include "shellcommands.h"
 
+#include "desktop.h"
 #include "frmabout.h"
 #include "frminfo.h"
 #include "frmtip.h"
 #include "frmvideo.h"
 #include "links.h"
 #include "mcommon.h"
-#include "prompts.h"
 #include "settings.h"
 
 #include <QCoreApplication>
@@ -52,21 +52,21 @@ void ShellCommands::mnutopics_Click()
 {
     const QString path = helpFilePath();
     if (!FileExists(path)) {
-        Prompts::instance().message(m_main, kMissingHelpText, QStringLiteral("Framix"),
-                                    Prompts::Icon::Critical);
+        Desktop::instance().message(m_main, kMissingHelpText, QStringLiteral("Framix"),
+                                    Desktop::Icon::Critical);
         return;
     }
-    Prompts::instance().openUrl(QUrl::fromLocalFile(path));
+    Desktop::instance().openUrl(QUrl::fromLocalFile(path));
 }
 
 void ShellCommands::Label1_Click()
 {
-    Prompts::instance().openUrl(QUrl(QStringLiteral("mailto:") + QLatin1String(kContactAddress)));
+    Desktop::instance().openUrl(QUrl(QStringLiteral("mailto:") + QLatin1String(kContactAddress)));
 }
 
 void ShellCommands::Label3_Click()
 {
-    Prompts::instance().openUrl(QUrl(QString::fromLatin1(kHomePageUrl)));
+    Desktop::instance().openUrl(QUrl(QString::fromLatin1(kHomePageUrl)));
 }
 
 QString ShellCommands::helpFilePath()

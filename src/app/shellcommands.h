@@ -11,7 +11,7 @@ class frmvideo;
 
 // The main window's commands that open the secondary windows (media information, Tip of
 // the Day, About), the side panel's two links and Help Topics. Links and the help page are
-// handed to the desktop through Prompts::openUrl, whose outcome is never looked at: a
+// handed to the desktop through Desktop::openUrl, whose outcome is never looked at: a
 // desktop without a mail program or browser simply opens nothing. UI thread only.
 class ShellCommands
 {

@@ -2,10 +2,10 @@
 
 #include "bmpwritepool.h"
 #include "captureplayer.h"
+#include "desktop.h"
 #include "framegrabber.h"
 #include "frmdir.h"
 #include "mcommon.h"
-#include "prompts.h"
 #include "sharedstate.h"
 
 #include <QClipboard>
@@ -271,10 +271,10 @@ void frmbulk::cmdcapture_Click()
                 break;
             }
             enablex();
-            Prompts::instance().message(
+            Desktop::instance().message(
                 this,
                 QStringLiteral("The frames have been captured and saved in the desired location"),
-                QString::fromLatin1(kTitle), Prompts::Icon::Information);
+                QString::fromLatin1(kTitle), Desktop::Icon::Information);
         }
         if (shared().cancelcapture)
             break;
@@ -286,8 +286,8 @@ void frmbulk::cmdcapture_Click()
     m_running = false;
     if (!failure.isEmpty()) {
         enablex();
-        Prompts::instance().message(this, failure, QString::fromLatin1(kTitle),
-                                    Prompts::Icon::Exclamation);
+        Desktop::instance().message(this, failure, QString::fromLatin1(kTitle),
+                                    Desktop::Icon::Exclamation);
     }
     if (m_closed)
         deleteLater(); // closed during the run: safe to go now that the run is over

@@ -1,7 +1,7 @@
 #include "frmdir.h"
 
+#include "desktop.h"
 #include "frmbulk.h"
-#include "prompts.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -145,8 +145,8 @@ void DirList::openRow(int row)
     if (QListWidgetItem* it = item(row)) {
         QString why;
         if (!setPath(it->data(Qt::UserRole).toString(), &why))
-            Prompts::instance().message(this, why, QStringLiteral("Tavrino"),
-                                        Prompts::Icon::Information);
+            Desktop::instance().message(this, why, QStringLiteral("Tavrino"),
+                                        Desktop::Icon::Information);
     }
 }
 
@@ -190,7 +190,7 @@ void frmdir::Drive1_Change()
         LastDrive = Drive1->drive();
         return;
     }
-    Prompts::instance().message(this, why, QStringLiteral("Tavrino"), Prompts::Icon::Information);
+    Desktop::instance().message(this, why, QStringLiteral("Tavrino"), Desktop::Icon::Information);
     // Back to the last volume that could be read (which shows its folders again).
     const int last = Drive1->findData(LastDrive);
     if (last >= 0 && last != Drive1->currentIndex())

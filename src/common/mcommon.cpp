@@ -1,6 +1,6 @@
 #include "mcommon.h"
 
-#include "prompts.h"
+#include "desktop.h"
 
 #include <QDebug>
 #include <QDir>
@@ -75,17 +75,17 @@ QStringList qtNameFilters(const QString& barFilter)
 QString FileDialog(QWidget* owner, bool saveMode, const QString& title, const QString& filter,
                    const QString& initialName, const QString& defaultExt, const QString& initialDir)
 {
-    Prompts& prompts = Prompts::instance();
+    Desktop& desktop = Desktop::instance();
     if (initialName.size() > kMaxFileDialogName) {
-        prompts.message(owner, QStringLiteral("Filename Length Overflow"),
-                        QStringLiteral("Framix - FileDialog Function"), Prompts::Icon::Exclamation);
+        desktop.message(owner, QStringLiteral("Filename Length Overflow"),
+                        QStringLiteral("Framix - FileDialog Function"), Desktop::Icon::Exclamation);
         return QString();
     }
 
     if (owner != nullptr)
         owner->setEnabled(false);
 
-    Prompts::FileRequest request;
+    Desktop::FileRequest request;
     request.owner = owner;
     request.saveMode = saveMode;
     request.title = title;
@@ -95,14 +95,14 @@ QString FileDialog(QWidget* owner, bool saveMode, const QString& title, const QS
     request.initialDir = initialDir;
 
     QString chosen;
-    const quint32 t0 = prompts.tickCount();
-    bool ok = prompts.fileDialog(request, &chosen);
-    const quint32 t1 = prompts.tickCount();
+    const quint32 t0 = desktop.tickCount();
+    bool ok = desktop.fileDialog(request, &chosen);
+    const quint32 t1 = desktop.tickCount();
     // Unsigned subtraction keeps the elapsed time right across the counter's wrap-around.
     if (static_cast<quint32>(t1 - t0) < kDialogMinimumMs) {
         request.initialName.clear();
         chosen.clear();
-        ok = prompts.fileDialog(request, &chosen);
+        ok = desktop.fileDialog(request, &chosen);
     }
 
     QString result;
@@ -189,8 +189,8 @@ bool CreatePath(const QString& path)
     }
     text +=
         QStringLiteral("Could Not Create/Access Directory:\r\n\r\n\"") + full + QLatin1Char('"');
-    Prompts::instance().message(nullptr, text, QStringLiteral("Framix - CreatePath Function"),
-                                Prompts::Icon::Exclamation);
+    Desktop::instance().message(nullptr, text, QStringLiteral("Framix - CreatePath Function"),
+                                Desktop::Icon::Exclamation);
     return false;
 }
 

@@ -1,8 +1,8 @@
 #include "frmabout.h"
 
 #include "clickablelabel.h"
+#include "desktop.h"
 #include "links.h"
-#include "prompts.h"
 #include "twipslayout.h"
 
 #include <QCloseEvent>
@@ -102,7 +102,7 @@ void frmAbout::Timer1_Timer()
 {
     // Once the link has left on the left, it enters again from the right edge.
     if (m_label3Left <= -m_label3Width)
-        setLabel3Left(Width());
+        setLabel3Left(widthTwips());
     else
         setLabel3Left(m_label3Left - kLinkStep);
 }
@@ -110,11 +110,11 @@ void frmAbout::Timer1_Timer()
 void frmAbout::Label3_Click()
 {
     // A desktop without a browser opens nothing; the window closes all the same, silently.
-    Prompts::instance().openUrl(QUrl(QString::fromLatin1(kHomePageUrl)));
+    Desktop::instance().openUrl(QUrl(QString::fromLatin1(kHomePageUrl)));
     close();
 }
 
-double frmAbout::Width() const
+double frmAbout::widthTwips() const
 {
     return twips::fromPixels(frameGeometry().width());
 }

@@ -43,7 +43,7 @@ public:
     void Label3_Click();
 
     // The window's outer width, and the link's left position and width, in twips.
-    double Width() const;
+    double widthTwips() const;
     double Label3Left() const { return m_label3Left; }
     double Label3Width() const { return m_label3Width; }
 

@@ -121,15 +121,6 @@ void FrameIndex::rebuildLookup()
         m_lookup.insert(lookupKey(m_packets[i].size, m_packets[i].checksum), i);
 }
 
-int FrameIndex::frameAtTime(qint64 ms) const
-{
-    if (m_frames.isEmpty())
-        return -1;
-    auto it = std::upper_bound(m_frames.begin(), m_frames.end(), ms,
-                               [](qint64 t, const Frame& f) { return t < f.timeMs; });
-    return it == m_frames.begin() ? 0 : int(it - m_frames.begin()) - 1;
-}
-
 int FrameIndex::identifyPacket(qint64 pos, int size, quint32 checksum, int near) const
 {
     int best = -1;

@@ -51,8 +51,6 @@ public:
     int timeBaseDen() const { return m_timeBaseDen; }
     // Average display rate over the whole stream, frames per second (0 when unknown).
     double frameRate() const;
-    // The last frame whose display time is at or before `ms`.
-    int frameAtTime(qint64 ms) const;
 
     // The packet number of a packet read after a seek, or -1 when it matches none. Several
     // packets can carry the same bytes (a still scene coded as skipped frames); then the one

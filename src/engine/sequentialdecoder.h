@@ -25,20 +25,12 @@ public:
     bool open(const QString& path, EngineError* error, const std::atomic_bool* cancel = nullptr);
     // Container-level facts; frameCount is 0 for video (unknown until the end).
     const MediaInfo& info() const;
-    // The stream's time base, for timestamps in checksum listings.
-    int timeBaseNum() const;
-    int timeBaseDen() const;
 
     // The next frame, or nullopt at the end of the stream. Frames carry the container's
     // presentation timestamp (best effort) in timeMs.
     std::optional<VideoFrame> next();
-    // Presentation timestamp of the last frame next() returned, in the stream time base
-    // (FrameIndex::kNoTimestamp when unknown).
-    qint64 lastTimestamp() const;
     // Why next() returned nothing when it never returned a frame (see the log for more).
     EngineError failureReason() const;
-    // Progress through the file, 0..100, by byte position.
-    int percentRead() const;
 
 private:
     struct Private;

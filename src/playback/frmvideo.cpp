@@ -38,8 +38,8 @@ void frmvideo::Form_Load()
     const Settings::Placement place = Settings::videoPlacement();
     setLeft(place.left);
     setTop(place.top);
-    setWidth(place.width);
-    setHeight(place.height);
+    setWidthTwips(place.width);
+    setHeightTwips(place.height);
 }
 
 double frmvideo::recall(const Remembered& r, int pixels)
@@ -79,12 +79,12 @@ double frmvideo::Top() const
     return recall(m_top, frameCorner().y());
 }
 
-double frmvideo::Width() const
+double frmvideo::widthTwips() const
 {
     return recall(m_width, width()) + kFrameWidth;
 }
 
-double frmvideo::Height() const
+double frmvideo::heightTwips() const
 {
     return recall(m_height, height()) + kFrameHeight;
 }
@@ -193,7 +193,7 @@ void frmvideo::moveEvent(QMoveEvent* event)
     placePendingFrame();
 }
 
-void frmvideo::setWidth(double twips)
+void frmvideo::setWidthTwips(double twips)
 {
     const int w = std::max(1, twips::toPixels(twips - kFrameWidth));
     m_width = {twips - kFrameWidth, w};
@@ -201,7 +201,7 @@ void frmvideo::setWidth(double twips)
     m_sizeAsked = size();
 }
 
-void frmvideo::setHeight(double twips)
+void frmvideo::setHeightTwips(double twips)
 {
     const int h = std::max(1, twips::toPixels(twips - kFrameHeight));
     m_height = {twips - kFrameHeight, h};
@@ -209,30 +209,30 @@ void frmvideo::setHeight(double twips)
     m_sizeAsked = size();
 }
 
-int frmvideo::WindowState() const
+frmvideo::State frmvideo::state() const
 {
     if (isMinimized())
-        return 1;
+        return State::Minimised;
     if (isMaximized() || isFullScreen())
-        return 2;
-    return 0;
+        return State::FullScreen;
+    return State::Normal;
 }
 
-void frmvideo::setWindowState(int state)
+void frmvideo::setState(State state)
 {
     const Qt::WindowStates enlarged = Qt::WindowMaximized | Qt::WindowFullScreen;
     switch (state) {
-    case 1:
+    case State::Minimised:
         showMinimized();
         break;
-    case 2:
+    case State::FullScreen:
         // Maximised here means the whole screen, without caption and frame. Where the
         // window was is kept, so that coming back puts it there again.
         if (!(windowState() & enlarged))
             m_normalCorner = frameGeometry().topLeft();
         QWidget::setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowFullScreen);
         break;
-    default:
+    case State::Normal:
         if (windowState() & enlarged) {
             QWidget::setWindowState(windowState() & ~(enlarged | Qt::WindowMinimized));
             // The frame comes back with the normal state, after this returns.
@@ -255,8 +255,8 @@ void frmvideo::closeEvent(QCloseEvent* event)
 
 void frmvideo::Form_QueryUnload()
 {
-    if (WindowState() != 1)
-        Settings::setVideoPlacement({Left(), Top(), Width(), Height()});
+    if (state() != State::Minimised)
+        Settings::setVideoPlacement({Left(), Top(), widthTwips(), heightTwips()});
     MCIWnd1->setCommand(QStringLiteral("pause"));
     hide();
 }
@@ -278,8 +278,8 @@ void frmvideo::keyPressEvent(QKeyEvent* event)
 {
     // Full screen has no caption to restore the window from: Escape brings it back, and
     // the size change that follows returns the picture to 100 %.
-    if (event->key() == Qt::Key_Escape && WindowState() == 2) {
-        setWindowState(0);
+    if (event->key() == Qt::Key_Escape && state() == State::FullScreen) {
+        setState(State::Normal);
         return;
     }
     QWidget::keyPressEvent(event);
@@ -287,10 +287,10 @@ void frmvideo::keyPressEvent(QKeyEvent* event)
 
 void frmvideo::Form_Resize()
 {
-    if (!shared().resizeok || WindowState() == 1 || !isVisible())
+    if (!shared().resizeok || state() == State::Minimised || !isVisible())
         return;
-    MCIWnd1->setHeight(Height() - kFrameHeight);
-    MCIWnd1->setWidth(Width() - kFrameWidth);
+    MCIWnd1->setHeightTwips(heightTwips() - kFrameHeight);
+    MCIWnd1->setWidthTwips(widthTwips() - kFrameWidth);
 }
 
 void frmvideo::MCIWnd1_ModeChange(int mode)
@@ -321,8 +321,8 @@ void frmvideo::fitToPlayer()
 {
     shared().resizeok = false;
     MCIWnd1->setZoom(100);
-    setHeight(MCIWnd1->Height() + kFrameHeight);
-    setWidth(MCIWnd1->Width() + kFrameWidth);
+    setHeightTwips(MCIWnd1->heightTwips() + kFrameHeight);
+    setWidthTwips(MCIWnd1->widthTwips() + kFrameWidth);
     shared().resizeok = true;
 }
 

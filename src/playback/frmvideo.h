@@ -40,15 +40,22 @@ public:
 
     double Left() const;
     double Top() const;
-    double Width() const;
-    double Height() const;
+    double widthTwips() const;
+    double heightTwips() const;
     void setLeft(double twips);
     void setTop(double twips);
-    void setWidth(double twips);
-    void setHeight(double twips);
-    // 0 normal, 1 minimised, 2 maximised.
-    int WindowState() const;
-    void setWindowState(int state);
+    void setWidthTwips(double twips);
+    void setHeightTwips(double twips);
+    enum class State
+    {
+        Normal,
+        Minimised,
+        FullScreen
+    };
+    State state() const;
+    // FullScreen: the whole screen, without caption and frame; Normal comes back to where
+    // the window was before.
+    void setState(State state);
 
     // Files dropped on the window are handed here (the main window opens them).
     void setDropHandler(std::function<void(const QString&)> handler)

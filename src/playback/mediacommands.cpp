@@ -65,7 +65,7 @@ void MediaCommands::openPath(const QString& path)
     shared().norepeat = !m_main.mnurepeat->isChecked();
     m_video->setWindowTitle(SplitPath(path, false));
     m_main.lbllength->setText(QStringLiteral("Frame: ") + QString::number(player->position()));
-    if (player->Height() == 30) {
+    if (!player->hasPicture()) {
         audio();
     } else {
         m_video->show();

@@ -504,12 +504,12 @@ void PlayerComponent::setZoom(int percent)
                   twips::fromPixels(m_info.height * m_zoom / 100));
 }
 
-void PlayerComponent::setWidth(double twips)
+void PlayerComponent::setWidthTwips(double twips)
 {
     applySize(twips, m_heightTwips);
 }
 
-void PlayerComponent::setHeight(double twips)
+void PlayerComponent::setHeightTwips(double twips)
 {
     applySize(m_widthTwips, twips);
 }

@@ -82,10 +82,10 @@ public:
     QImage currentFrameImage(EngineError* error = nullptr);
 
     // Outer size in twips.
-    double Width() const { return m_widthTwips; }
-    double Height() const { return m_heightTwips; }
-    void setWidth(double twips);
-    void setHeight(double twips);
+    double widthTwips() const { return m_widthTwips; }
+    double heightTwips() const { return m_heightTwips; }
+    void setWidthTwips(double twips);
+    void setHeightTwips(double twips);
 
     const MediaInfo& mediaInfo() const { return m_info; }
     bool hasPicture() const { return m_info.hasVideo; }

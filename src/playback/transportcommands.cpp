@@ -21,7 +21,7 @@ TransportCommands::TransportCommands(const MainControls& main, frmvideo* video)
 void TransportCommands::cmdplay_Click()
 {
     PlayerComponent* player = m_video->MCIWnd1;
-    if (player->Height() != 30)
+    if (player->heightTwips() != 30)
         m_video->show();
     player->setCommand(QStringLiteral("play"));
     m_main.cmdplay->setVisible(false);
@@ -150,13 +150,13 @@ void TransportCommands::zoomTo(int percent)
     shared().resizeok = false;
     // Sizing a maximised or full-screen window means nothing to the window manager, so
     // every size first brings the window back to its normal state.
-    m_video->setWindowState(0);
+    m_video->setState(frmvideo::State::Normal);
     PlayerComponent* player = m_video->MCIWnd1;
     player->setZoom(percent);
-    m_video->setHeight(player->Height() + frmvideo::kFrameHeight);
+    m_video->setHeightTwips(player->heightTwips() + frmvideo::kFrameHeight);
     // The window's width counts its frame too: sized to the player's width alone, the
     // picture would lose its last columns.
-    m_video->setWidth(player->Width() + frmvideo::kFrameWidth);
+    m_video->setWidthTwips(player->widthTwips() + frmvideo::kFrameWidth);
     shared().resizeok = true;
 }
 
@@ -178,7 +178,7 @@ void TransportCommands::mnudouble_Click()
 void TransportCommands::mnufullscreen_Click()
 {
     // Full screen takes away the caption and frame; leaving it brings them back.
-    m_video->setWindowState(2);
+    m_video->setState(frmvideo::State::FullScreen);
     m_video->show();
     m_video->repaint();
     // The window manager resizes the window after this call returns. Let that resize (and

@@ -2,9 +2,9 @@
 // menu-opening refreshes, the transport keys, load and unload, and drag and drop.
 
 #include "corpus.h"
+#include "desktop.h"
 #include "frmmain.h"
 #include "frmvideo.h"
-#include "prompts.h"
 #include "settings.h"
 #include "sharedstate.h"
 
@@ -25,7 +25,7 @@ using namespace framix;
 namespace {
 
 // Answers the open dialog with a scripted path ("" = Cancel) and records what was asked.
-class ScriptedPrompts : public Prompts
+class ScriptedDesktop : public Desktop
 {
 public:
     QString answer;
@@ -58,7 +58,7 @@ class MainWindowTest : public QObject
 {
     Q_OBJECT
     QTemporaryDir m_config;
-    ScriptedPrompts m_prompts;
+    ScriptedDesktop m_desktop;
     std::unique_ptr<frmmain> m_main;
     int m_ended = 0;
 
@@ -67,7 +67,7 @@ class MainWindowTest : public QObject
 
     void open(const QString& clip)
     {
-        m_prompts.answer = clip.isEmpty() ? QString() : corpus::path(clip);
+        m_desktop.answer = clip.isEmpty() ? QString() : corpus::path(clip);
         m_main->media().mnuopen_Click();
     }
 
@@ -76,9 +76,9 @@ private slots:
     {
         QVERIFY(m_config.isValid());
         Settings::setConfigDirForTesting(m_config.path());
-        Prompts::setInstance(&m_prompts);
+        Desktop::setInstance(&m_desktop);
     }
-    void cleanupTestCase() { Prompts::setInstance(nullptr); }
+    void cleanupTestCase() { Desktop::setInstance(nullptr); }
 
     void init()
     {
@@ -88,14 +88,14 @@ private slots:
         m_main->Form_Load();
         m_main->show();
         m_ended = 0;
-        m_prompts.dialogs = 0;
+        m_desktop.dialogs = 0;
     }
     void cleanup() { m_main.reset(); }
 
     void startsWithTheDesignState()
     {
         QCOMPARE(m_main->windowTitle(), QStringLiteral("Framix"));
-        QCOMPARE(m_main->Width(), 5700.0);
+        QCOMPARE(m_main->widthTwips(), 5700.0);
         QCOMPARE(c().Slider3->value(), 1000);
         QCOMPARE(c().Slider2->value(), 80);
         QCOMPARE(player()->volume(), 800);
@@ -108,16 +108,16 @@ private slots:
         QCOMPARE(c().mnuforward->shortcut(), QKeySequence(Qt::Key_F8));
         QCOMPARE(c().mnuhalf->text(), QStringLiteral("&Half Size (50%)"));
         QVERIFY(m_main->videoWindow()->isHidden());
-        QCOMPARE(m_main->videoWindow()->Width(), 6500.0);
+        QCOMPARE(m_main->videoWindow()->widthTwips(), 6500.0);
     }
 
     void opensAVideoFile()
     {
         open(QStringLiteral("mpeg4.avi"));
-        QCOMPARE(m_prompts.dialogs, 1);
-        QCOMPARE(m_prompts.last.title, QStringLiteral("Open..."));
-        QVERIFY(!m_prompts.last.saveMode);
-        QVERIFY(!m_prompts.ownerWasEnabled); // the main window is disabled during the dialog
+        QCOMPARE(m_desktop.dialogs, 1);
+        QCOMPARE(m_desktop.last.title, QStringLiteral("Open..."));
+        QVERIFY(!m_desktop.last.saveMode);
+        QVERIFY(!m_desktop.ownerWasEnabled); // the main window is disabled during the dialog
         QVERIFY(m_main->isEnabled());
 
         const int length = corpus::oracle(QStringLiteral("mpeg4.avi")).size();
@@ -138,7 +138,7 @@ private slots:
         QVERIFY(c().mnuinfo->isEnabled() && c().mnufullscreen->isEnabled());
         // Open never plays; the player's reports then fit the window and fill the labels.
         QTRY_COMPARE(c().lblstate->text(), QStringLiteral("stopped"));
-        QTRY_COMPARE(m_main->videoWindow()->Height(), player()->Height() + 495);
+        QTRY_COMPARE(m_main->videoWindow()->heightTwips(), player()->heightTwips() + 495);
         QCOMPARE(player()->mode(), QStringLiteral("stopped"));
         QVERIFY(!visible(c().cmdplay1));
     }
@@ -146,7 +146,7 @@ private slots:
     void opensASoundOnlyFile()
     {
         open(QStringLiteral("sound.mp2"));
-        QCOMPARE(player()->Height(), 30.0);
+        QCOMPARE(player()->heightTwips(), 30.0);
         QVERIFY(m_main->videoWindow()->isHidden());
         QVERIFY(shared().audioonly);
         for (QAbstractButton* b :
@@ -192,10 +192,10 @@ private slots:
         open(QStringLiteral("mpeg4.avi"));
         m_main->transport().cmdplay_Click();
         open(QString()); // Cancel
-        QCOMPARE(m_prompts.dialogs, 2);
-        m_prompts.answer = corpus::path(QStringLiteral("no-such-file.mpg"));
+        QCOMPARE(m_desktop.dialogs, 2);
+        m_desktop.answer = corpus::path(QStringLiteral("no-such-file.mpg"));
         m_main->media().mnuopen_Click();
-        m_prompts.answer = corpus::dir(); // a folder is not a file
+        m_desktop.answer = corpus::dir(); // a folder is not a file
         m_main->media().mnuopen_Click();
         QCOMPARE(player()->fileName(), corpus::path(QStringLiteral("mpeg4.avi")));
         QCOMPARE(player()->mode(), QStringLiteral("playing"));
@@ -210,12 +210,12 @@ private slots:
     void theOpenDialogOffersEveryVideoType()
     {
         open(QStringLiteral("mpeg4.avi"));
-        const QString first = m_prompts.last.nameFilters.value(0);
+        const QString first = m_desktop.last.nameFilters.value(0);
         for (const char* type : {"*.mp4", "*.mkv", "*.mov", "*.webm", "*.ts", "*.mpg", "*.avi"})
             QVERIFY2(first.contains(QLatin1String(type)), qPrintable(first));
-        QVERIFY(m_prompts.last.nameFilters.contains(QStringLiteral("All Files (*)")));
+        QVERIFY(m_desktop.last.nameFilters.contains(QStringLiteral("All Files (*)")));
         open(QStringLiteral("mpeg1.mpg"));
-        QCOMPARE(QDir(m_prompts.last.initialDir).canonicalPath(),
+        QCOMPARE(QDir(m_desktop.last.initialDir).canonicalPath(),
                  QDir(corpus::dir()).canonicalPath());
     }
 
@@ -332,9 +332,9 @@ private slots:
     void sidePanelToggle()
     {
         m_main->Command2_Click();
-        QCOMPARE(m_main->Width(), 10710.0);
+        QCOMPARE(m_main->widthTwips(), 10710.0);
         m_main->Command2_Click();
-        QCOMPARE(m_main->Width(), 5700.0);
+        QCOMPARE(m_main->widthTwips(), 5700.0);
     }
 
     void droppingAFileOpensIt()
@@ -349,7 +349,7 @@ private slots:
         QApplication::sendEvent(m_main.get(), &drop);
         QVERIFY(drop.isAccepted());
         QTRY_COMPARE(player()->fileName(), corpus::path(QStringLiteral("wmv2.wmv")));
-        QCOMPARE(m_prompts.dialogs, 0);
+        QCOMPARE(m_desktop.dialogs, 0);
         QVERIFY(m_main->videoWindow()->isVisible());
     }
 };

@@ -1,15 +1,15 @@
 // The main window's shell commands with real media: the media information window opened
 // from the menu and the button, Tip of the Day and About from the Help menu, the side
 // panel toggle, the two links and Help Topics. What the desktop is asked to open is
-// observed through the Prompts seam.
+// observed through the Desktop seam.
 
 #include "corpus.h"
+#include "desktop.h"
 #include "frmabout.h"
 #include "frminfo.h"
 #include "frmmain.h"
 #include "frmtip.h"
 #include "frmvideo.h"
-#include "prompts.h"
 #include "settings.h"
 #include "sharedstate.h"
 #include "shellcommands.h"
@@ -31,7 +31,7 @@ using namespace framix;
 
 namespace {
 
-class RecordingPrompts : public Prompts
+class RecordingDesktop : public Desktop
 {
 public:
     QList<QUrl> opened;
@@ -62,7 +62,7 @@ class ShellTest : public QObject
 {
     Q_OBJECT
     QTemporaryDir m_dir;
-    RecordingPrompts m_prompts;
+    RecordingDesktop m_desktop;
     std::unique_ptr<frmmain> m_main;
 
     const MainControls& c() const { return m_main->controls(); }
@@ -79,15 +79,15 @@ private slots:
     void initTestCase()
     {
         Settings::setConfigDirForTesting(m_dir.filePath(QStringLiteral("config")));
-        Prompts::setInstance(&m_prompts);
+        Desktop::setInstance(&m_desktop);
         QVERIFY2(!QFile::exists(ShellCommands::helpFilePath()), "a help page beside the test");
     }
-    void cleanupTestCase() { Prompts::setInstance(nullptr); }
+    void cleanupTestCase() { Desktop::setInstance(nullptr); }
     void init()
     {
         shared() = SharedState{};
-        m_prompts.opened.clear();
-        m_prompts.messages.clear();
+        m_desktop.opened.clear();
+        m_desktop.messages.clear();
         m_main = std::make_unique<frmmain>();
         m_main->setEndProgram([] {});
         m_main->Form_Load();
@@ -164,38 +164,38 @@ private slots:
         QPushButton* toggle = find<QPushButton>(QStringLiteral(">"));
         QVERIFY(toggle != nullptr);
         QTest::mouseClick(toggle, Qt::LeftButton);
-        QCOMPARE(m_main->Width(), 10710.0);
+        QCOMPARE(m_main->widthTwips(), 10710.0);
         QCOMPARE(toggle->text(), QStringLiteral("<"));
         QTest::mouseClick(find<QLabel>(QStringLiteral("framix@example.org")), Qt::LeftButton);
         QTest::mouseClick(find<QLabel>(QStringLiteral("https://framix.example.org/")),
                           Qt::LeftButton);
-        QCOMPARE(m_prompts.opened,
+        QCOMPARE(m_desktop.opened,
                  (QList<QUrl>{QUrl(QStringLiteral("mailto:framix@example.org")),
                               QUrl(QStringLiteral("https://framix.example.org/"))}));
         QTest::mouseClick(toggle, Qt::LeftButton);
-        QCOMPARE(m_main->Width(), 5700.0);
+        QCOMPARE(m_main->widthTwips(), 5700.0);
         QCOMPARE(toggle->text(), QStringLiteral(">"));
-        QVERIFY(m_prompts.messages.isEmpty());
+        QVERIFY(m_desktop.messages.isEmpty());
     }
 
     void helpTopicsOpensThePageBesideTheProgram()
     {
         QAction* topics = find<QAction>(QStringLiteral("&Help Topics"));
         topics->trigger();
-        QVERIFY(m_prompts.opened.isEmpty());
+        QVERIFY(m_desktop.opened.isEmpty());
         QCOMPARE(
-            m_prompts.messages,
+            m_desktop.messages,
             QStringList{QStringLiteral("Framix|%1|Can not find help file, it may be renamed or "
                                        "damaged. Try reinstalling the program.")
-                            .arg(int(Prompts::Icon::Critical))});
+                            .arg(int(Desktop::Icon::Critical))});
 
         const QString page = QCoreApplication::applicationDirPath() + QStringLiteral("/index.htm");
         QFile f(page);
         QVERIFY(f.open(QIODevice::WriteOnly));
         topics->trigger();
         f.remove();
-        QCOMPARE(m_prompts.messages.size(), 1);
-        QCOMPARE(m_prompts.opened, QList<QUrl>{QUrl::fromLocalFile(page)});
+        QCOMPARE(m_desktop.messages.size(), 1);
+        QCOMPARE(m_desktop.opened, QList<QUrl>{QUrl::fromLocalFile(page)});
     }
 };
 

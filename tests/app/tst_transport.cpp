@@ -235,22 +235,22 @@ private slots:
         open(QStringLiteral("mpeg4.avi")); // 320x240
         t().mnuhalf_Click();
         QCOMPARE(player()->zoom(), 50);
-        QCOMPARE(video()->Height(), player()->Height() + 495);
+        QCOMPARE(video()->heightTwips(), player()->heightTwips() + 495);
         // The whole picture shows: the picture area is exactly the player.
-        QCOMPARE(video()->Width(), player()->Width() + 30);
+        QCOMPARE(video()->widthTwips(), player()->widthTwips() + 30);
         QCOMPARE(video()->size(), player()->size());
         QCOMPARE(player()->size(), QSize(160, 120));
         t().mnudouble_Click();
         QCOMPARE(player()->size(), QSize(640, 480));
-        QCOMPARE(video()->Height(), player()->Height() + 495);
+        QCOMPARE(video()->heightTwips(), player()->heightTwips() + 495);
 
         // Normal on a maximised window restores it first.
-        video()->setWindowState(2);
-        QTRY_COMPARE(video()->WindowState(), 2);
+        video()->setState(frmvideo::State::FullScreen);
+        QTRY_COMPARE(video()->state(), frmvideo::State::FullScreen);
         t().mnunormal_Click();
-        QTRY_COMPARE(video()->WindowState(), 0);
+        QTRY_COMPARE(video()->state(), frmvideo::State::Normal);
         QCOMPARE(player()->zoom(), 100);
-        QCOMPARE(video()->Height(), player()->Height() + 495);
+        QCOMPARE(video()->heightTwips(), player()->heightTwips() + 495);
     }
 
     void fullScreenAndBack()
@@ -258,21 +258,21 @@ private slots:
         open(QStringLiteral("mpeg4.avi"));
         t().mnufullscreen_Click();
         QVERIFY(shared().fullscreen);
-        QCOMPARE(video()->WindowState(), 2);
+        QCOMPARE(video()->state(), frmvideo::State::FullScreen);
         // The player was made to fill the screen, and that did not end full screen.
         QTRY_COMPARE(player()->size(), video()->size());
         t().mnufullscreen_Click();
         QTest::qWait(100);
         QVERIFY(shared().fullscreen);
-        QCOMPARE(video()->WindowState(), 2);
+        QCOMPARE(video()->state(), frmvideo::State::FullScreen);
 
         // Escape leaves full screen: the picture is back at 100 % with the window around it.
         QTest::keyClick(video(), Qt::Key_Escape);
         QTRY_VERIFY(!shared().fullscreen);
-        QTRY_COMPARE(video()->WindowState(), 0);
+        QTRY_COMPARE(video()->state(), frmvideo::State::Normal);
         QCOMPARE(player()->zoom(), 100);
         QTRY_COMPARE(player()->size(), QSize(320, 240));
-        QCOMPARE(video()->Height(), player()->Height() + 495);
+        QCOMPARE(video()->heightTwips(), player()->heightTwips() + 495);
     }
 };
 

@@ -4,10 +4,10 @@
 // the run took. Used by the end-to-end check of the files and by the benchmark.
 // usage: bulk_driver CLIP OUTDIR [FROM TO]
 
+#include "desktop.h"
 #include "frmbulk.h"
 #include "frmmain.h"
 #include "frmvideo.h"
-#include "prompts.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -20,7 +20,7 @@
 
 namespace {
 
-class PrintedPrompts : public framix::Prompts
+class PrintedDesktop : public framix::Desktop
 {
 public:
     void message(QWidget*, const QString& text, const QString& title, Icon) override
@@ -38,8 +38,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: bulk_driver CLIP OUTDIR [FROM TO]\n");
         return 2;
     }
-    PrintedPrompts prompts;
-    framix::Prompts::setInstance(&prompts);
+    PrintedDesktop desktop;
+    framix::Desktop::setInstance(&desktop);
     framix::frmmain window;
     window.setEndProgram([] {});
     window.Form_Load();

@@ -3,13 +3,13 @@
 // chooser.
 
 #include "corpus.h"
+#include "desktop.h"
 #include "frameconverter.h"
 #include "frmbulk.h"
 #include "frmdir.h"
 #include "frmmain.h"
 #include "frmvideo.h"
 #include "mcommon.h"
-#include "prompts.h"
 #include "settings.h"
 #include "sharedstate.h"
 #include "videosource.h"
@@ -36,7 +36,7 @@ using namespace framix;
 
 namespace {
 
-class ScriptedPrompts : public Prompts
+class ScriptedDesktop : public Desktop
 {
 public:
     QString answer; // "" = Cancel
@@ -87,7 +87,7 @@ class CaptureTest : public QObject
 {
     Q_OBJECT
     QTemporaryDir m_config;
-    ScriptedPrompts m_prompts;
+    ScriptedDesktop m_desktop;
     std::unique_ptr<frmmain> m_main;
     QTemporaryDir m_out;
 
@@ -112,14 +112,14 @@ private slots:
     void initTestCase()
     {
         Settings::setConfigDirForTesting(m_config.path());
-        Prompts::setInstance(&m_prompts);
+        Desktop::setInstance(&m_desktop);
     }
-    void cleanupTestCase() { Prompts::setInstance(nullptr); }
+    void cleanupTestCase() { Desktop::setInstance(nullptr); }
     void init()
     {
         shared() = SharedState{};
-        m_prompts.messages.clear();
-        m_prompts.answer.clear();
+        m_desktop.messages.clear();
+        m_desktop.answer.clear();
         QVERIFY(m_out.isValid());
         QDir(m_out.path()).removeRecursively();
         QDir().mkpath(m_out.path());
@@ -137,11 +137,11 @@ private slots:
         c().cmdplay->click();
         QTRY_VERIFY(player()->position() > 20);
         const QString file = m_out.filePath(QStringLiteral("shot.bmp"));
-        m_prompts.answer = file;
+        m_desktop.answer = file;
         c().cmdcapture->click();
-        QCOMPARE(m_prompts.last.title, QStringLiteral("Save Frame As..."));
-        QVERIFY(m_prompts.last.saveMode);
-        QCOMPARE(m_prompts.last.defaultExt, QStringLiteral("bmp"));
+        QCOMPARE(m_desktop.last.title, QStringLiteral("Save Frame As..."));
+        QVERIFY(m_desktop.last.saveMode);
+        QCOMPARE(m_desktop.last.defaultExt, QStringLiteral("bmp"));
         QCOMPARE(player()->mode(), QStringLiteral("paused"));
         QCOMPARE(player()->zoom(), 100);
         const int at = player()->position();
@@ -150,7 +150,7 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(player()->mode(), QStringLiteral("paused"));
         QCOMPARE(player()->position(), at);
-        QVERIFY(m_prompts.messages.isEmpty());
+        QVERIFY(m_desktop.messages.isEmpty());
     }
 
     void cancelledSaveLeavesTheFrameOnTheClipboard()
@@ -166,10 +166,10 @@ private slots:
     void aFailedWriteEndsQuietly()
     {
         open(QStringLiteral("mpeg4.avi"));
-        m_prompts.answer = m_out.filePath(QStringLiteral("no/such/folder/shot.bmp"));
+        m_desktop.answer = m_out.filePath(QStringLiteral("no/such/folder/shot.bmp"));
         c().mnucapture->trigger();
-        QVERIFY(!QFile::exists(m_prompts.answer));
-        QVERIFY(m_prompts.messages.isEmpty());
+        QVERIFY(!QFile::exists(m_desktop.answer));
+        QVERIFY(m_desktop.messages.isEmpty());
         QVERIFY(!QGuiApplication::clipboard()->image().isNull()); // still there
         // No message box, but the main window says what happened.
         QCOMPARE(c().lblstate->text(), QStringLiteral("not saved"));
@@ -179,7 +179,7 @@ private slots:
     void theSaveDialogAddsTheExtension()
     {
         // The real dialog, answered by typing a bare name.
-        Prompts::setInstance(nullptr);
+        Desktop::setInstance(nullptr);
         const QString typed = m_out.filePath(QStringLiteral("typed"));
         QTimer answer;
         connect(&answer, &QTimer::timeout, this, [&] {
@@ -194,7 +194,7 @@ private slots:
             FileDialog(m_main.get(), true, QStringLiteral("Save Frame As..."),
                        QStringLiteral("Bitmap Files (*.bmp)|*.bmp|"), QStringLiteral("typed"),
                        QStringLiteral("bmp"), m_out.path());
-        Prompts::setInstance(&m_prompts);
+        Desktop::setInstance(&m_desktop);
         QCOMPARE(chosen, typed + QStringLiteral(".bmp"));
     }
 
@@ -245,11 +245,11 @@ private slots:
         QCOMPARE(progress.last(), 110);
         QCOMPARE(bulk->ProgressBar1->minimum(), 100);
         QCOMPARE(bulk->Label2->text(), QStringLiteral("Capturing Frame:110/110"));
-        QCOMPARE(m_prompts.messages.size(), 1);
-        QCOMPARE(m_prompts.messages.first().text,
+        QCOMPARE(m_desktop.messages.size(), 1);
+        QCOMPARE(m_desktop.messages.first().text,
                  QStringLiteral("The frames have been captured and saved in the desired location"));
-        QCOMPARE(m_prompts.messages.first().title, QStringLiteral("Tavrino"));
-        QCOMPARE(m_prompts.messages.first().icon, Prompts::Icon::Information);
+        QCOMPARE(m_desktop.messages.first().title, QStringLiteral("Tavrino"));
+        QCOMPARE(m_desktop.messages.first().icon, Desktop::Icon::Information);
         // Finished: idle controls again, the dialog stays open, the player at the last frame.
         QVERIFY(bulk->cmdcapture->isEnabled() && !bulk->cmdcancel->isEnabled());
         QVERIFY(!bulk->Label2->isEnabled() && bulk->txtout->isEnabled());
@@ -307,7 +307,7 @@ private slots:
         QCOMPARE(got.size(), 13); // frames 0..12, each complete
         for (int n = 0; n <= 12; ++n)
             QVERIFY(QImage(m_out.filePath(QStringLiteral("frame%1.bmp").arg(n))).width() == 352);
-        QVERIFY(m_prompts.messages.isEmpty());
+        QVERIFY(m_desktop.messages.isEmpty());
         QTRY_VERIFY(bulk.isNull());
         QVERIFY(m_main->isEnabled());
         QVERIFY(shared().norepeat);
@@ -324,9 +324,9 @@ private slots:
         const QString folder = m_out.filePath(QStringLiteral("blocker/frames"));
         bulk->txtout->setText(folder);
         bulk->cmdcapture->click();
-        QCOMPARE(m_prompts.messages.size(), 2);
-        QCOMPARE(m_prompts.messages.at(0).title, QStringLiteral("Framix - CreatePath Function"));
-        const auto& failure = m_prompts.messages.at(1);
+        QCOMPARE(m_desktop.messages.size(), 2);
+        QCOMPARE(m_desktop.messages.at(0).title, QStringLiteral("Framix - CreatePath Function"));
+        const auto& failure = m_desktop.messages.at(1);
         QCOMPARE(failure.title, QStringLiteral("Tavrino"));
         QVERIFY2(failure.text.contains(folder + QStringLiteral("/frame0.bmp")),
                  qPrintable(failure.text));
@@ -383,9 +383,9 @@ private slots:
         chooser->Drive1_Change();
         QCOMPARE(chooser->Dir1->path(), QStringLiteral("/"));
         chooser->Drive1->setCurrentIndex(1);
-        QCOMPARE(m_prompts.messages.size(), 1);
-        QCOMPARE(m_prompts.messages.first().title, QStringLiteral("Tavrino"));
-        QCOMPARE(m_prompts.messages.first().text, QStringLiteral("No such file or directory"));
+        QCOMPARE(m_desktop.messages.size(), 1);
+        QCOMPARE(m_desktop.messages.first().title, QStringLiteral("Tavrino"));
+        QCOMPARE(m_desktop.messages.first().text, QStringLiteral("No such file or directory"));
         QCOMPARE(chooser->Drive1->drive(), QStringLiteral("/"));
         QCOMPARE(chooser->Dir1->path(), QStringLiteral("/"));
         chooser->close();

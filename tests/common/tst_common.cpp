@@ -1,5 +1,5 @@
+#include "desktop.h"
 #include "mcommon.h"
-#include "prompts.h"
 #include "settings.h"
 #include "testrunner.h"
 #include "twips.h"
@@ -28,7 +28,7 @@ using namespace framix;
 namespace {
 
 // Answers dialogs from a script and records what was asked, so no window ever appears.
-class FakePrompts : public Prompts
+class FakeDesktop : public Desktop
 {
 public:
     struct DialogCall
@@ -48,8 +48,8 @@ public:
         Icon icon = Icon::Information;
     };
 
-    FakePrompts() { Prompts::setInstance(this); }
-    ~FakePrompts() override { Prompts::setInstance(nullptr); }
+    FakeDesktop() { Desktop::setInstance(this); }
+    ~FakeDesktop() override { Desktop::setInstance(nullptr); }
 
     bool fileDialog(const FileRequest& request, QString* path) override
     {
@@ -160,7 +160,7 @@ class FileDialogTest : public QObject
 private slots:
     void nameLengthLimit()
     {
-        FakePrompts fake;
+        FakeDesktop fake;
         QWidget owner;
         owner.setEnabled(false);
         QCOMPARE(FileDialog(&owner, false, "Open", kMpegFilter, QString(261, 'n'), "", ""),
@@ -170,7 +170,7 @@ private slots:
         QCOMPARE(fake.messages.size(), 1);
         QCOMPARE(fake.messages[0].text, "Filename Length Overflow");
         QCOMPARE(fake.messages[0].title, "Framix - FileDialog Function");
-        QVERIFY(fake.messages[0].icon == Prompts::Icon::Exclamation);
+        QVERIFY(fake.messages[0].icon == Desktop::Icon::Exclamation);
 
         fake.answers = {{true, "/clips/a.mpg"}};
         QCOMPARE(FileDialog(&owner, false, "Open", kMpegFilter, QString(260, 'n'), "", ""),
@@ -181,14 +181,14 @@ private slots:
 
     void requestAndOwner()
     {
-        FakePrompts fake;
+        FakeDesktop fake;
         QWidget owner;
         fake.answers = {{true, "/shots/frame.bmp"}};
         QCOMPARE(FileDialog(&owner, true, "Save Frame", "Bitmap Files (*.bmp)|*.bmp|", "frame.bmp",
                             "bmp", "/shots"),
                  "/shots/frame.bmp");
         QCOMPARE(fake.dialogCalls.size(), 1);
-        const FakePrompts::DialogCall& call = fake.dialogCalls[0];
+        const FakeDesktop::DialogCall& call = fake.dialogCalls[0];
         QVERIFY(!call.ownerEnabled);
         QVERIFY(owner.isEnabled());
         QCOMPARE(call.request.owner, &owner);
@@ -218,7 +218,7 @@ private slots:
         QFETCH(QList<quint32>, ticks);
         QFETCH(bool, firstOk);
         QFETCH(bool, retried);
-        FakePrompts fake;
+        FakeDesktop fake;
         fake.ticks = ticks;
         fake.answers = {{firstOk, "/clips/first.mpg"}, {false, "/clips/unused.mpg"}};
         QWidget owner;
@@ -227,7 +227,7 @@ private slots:
         QCOMPARE(fake.dialogCalls.size(), retried ? 2 : 1);
         QCOMPARE(result, retried || !firstOk ? QString() : QStringLiteral("/clips/first.mpg"));
         if (retried) {
-            const Prompts::FileRequest& second = fake.dialogCalls[1].request;
+            const Desktop::FileRequest& second = fake.dialogCalls[1].request;
             QCOMPARE(second.initialName, QString());
             QCOMPARE(second.title, "Open");
             QCOMPARE(second.initialDir, "/clips");
@@ -240,7 +240,7 @@ private slots:
 
     void answers()
     {
-        FakePrompts fake;
+        FakeDesktop fake;
         fake.answers = {{false, "/clips/ignored.mpg"}};
         QCOMPARE(FileDialog(nullptr, false, "Open", kMpegFilter, "", "", ""), QString());
         fake.answers = {{true, QStringLiteral("/clips/a.mpg") + QChar(u'\0') + "junk"}};
@@ -289,7 +289,7 @@ private slots:
         const QString name = dir.filePath("clip.mpg");
         if (exists)
             QFile(name).open(QIODevice::WriteOnly);
-        Prompts::FileRequest request;
+        Desktop::FileRequest request;
         request.initialDir = dir.path();
         request.initialName = "clip.mpg";
         QString question;
@@ -307,7 +307,7 @@ private slots:
             });
         }
         ModalScript script(std::move(steps));
-        Prompts real;
+        Desktop real;
         QString path;
         const bool ok = real.fileDialog(request, &path);
         QVERIFY(script.finished());
@@ -394,7 +394,7 @@ private slots:
     void createsMissingLevels()
     {
         QTemporaryDir dir;
-        FakePrompts fake;
+        FakeDesktop fake;
         QVERIFY(CreatePath(dir.path()));
         QVERIFY(CreatePath(dir.filePath("a/b/c")));
         QVERIFY(DirExists(dir.filePath("a/b/c")));
@@ -434,13 +434,13 @@ private slots:
             QDir(dir.path()).mkpath(SplitPath(blocker, true));
             QFile(dir.filePath(blocker)).open(QIODevice::WriteOnly);
         }
-        FakePrompts fake;
+        FakeDesktop fake;
         QVERIFY(!CreatePath(dir.filePath(path)));
         QCOMPARE(fake.messages.size(), 1);
         QCOMPARE(fake.messages[0].text, error + "Could Not Create/Access Directory:\r\n\r\n\"" +
                                             dir.filePath(path) + "/\"");
         QCOMPARE(fake.messages[0].title, "Framix - CreatePath Function");
-        QVERIFY(fake.messages[0].icon == Prompts::Icon::Exclamation);
+        QVERIFY(fake.messages[0].icon == Desktop::Icon::Exclamation);
         if (!kept.isEmpty())
             QVERIFY(DirExists(dir.filePath(kept)));
     }
@@ -450,7 +450,7 @@ private slots:
         if (geteuid() == 0)
             QSKIP("root is not bound by directory permissions");
         QTemporaryDir dir;
-        FakePrompts fake;
+        FakeDesktop fake;
         const QString readOnly = dir.filePath("ro");
         QVERIFY(QDir().mkdir(readOnly));
         QVERIFY(::chmod(QFile::encodeName(readOnly).constData(), 0555) == 0);
@@ -474,7 +474,7 @@ private slots:
 
     void emptyPathHasNoErrorNumber()
     {
-        FakePrompts fake;
+        FakeDesktop fake;
         QVERIFY(!CreatePath(""));
         QCOMPARE(fake.messages.size(), 1);
         QCOMPARE(fake.messages[0].text, "Could Not Create/Access Directory:\r\n\r\n\"\"");

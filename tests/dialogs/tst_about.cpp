@@ -3,8 +3,8 @@
 // enabled again.
 
 #include "clickablelabel.h"
+#include "desktop.h"
 #include "frmabout.h"
-#include "prompts.h"
 #include "twips.h"
 
 #include <QPointer>
@@ -16,7 +16,7 @@ using namespace framix;
 
 namespace {
 
-class RecordingPrompts : public Prompts
+class RecordingDesktop : public Desktop
 {
 public:
     QList<QUrl> opened;
@@ -32,12 +32,12 @@ public:
 class AboutTest : public QObject
 {
     Q_OBJECT
-    RecordingPrompts m_prompts;
+    RecordingDesktop m_desktop;
     QWidget m_main;
 
     QPointer<frmAbout> openAbout()
     {
-        m_prompts.opened.clear();
+        m_desktop.opened.clear();
         QPointer<frmAbout> about = frmAbout::open(&m_main);
         if (about != nullptr && (!QTest::qWaitForWindowExposed(about) || m_main.isEnabled()))
             return nullptr;
@@ -47,10 +47,10 @@ class AboutTest : public QObject
 private slots:
     void initTestCase()
     {
-        Prompts::setInstance(&m_prompts);
+        Desktop::setInstance(&m_desktop);
         m_main.show();
     }
-    void cleanupTestCase() { Prompts::setInstance(nullptr); }
+    void cleanupTestCase() { Desktop::setInstance(nullptr); }
 
     void linkReentersAtTheRightEdge()
     {
@@ -66,9 +66,9 @@ private slots:
         QCOMPARE(about->Label3Left(), -about->Label3Width());
         QCOMPARE(about->Label3->x(), twips::toPixels(-2760));
         about->Timer1_Timer();
-        QVERIFY(about->Width() >= frmAbout::kInnerWidth);
-        QCOMPARE(about->Label3Left(), about->Width());
-        QCOMPARE(about->Label3->x(), twips::toPixels(about->Width()));
+        QVERIFY(about->widthTwips() >= frmAbout::kInnerWidth);
+        QCOMPARE(about->Label3Left(), about->widthTwips());
+        QCOMPARE(about->Label3->x(), twips::toPixels(about->widthTwips()));
         about->close();
     }
 
@@ -80,7 +80,7 @@ private slots:
         for (int i = 0; i < 20; ++i) // into full view
             about->Timer1_Timer();
         QTest::mouseClick(about->Label3, Qt::LeftButton);
-        QCOMPARE(m_prompts.opened,
+        QCOMPARE(m_desktop.opened,
                  QList<QUrl>{QUrl(QStringLiteral("https://framix.example.org/"))});
         QVERIFY(m_main.isEnabled());
         QTRY_VERIFY(about == nullptr);
@@ -107,7 +107,7 @@ private slots:
                                                                   : about->lblDisclaimer,
                               Qt::LeftButton);
         QVERIFY(m_main.isEnabled());
-        QVERIFY(m_prompts.opened.isEmpty());
+        QVERIFY(m_desktop.opened.isEmpty());
         QTRY_VERIFY(about == nullptr);
     }
 };

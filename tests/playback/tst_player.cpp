@@ -59,8 +59,8 @@ private slots:
         QTRY_COMPARE(notify.size(), 1);
         QCOMPARE(modes.size(), 0);
         // The stored picture size at 100 %, in twips.
-        QCOMPARE(player.Width(), twips::fromPixels(720));
-        QCOMPARE(player.Height(), twips::fromPixels(576));
+        QCOMPARE(player.widthTwips(), twips::fromPixels(720));
+        QCOMPARE(player.heightTwips(), twips::fromPixels(576));
         QVERIFY(player.mediaType().contains(QStringLiteral("MPEG-2")));
 
         QVERIFY(player.setFileName(QString()));
@@ -226,7 +226,7 @@ private slots:
     {
         PlayerComponent player;
         QVERIFY(player.setFileName(corpus::path(QStringLiteral("sound.mp2"))));
-        QCOMPARE(player.Height(), 30.0);
+        QCOMPARE(player.heightTwips(), 30.0);
         QVERIFY(!player.hasPicture());
         // 25 positions per second of sound (the clip is 4 s).
         QCOMPARE(player.length(), int(qRound(player.mediaInfo().durationMs * 25 / 1000.0)));
@@ -245,16 +245,16 @@ private slots:
         QSignalSpy sizes(&player, &PlayerComponent::SizeChange);
         player.setZoom(50);
         QCOMPARE(sizes.size(), 1);
-        QCOMPARE(player.Width(), twips::fromPixels(160));
+        QCOMPARE(player.widthTwips(), twips::fromPixels(160));
         QCOMPARE(player.size(), QSize(160, 120));
         player.setZoom(200);
         QCOMPARE(sizes.size(), 2);
-        QCOMPARE(player.Height(), twips::fromPixels(480));
+        QCOMPARE(player.heightTwips(), twips::fromPixels(480));
         player.setZoom(200);
         QCOMPARE(sizes.size(), 2); // no change, no report
-        player.setHeight(3000);
+        player.setHeightTwips(3000);
         QCOMPARE(sizes.size(), 3);
-        QCOMPARE(player.Height(), 3000.0);
+        QCOMPARE(player.heightTwips(), 3000.0);
     }
 };
 

@@ -93,13 +93,13 @@ private slots:
         {
             frmvideo first(ui.c);
             first.Form_Load(); // empty store: the defaults
-            QCOMPARE(first.Width(), 6500.0);
-            QCOMPARE(first.Height(), 6500.0);
+            QCOMPARE(first.widthTwips(), 6500.0);
+            QCOMPARE(first.heightTwips(), 6500.0);
             first.show();
             first.setLeft(1500);
             first.setTop(2250);
-            first.setWidth(4530);
-            first.setHeight(3495);
+            first.setWidthTwips(4530);
+            first.setHeightTwips(3495);
             QTRY_COMPARE(first.Left(), 1500.0);
             first.close(); // refused: hidden, placement saved
             QVERIFY(!first.isVisible());
@@ -108,8 +108,8 @@ private slots:
         second.Form_Load();
         QCOMPARE(second.Left(), 1500.0);
         QCOMPARE(second.Top(), 2250.0);
-        QCOMPARE(second.Width(), 4530.0);
-        QCOMPARE(second.Height(), 3495.0);
+        QCOMPARE(second.widthTwips(), 4530.0);
+        QCOMPARE(second.heightTwips(), 3495.0);
     }
 
     void reportsDriveTheMainControls()
@@ -122,8 +122,8 @@ private slots:
         video.show();
         // New media: the window is fitted around the player at 100 %.
         QTRY_VERIFY(shared().resizeok);
-        QCOMPARE(video.Height(), player->Height() + 495);
-        QCOMPARE(video.Width(), player->Width() + 30);
+        QCOMPARE(video.heightTwips(), player->heightTwips() + 495);
+        QCOMPARE(video.widthTwips(), player->widthTwips() + 30);
 
         // The navigation buttons follow the position: at 0 the backward pair is off, at
         // Length the forward pair.
@@ -200,9 +200,9 @@ private slots:
         const Settings::Placement saved = Settings::videoPlacement();
 
         video.show();
-        video.setWidth(saved.width + 1500);
-        video.setWindowState(1);
-        QTRY_COMPARE(video.WindowState(), 1);
+        video.setWidthTwips(saved.width + 1500);
+        video.setState(frmvideo::State::Minimised);
+        QTRY_COMPARE(video.state(), frmvideo::State::Minimised);
         video.close();
         QCOMPARE(Settings::videoPlacement().width, saved.width);
     }
@@ -219,13 +219,13 @@ private slots:
         QCOMPARE(player->zoom(), 200);
         // In full screen, the next size change returns to 100 % and fits the window.
         shared().fullscreen = true;
-        player->setHeight(player->Height() - 150);
+        player->setHeightTwips(player->heightTwips() - 150);
         QVERIFY(!shared().fullscreen);
         QVERIFY(shared().resizeok);
         QCOMPARE(player->zoom(), 100);
         QCOMPARE(player->size(), QSize(320, 240));
-        QCOMPARE(video.Height(), player->Height() + 495);
-        QCOMPARE(video.Width(), player->Width() + 30);
+        QCOMPARE(video.heightTwips(), player->heightTwips() + 495);
+        QCOMPARE(video.widthTwips(), player->widthTwips() + 30);
         // The Notify report only writes the mode word.
         ui.c.lblstate->clear();
         player->setCommand(QStringLiteral("open"));
@@ -240,8 +240,8 @@ private slots:
         frmvideo& video = w.video;
         video.resize(500, 400); // as the user would drag it
         QTRY_COMPARE(player->size(), QSize(500, 400));
-        QCOMPARE(player->Height(), video.Height() - 495);
-        QCOMPARE(player->Width(), video.Width() - 30);
+        QCOMPARE(player->heightTwips(), video.heightTwips() - 495);
+        QCOMPARE(player->widthTwips(), video.widthTwips() - 30);
     }
 };
 

@@ -1,4 +1,4 @@
-#include "prompts.h"
+#include "desktop.h"
 
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -11,7 +11,7 @@ namespace framix {
 
 namespace {
 
-Prompts* g_installed = nullptr;
+Desktop* g_installed = nullptr;
 
 // In open mode the user may type the name of a file that does not exist yet; the dialog then
 // asks whether that file is wanted anyway. Answering No keeps the dialog open so another name
@@ -44,14 +44,14 @@ public:
     }
 };
 
-QMessageBox::Icon toQtIcon(Prompts::Icon icon)
+QMessageBox::Icon toQtIcon(Desktop::Icon icon)
 {
     switch (icon) {
-    case Prompts::Icon::Information:
+    case Desktop::Icon::Information:
         return QMessageBox::Information;
-    case Prompts::Icon::Exclamation:
+    case Desktop::Icon::Exclamation:
         return QMessageBox::Warning;
-    case Prompts::Icon::Critical:
+    case Desktop::Icon::Critical:
         return QMessageBox::Critical;
     }
     return QMessageBox::NoIcon;
@@ -59,7 +59,7 @@ QMessageBox::Icon toQtIcon(Prompts::Icon icon)
 
 } // namespace
 
-bool Prompts::fileDialog(const FileRequest& request, QString* path)
+bool Desktop::fileDialog(const FileRequest& request, QString* path)
 {
     OpenOrCreateDialog dialog(request.owner, request.title, request.initialDir);
     // Qt's own dialog behaves the same on every desktop, and it is the one whose accept()
@@ -85,18 +85,18 @@ bool Prompts::fileDialog(const FileRequest& request, QString* path)
     return true;
 }
 
-void Prompts::message(QWidget* parent, const QString& text, const QString& title, Icon icon)
+void Desktop::message(QWidget* parent, const QString& text, const QString& title, Icon icon)
 {
     QMessageBox box(toQtIcon(icon), title, text, QMessageBox::Ok, parent);
     box.exec();
 }
 
-bool Prompts::openUrl(const QUrl& url)
+bool Desktop::openUrl(const QUrl& url)
 {
     return QDesktopServices::openUrl(url);
 }
 
-quint32 Prompts::tickCount()
+quint32 Desktop::tickCount()
 {
     // steady_clock is CLOCK_MONOTONIC on Linux: time since boot, never set back. Only the low
     // 32 bits are kept so that callers see the same wrap-around as a 32-bit uptime counter.
@@ -105,13 +105,13 @@ quint32 Prompts::tickCount()
     return static_cast<quint32>(static_cast<quint64>(ms));
 }
 
-Prompts& Prompts::instance()
+Desktop& Desktop::instance()
 {
-    static Prompts real;
+    static Desktop real;
     return g_installed != nullptr ? *g_installed : real;
 }
 
-void Prompts::setInstance(Prompts* p)
+void Desktop::setInstance(Desktop* p)
 {
     g_installed = p;
 }

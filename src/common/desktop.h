@@ -9,9 +9,10 @@ class QWidget;
 
 namespace framix {
 
-// Everything the shared routines need from the user or the desktop goes through this class,
-// so that a test can install a subclass that answers dialogs without showing any window.
-class Prompts
+// The program's seam to the user and the desktop: file dialogs, message boxes, opening web
+// pages and the tick clock all go through this class, so that a test can install a
+// subclass that answers dialogs without showing any window and runs its own clock.
+class Desktop
 {
 public:
     enum class Icon
@@ -32,10 +33,10 @@ public:
         QString initialDir;      // "" = platform's choice
     };
 
-    Prompts() = default;
-    Prompts(const Prompts&) = delete;
-    Prompts& operator=(const Prompts&) = delete;
-    virtual ~Prompts() = default;
+    Desktop() = default;
+    Desktop(const Desktop&) = delete;
+    Desktop& operator=(const Desktop&) = delete;
+    virtual ~Desktop() = default;
 
     // Shows a modal file dialog; true and *path set when the user chose a file.
     virtual bool fileDialog(const FileRequest& request, QString* path);
@@ -46,9 +47,9 @@ public:
     virtual quint32 tickCount();
 
     // The installed one, or a default real one.
-    static Prompts& instance();
+    static Desktop& instance();
     // nullptr restores the default; the object is not owned and must outlive its use.
-    static void setInstance(Prompts* p);
+    static void setInstance(Desktop* p);
 };
 
 } // namespace framix
