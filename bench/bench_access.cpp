@@ -2,6 +2,7 @@
 // reference taken in the same run: sequential decoding of the same frames.
 // usage: bench_access FILE [GOP]
 
+#include "framememory.h"
 #include "sequentialdecoder.h"
 #include "videosource.h"
 
@@ -24,6 +25,7 @@ double ms(const QElapsedTimer& t)
 
 int main(int argc, char** argv)
 {
+    framix::keepFrameMemoryForReuse(); // as the programs do
     QCoreApplication app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: bench_access FILE [GOP]\n");

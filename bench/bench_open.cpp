@@ -2,6 +2,7 @@
 // being handed to the player until its first picture is drawn.
 // usage: bench_open FILE [ROUNDS]   (prints the median of ROUNDS, each with an empty cache)
 
+#include "framememory.h"
 #include "playercomponent.h"
 
 #include <QApplication>
@@ -14,6 +15,7 @@
 
 int main(int argc, char** argv)
 {
+    framix::keepFrameMemoryForReuse(); // as the programs do
     QApplication app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: bench_open FILE [ROUNDS]\n");

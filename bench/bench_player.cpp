@@ -3,6 +3,7 @@
 // and the largest gap between the sound being heard and the picture on screen.
 // usage: bench_player FILE [SECONDS] [SPEED]   (SPEED in thousandths, 1000 = normal)
 
+#include "framememory.h"
 #include "frmmain.h"
 #include "frmvideo.h"
 
@@ -16,6 +17,7 @@
 
 int main(int argc, char** argv)
 {
+    framix::keepFrameMemoryForReuse(); // as the programs do
     QApplication app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: bench_player FILE [SECONDS] [SPEED]\n");

@@ -3,6 +3,7 @@
 // meanwhile. Run with a sound server (bench/player.sh starts one) to measure the sound path.
 // usage: bench_playstart FILE [FRAME] [ROUNDS]
 
+#include "framememory.h"
 #include "playercomponent.h"
 
 #include <QApplication>
@@ -15,6 +16,7 @@
 
 int main(int argc, char** argv)
 {
+    framix::keepFrameMemoryForReuse(); // as the programs do
     QApplication app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: bench_playstart FILE [FRAME] [ROUNDS]\n");

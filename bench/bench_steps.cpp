@@ -3,6 +3,7 @@
 // run: the engine's sequential per-frame decoding time and the time to decode one GOP.
 // usage: bench_steps FILE [GOP]
 
+#include "framememory.h"
 #include "playercomponent.h"
 #include "sequentialdecoder.h"
 
@@ -46,6 +47,7 @@ double showFrame(PlayerComponent& player, int n)
 
 int main(int argc, char** argv)
 {
+    framix::keepFrameMemoryForReuse(); // as the programs do
     QApplication app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: bench_steps FILE [GOP]\n");

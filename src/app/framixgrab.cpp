@@ -2,6 +2,7 @@
 // of the decoded pictures in the form of `ffmpeg -f framemd5`.
 
 #include "framegrabber.h"
+#include "framememory.h"
 #include "sequentialdecoder.h"
 
 #include <QCommandLineParser>
@@ -88,6 +89,7 @@ int listChecksums(const QString& path, int from, int to)
 
 int main(int argc, char** argv)
 {
+    framix::keepFrameMemoryForReuse();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("framix-grab"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.11"));

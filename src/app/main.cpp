@@ -1,3 +1,4 @@
+#include "framememory.h"
 #include "frmmain.h"
 #include "frmtip.h"
 #include "frmvideo.h"
@@ -11,6 +12,7 @@
 
 int main(int argc, char** argv)
 {
+    framix::keepFrameMemoryForReuse();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Framix"));
     QApplication::setApplicationVersion(QStringLiteral("1.11"));

@@ -1,7 +1,6 @@
 #include "framegrabber.h"
 
 #include "bmpwritepool.h"
-#include "framememory.h"
 #include "sequentialdecoder.h"
 #include "videosource.h"
 
@@ -21,7 +20,6 @@ QString FrameGrabber::frameFileName(const QString& dir, int number, const QStrin
 
 bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
 {
-    keepFrameMemoryForReuse();
     *result = Result{};
     // The input is opened before the folder is made, so a file that cannot be read leaves
     // no empty folder behind.

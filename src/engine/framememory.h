@@ -9,7 +9,7 @@ namespace framix {
 // blocks back to the kernel on every free, and the next allocation pays for fresh zeroed
 // pages: at bulk-capture rates that was half of all the time spent. This keeps freed
 // picture memory in the process for reuse instead. Safe to call more than once, from
-// any thread; it affects the whole process.
+// any thread; it affects the whole process, so the programs call it first thing in main().
 void keepFrameMemoryForReuse();
 
 // An uninitialised picture whose memory comes from a small process-wide pool of pictures

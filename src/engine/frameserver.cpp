@@ -1,11 +1,9 @@
 #include "frameserver.h"
 
 #include "convertpool.h"
-#include "frameconverter.h"
-#include "framememory.h"
-#include "videosource.h"
-
 #include "enginelog.h"
+#include "frameconverter.h"
+#include "videosource.h"
 
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -201,7 +199,40 @@ struct FrameServer::Private
         }
     }
 
+    // One unit of the worker's work, taken under the mutex by takeNext().
+    struct Work
+    {
+        enum Kind
+        {
+            None,
+            Quit,
+            Fetch,
+            Check,
+            Open,
+            Close,
+            Frame,
+            Stream,
+            ReadAhead
+        } kind = None;
+        int n = -1;                        // Fetch, Frame, Stream: the frame
+        QString path;                      // Open
+        QString cacheDir;                  // Open
+        int streamRun = 0;                 // Stream: the stream it belongs to
+        std::optional<FrameIndex> decoded; // Check: the decoder's index
+        bool current = false;              // Check: it is for the open file
+        qint64 cacheLimit = -1;            // a new cache limit to apply first, -1 for none
+    };
+    // The next unit of work, waiting until there is one. In this order: quitting; a
+    // blocking fetch (its caller waits), unless an open or close makes it moot; a finished
+    // index check; an open or close; the newest frame request; the stream's next frame;
+    // reading ahead of the user's steps.
+    Work takeNext();
     void loop();
+    void answerFetch(std::optional<Prepared> result, const EngineError& error);
+    void handleFetch(int n);
+    void handleOpen(const QString& path, const QString& cacheDir);
+    void handleFrame(int n);
+    void handleStream(int n, int run);
     void stopStreamLocked()
     {
         streamNext = -1;
@@ -217,7 +248,6 @@ struct FrameServer::Private
 
 FrameServer::FrameServer(QObject* parent) : QObject(parent), d(std::make_unique<Private>())
 {
-    keepFrameMemoryForReuse();
     qRegisterMetaType<framix::MediaInfo>();
     qRegisterMetaType<framix::VideoFrame>();
     qRegisterMetaType<framix::EngineError>();
@@ -372,138 +402,181 @@ int FrameServer::streamDropped() const
     return d->streamDropped;
 }
 
+FrameServer::Private::Work FrameServer::Private::takeNext()
+{
+    std::unique_lock lock(mutex);
+    wake.wait(lock, [this] { return hasWork() || speculate >= 0; });
+    Work w;
+    w.cacheLimit = std::exchange(cacheLimit, -1);
+    if (quit) {
+        w.kind = Work::Quit;
+        return w;
+    }
+    const bool fileChanges = openRequest || closeRequest;
+    if (fetchRequest >= 0 && !fileChanges) {
+        w.kind = Work::Fetch;
+        w.n = std::exchange(fetchRequest, -1);
+        return w;
+    }
+    if (checked && !fileChanges) {
+        w.kind = Work::Check;
+        w.decoded = std::exchange(checked, std::nullopt);
+        w.current = checkedGeneration == workGeneration;
+        return w;
+    }
+    if (fileChanges) {
+        if (streamNext >= 0)
+            stopStreamLocked();
+        workGeneration = requestGeneration;
+        cancelOpen = false;
+        closeRequest = false;
+        w.kind = openRequest ? Work::Open : Work::Close;
+        w.path = openRequest.value_or(QString());
+        w.cacheDir = cacheDir;
+        openRequest.reset();
+        return w;
+    }
+    if (frameRequest >= 0) {
+        if (streamNext >= 0)
+            stopStreamLocked();
+        w.kind = Work::Frame;
+        w.n = std::exchange(frameRequest, -1);
+        return w;
+    }
+    if (streamNext >= 0 && int(queue.size()) < kStreamQueue) {
+        if (source.isOpen() && streamNext < source.frameCount()) {
+            w.kind = Work::Stream;
+            w.n = streamNext++;
+            w.streamRun = streamGeneration;
+        } else {
+            streamNext = -1;
+            streamFinished = true;
+        }
+        return w;
+    }
+    if (speculate >= 0)
+        w.kind = Work::ReadAhead;
+    return w;
+}
+
 void FrameServer::Private::loop()
 {
     for (;;) {
         noticeReindex();
-        std::optional<QString> open;
-        bool close = false;
-        int frame = -1;
-        qint64 limit = -1;
-        QString dir;
-        int streamFrame = -1;
-        int streamRun = 0;
-        {
-            std::unique_lock lock(mutex);
-            wake.wait(lock, [this] { return hasWork() || speculate >= 0; });
-            if (quit) {
-                // Never leave a fetching caller waiting.
-                fetchResult.reset();
-                fetchError = EngineError{EngineError::Code::Cancelled, QStringLiteral("closing")};
-                fetchDone = true;
-                fetched.notify_all();
-                return;
-            }
-            if (fetchRequest >= 0 && !openRequest && !closeRequest) {
-                const int n = std::exchange(fetchRequest, -1);
-                lock.unlock();
-                EngineError error;
-                std::optional<Prepared> result =
-                    source.isOpen() ? serve(n, Use::Copy, &error) : std::nullopt;
-                if (!result && !error.isError())
-                    error = EngineError{EngineError::Code::OutOfRange,
-                                        QStringLiteral("no video is open")};
-                lock.lock();
-                fetchResult = std::move(result);
-                fetchError = error;
-                fetchDone = true;
-                fetched.notify_all();
-                continue;
-            }
-            if (checked && !openRequest && !closeRequest) {
-                auto decoded = std::exchange(checked, std::nullopt);
-                const bool current = checkedGeneration == workGeneration;
-                lock.unlock();
-                if (current)
-                    takeCheck(std::move(*decoded));
-                continue;
-            }
-            open = std::exchange(openRequest, std::nullopt);
-            close = std::exchange(closeRequest, false);
-            if (open || close)
-                workGeneration = requestGeneration;
-            limit = std::exchange(cacheLimit, -1);
-            dir = cacheDir;
-            if (!open)
-                frame = std::exchange(frameRequest, -1);
-            if (open || close || frame >= 0) {
-                if (streamNext >= 0)
-                    stopStreamLocked();
-            } else if (streamNext >= 0 && int(queue.size()) < kStreamQueue) {
-                if (source.isOpen() && streamNext < source.frameCount()) {
-                    streamFrame = streamNext++;
-                    streamRun = streamGeneration;
-                } else {
-                    streamNext = -1;
-                    streamFinished = true;
-                }
-            }
-            cancelOpen = false;
-        }
-        if (limit >= 0)
-            source.setCacheLimit(limit);
-        if (open || close || streamFrame >= 0)
+        Work w = takeNext();
+        if (w.cacheLimit >= 0)
+            source.setCacheLimit(w.cacheLimit);
+        switch (w.kind) {
+        case Work::Quit:
+            answerFetch(std::nullopt,
+                        EngineError{EngineError::Code::Cancelled, QStringLiteral("closing")});
+            return;
+        case Work::Fetch:
+            handleFetch(w.n);
+            break;
+        case Work::Check:
+            if (w.current)
+                takeCheck(std::move(*w.decoded));
+            break;
+        case Work::Open:
+        case Work::Close:
             forgetPrepared();
-        if (open || close)
             stopCheck();
-        if (close)
-            source.close();
-        if (open) {
-            VideoSource::Options options;
-            options.indexCacheDir = dir;
-            options.cancel = &cancelOpen;
-            options.progress = [this](int percent) {
-                post([this, percent] { emit q->indexProgress(percent); });
-            };
-            EngineError error;
-            const qint64 keepLimit = source.cacheLimit();
-            if (source.open(*open, &error, options)) {
-                source.setCacheLimit(keepLimit);
-                publishTimes();
-                post([this, info = source.info()] { emit q->opened(info); });
-                if (!source.indexChecked())
-                    startCheck(*open);
-            } else if (error.code != EngineError::Code::Cancelled) {
-                post([this, error] { emit q->errorOccurred(error); });
-            }
-            continue;
-        }
-        if (frame >= 0 && source.isOpen()) {
-            EngineError error;
-            if (auto f = finish(serve(frame, Use::Display, &error), &error))
-                post([this, f = std::move(*f)] { emit q->frameReady(f.frame, f.image); });
+            if (w.kind == Work::Open)
+                handleOpen(w.path, w.cacheDir);
             else
-                post([this, error] { emit q->errorOccurred(error); });
-            continue;
-        }
-        if (!open && !close && streamFrame < 0 && speculate >= 0) {
+                source.close();
+            break;
+        case Work::Frame:
+            handleFrame(w.n);
+            break;
+        case Work::Stream:
+            forgetPrepared();
+            handleStream(w.n, w.streamRun);
+            break;
+        case Work::ReadAhead:
             prepareNext();
-            continue;
-        }
-        if (streamFrame >= 0) {
-            EngineError error;
-            auto f = source.frame(streamFrame, &error);
-            std::unique_lock lock(mutex);
-            if (streamRun != streamGeneration)
-                continue; // stopped or restarted while this frame was decoded
-            if (!f) {
-                streamNext = -1;
-                streamFinished = true;
-                lock.unlock();
-                post([this, error] { emit q->errorOccurred(error); });
-                continue;
-            }
-            if (streamFrame < streamDeadline) {
-                ++streamDropped;
-                continue;
-            }
-            lock.unlock();
-            QImage image = converter.toDisplayImage(*f);
-            lock.lock();
-            if (streamRun == streamGeneration)
-                queue.push_back({*f, std::move(image)});
+            break;
+        case Work::None:
+            break;
         }
     }
+}
+
+void FrameServer::Private::answerFetch(std::optional<Prepared> result, const EngineError& error)
+{
+    std::lock_guard lock(mutex);
+    fetchResult = std::move(result);
+    fetchError = error;
+    fetchDone = true;
+    fetched.notify_all();
+}
+
+void FrameServer::Private::handleFetch(int n)
+{
+    EngineError error;
+    std::optional<Prepared> result = source.isOpen() ? serve(n, Use::Copy, &error) : std::nullopt;
+    if (!result && !error.isError())
+        error = EngineError{EngineError::Code::OutOfRange, QStringLiteral("no video is open")};
+    answerFetch(std::move(result), error);
+}
+
+void FrameServer::Private::handleOpen(const QString& path, const QString& dir)
+{
+    VideoSource::Options options;
+    options.indexCacheDir = dir;
+    options.cancel = &cancelOpen;
+    options.progress = [this](int percent) {
+        post([this, percent] { emit q->indexProgress(percent); });
+    };
+    EngineError error;
+    const qint64 keepLimit = source.cacheLimit();
+    if (!source.open(path, &error, options)) {
+        if (error.code != EngineError::Code::Cancelled)
+            post([this, error] { emit q->errorOccurred(error); });
+        return;
+    }
+    source.setCacheLimit(keepLimit);
+    publishTimes();
+    post([this, info = source.info()] { emit q->opened(info); });
+    if (!source.indexChecked())
+        startCheck(path);
+}
+
+void FrameServer::Private::handleFrame(int n)
+{
+    if (!source.isOpen())
+        return;
+    EngineError error;
+    if (auto f = finish(serve(n, Use::Display, &error), &error))
+        post([this, f = std::move(*f)] { emit q->frameReady(f.frame, f.image); });
+    else
+        post([this, error] { emit q->errorOccurred(error); });
+}
+
+void FrameServer::Private::handleStream(int n, int run)
+{
+    EngineError error;
+    auto f = source.frame(n, &error);
+    std::unique_lock lock(mutex);
+    if (run != streamGeneration)
+        return; // stopped or restarted while this frame was decoded
+    if (!f) {
+        streamNext = -1;
+        streamFinished = true;
+        lock.unlock();
+        post([this, error] { emit q->errorOccurred(error); });
+        return;
+    }
+    if (n < streamDeadline) {
+        ++streamDropped; // decoded, since later pictures need it, but too late to show
+        return;
+    }
+    lock.unlock();
+    QImage image = converter.toDisplayImage(*f);
+    lock.lock();
+    if (run == streamGeneration)
+        queue.push_back({*f, std::move(image)});
 }
 
 void FrameServer::Private::startCheck(const QString& path)
