@@ -6,7 +6,7 @@ packages=(
     build-essential cmake ninja-build pkg-config clang-format
     qt6-base-dev qt6-multimedia-dev libgl-dev
     libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev
-    ffmpeg imagemagick xvfb xauth x11-utils xdotool openbox pulseaudio time bc util-linux
+    ffmpeg imagemagick xvfb xauth x11-utils xdotool xclip openbox pulseaudio time bc util-linux
     desktop-file-utils
     fonts-dejavu-core
 )

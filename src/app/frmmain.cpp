@@ -162,6 +162,9 @@ void frmmain::buildControls()
     m_c.lblstate = new QLabel(client);
     m_c.lbllength = new QLabel(client);
     m_c.lbllength->setToolTip(tr("Current Frame..."));
+    m_c.lbltime = new QLabel(client);
+    m_c.lbltime->setToolTip(tr("Time of the frame shown / frames in the media"));
+    m_c.lbltime->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
     // Row of transport buttons, the position slider under it, the labels and speed
     // buttons at the bottom, the speed slider and the panel toggle on the right.
@@ -178,7 +181,8 @@ void frmmain::buildControls()
     place(m_c.cmdmute, 3750, 60, 360, 360);
     place(m_c.cmdmute1, 3750, 60, 360, 360);
     place(m_c.Slider2, 4140, 60, 960, 360);
-    place(m_c.Slider1, 60, 510, 5040, 360);
+    place(m_c.Slider1, 60, 510, 3240, 360);
+    place(m_c.lbltime, 3330, 510, 1770, 360);
     place(m_c.lblstate, 60, 960, 1400, 330);
     place(m_c.lbllength, 1500, 960, 1800, 330);
     place(m_c.cmdfast, 3360, 930, 600, 390);
@@ -243,6 +247,9 @@ void frmmain::buildMenus()
     m_c.mnuback = add(mnucontrol, QStringLiteral("One Frame &Backward"), QKeySequence(Qt::Key_F7));
     m_c.mnuforward =
         add(mnucontrol, QStringLiteral("One Frame &Forward"), QKeySequence(Qt::Key_F8));
+    mnucontrol->addSeparator();
+    m_c.mnugoto =
+        add(mnucontrol, QStringLiteral("&Go to Frame..."), QKeySequence(Qt::CTRL | Qt::Key_G));
 
     QMenu* mnutools = menuBar()->addMenu(QStringLiteral("&Tools"));
     m_c.mnuview = mnutools->addMenu(QStringLiteral("&View"));
@@ -262,6 +269,8 @@ void frmmain::buildMenus()
         add(mnutools, QStringLiteral("&Capture Current Frame"), QKeySequence(Qt::Key_F9));
     m_c.mnubulk =
         add(mnutools, QStringLiteral("&Bulk Capture"), QKeySequence(Qt::CTRL | Qt::Key_B));
+    m_c.mnucopy = add(mnutools, QStringLiteral("Cop&y Frame"),
+                      QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
 
     QMenu* mnuhelp = menuBar()->addMenu(QStringLiteral("&Help"));
     mnutopics = add(mnuhelp, QStringLiteral("&Help Topics"), QKeySequence(Qt::Key_F1));
@@ -273,9 +282,9 @@ void frmmain::buildMenus()
     m_c.mnurepeat->setCheckable(true);
     m_c.mnurepeat->setChecked(true);
     m_c.mnumute->setCheckable(true);
-    for (QAction* a :
-         {m_c.mnuclose, m_c.mnuinfo, m_c.mnuplay, m_c.mnupause, m_c.mnufirst, m_c.mnulast,
-          m_c.mnuback, m_c.mnuforward, m_c.mnufullscreen, m_c.mnucapture, m_c.mnubulk})
+    for (QAction* a : {m_c.mnuclose, m_c.mnuinfo, m_c.mnuplay, m_c.mnupause, m_c.mnufirst,
+                       m_c.mnulast, m_c.mnuback, m_c.mnuforward, m_c.mnufullscreen, m_c.mnucapture,
+                       m_c.mnubulk, m_c.mnugoto, m_c.mnucopy})
         a->setEnabled(false);
     m_c.mnuview->setEnabled(false);
 }
@@ -304,6 +313,8 @@ void frmmain::wire()
     connect(m_c.mnulast, &QAction::triggered, this, [t] { t->cmdnext_Click(); });
     connect(m_c.mnuback, &QAction::triggered, this, [t] { t->cmdseek_Click(); });
     connect(m_c.mnuforward, &QAction::triggered, this, [t] { t->cmdstep_Click(); });
+    connect(m_c.mnugoto, &QAction::triggered, this, [t] { t->mnugoto_Click(); });
+    connect(m_c.mnucopy, &QAction::triggered, this, [t] { t->mnucopy_Click(); });
     connect(m_c.Slider1, &QAbstractSlider::actionTriggered, this, [t] { t->Slider1_Scroll(); });
     connect(m_c.Slider1, &QAbstractSlider::valueChanged, this, [t] { t->Slider1_Change(); });
     connect(m_c.mnurepeat, &QAction::triggered, this, [this, t] {

@@ -3,6 +3,8 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 
 #include <chrono>
@@ -89,6 +91,16 @@ void Desktop::message(QWidget* parent, const QString& text, const QString& title
 {
     QMessageBox box(toQtIcon(icon), title, text, QMessageBox::Ok, parent);
     box.exec();
+}
+
+bool Desktop::askText(QWidget* owner, const QString& title, const QString& label, QString* text)
+{
+    bool ok = false;
+    const QString answer =
+        QInputDialog::getText(owner, title, label, QLineEdit::Normal, *text, &ok);
+    if (ok)
+        *text = answer;
+    return ok;
 }
 
 bool Desktop::openUrl(const QUrl& url)

@@ -41,6 +41,9 @@ public:
     // Shows a modal file dialog; true and *path set when the user chose a file.
     virtual bool fileDialog(const FileRequest& request, QString* path);
     virtual void message(QWidget* parent, const QString& text, const QString& title, Icon icon);
+    // Asks for one line of text in a small modal dialog, starting from *text; true and
+    // *text set when the user accepted.
+    virtual bool askText(QWidget* owner, const QString& title, const QString& label, QString* text);
     // Opens a URL with the desktop (QDesktopServices); true on success.
     virtual bool openUrl(const QUrl& url);
     // Millisecond tick counter (wraps at 2^32), like a system uptime counter.

@@ -38,6 +38,7 @@ struct MainControls
 
     QLabel* lblstate = nullptr;
     QLabel* lbllength = nullptr;
+    QLabel* lbltime = nullptr; // the shown frame's time and the number of frames
 
     QAction* mnuclose = nullptr;
     QAction* mnuinfo = nullptr;
@@ -47,6 +48,7 @@ struct MainControls
     QAction* mnulast = nullptr;
     QAction* mnuback = nullptr;
     QAction* mnuforward = nullptr;
+    QAction* mnugoto = nullptr;
     QMenu* mnuview = nullptr;
     QAction* mnuhalf = nullptr;
     QAction* mnunormal = nullptr;
@@ -56,6 +58,7 @@ struct MainControls
     QAction* mnumute = nullptr;
     QAction* mnucapture = nullptr;
     QAction* mnubulk = nullptr;
+    QAction* mnucopy = nullptr;
 };
 
 } // namespace framix

@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QWidget>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -208,6 +209,19 @@ void ShowFailure(QLabel* label, const QString& what, const QString& why)
     qWarning().noquote() << what + QStringLiteral(": ") + why;
     label->setText(what);
     label->setToolTip(why);
+}
+
+QString TimeText(qint64 ms)
+{
+    ms = std::max<qint64>(0, ms);
+    const qint64 s = ms / 1000;
+    const QString tail = QStringLiteral("%1.%2")
+                             .arg(s % 60, 2, 10, QLatin1Char('0'))
+                             .arg(ms % 1000, 3, 10, QLatin1Char('0'));
+    if (s >= 3600)
+        return QStringLiteral("%1:%2:").arg(s / 3600).arg(s / 60 % 60, 2, 10, QLatin1Char('0')) +
+               tail;
+    return QStringLiteral("%1:").arg(s / 60) + tail;
 }
 
 } // namespace framix

@@ -50,4 +50,8 @@ QString ExpandHome(const QString& path);
 // The label's next update replaces it.
 void ShowFailure(QLabel* label, const QString& what, const QString& why);
 
+// A time from the start as the main window shows it: "m:ss.mmm", or "h:mm:ss.mmm" from an
+// hour on.
+QString TimeText(qint64 ms);
+
 } // namespace framix

@@ -46,8 +46,8 @@ frminfo* frminfo::open(QWidget* mainWindow, const MediaInfo& info, const QString
     return window;
 }
 
-frminfo::frminfo(QWidget* mainWindow, const MediaInfo& info, const QString& caption)
-    : QWidget(nullptr, Qt::Dialog), m_main(mainWindow), m_info(info), m_caption(caption)
+frminfo::frminfo(QWidget* mainWindow, const MediaInfo& info, const QString& windowCaption)
+    : QWidget(nullptr, Qt::Dialog), m_main(mainWindow), m_info(info), m_caption(windowCaption)
 {
     // Shown without an owner: a child window would be disabled along with the main window.
     setAttribute(Qt::WA_DeleteOnClose);

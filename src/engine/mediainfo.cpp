@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include <cmath>
+
 namespace framix {
 
 QString MediaInfo::mediaType() const
@@ -12,6 +14,13 @@ QString MediaInfo::mediaType() const
     if (hasAudio)
         parts << audioCodec;
     return parts.join(QStringLiteral(" / "));
+}
+
+int MediaInfo::displayWidth() const
+{
+    if (sampleAspectNum <= 0 || sampleAspectDen <= 0 || sampleAspectNum == sampleAspectDen)
+        return width;
+    return int(std::lround(double(width) * sampleAspectNum / sampleAspectDen));
 }
 
 } // namespace framix

@@ -29,6 +29,10 @@ struct MediaInfo
     int height = 0;
     int sampleAspectNum = 1;
     int sampleAspectDen = 1;
+    // The width the picture is meant to be seen at: the stored width stretched by the
+    // sample aspect ratio (1024 for 720x576 stored at 16:9), the stored width when pixels
+    // are square or the ratio is unknown.
+    int displayWidth() const;
     QString videoCodec; // e.g. "MPEG-2 video"
     QString pixelFormat;
 

@@ -1,5 +1,6 @@
 #include "frmvideo.h"
 
+#include "mcommon.h"
 #include "settings.h"
 #include "sharedstate.h"
 #include "twips.h"
@@ -339,6 +340,9 @@ void frmvideo::MCIWnd1_Notify(int)
 void frmvideo::MCIWnd1_PositionChange(int)
 {
     m_main.lbllength->setText(QStringLiteral("Frame: ") + QString::number(MCIWnd1->position()));
+    if (m_main.lbltime)
+        m_main.lbltime->setText(TimeText(MCIWnd1->timeOfPositionMs(MCIWnd1->position())) +
+                                QStringLiteral(" / ") + QString::number(MCIWnd1->length()));
     if (!shared().seeking)
         m_main.Slider1->setValue(MCIWnd1->position());
     const bool atStart = MCIWnd1->position() == 0;

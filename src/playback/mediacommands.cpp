@@ -112,9 +112,10 @@ void MediaCommands::audio()
     for (QAbstractButton* b : {m_main.cmdcapture, m_main.cmdfast, m_main.cmdfast1})
         b->setEnabled(false);
     m_main.mnuview->setEnabled(false);
-    for (QAction* a : {m_main.mnufullscreen, m_main.mnucapture, m_main.mnubulk})
+    for (QAction* a : {m_main.mnufullscreen, m_main.mnucapture, m_main.mnubulk, m_main.mnucopy})
         a->setEnabled(false);
     m_main.mnuinfo->setEnabled(true);
+    m_main.mnugoto->setEnabled(true);
     shared().audioonly = true;
 }
 
@@ -126,9 +127,10 @@ void MediaCommands::video()
                                m_main.cmdfullscreen})
         b->setEnabled(true);
     m_main.mnuview->setEnabled(true);
-    for (QAction* a : {m_main.mnufullscreen, m_main.mnucapture, m_main.mnubulk})
+    for (QAction* a : {m_main.mnufullscreen, m_main.mnucapture, m_main.mnubulk, m_main.mnucopy})
         a->setEnabled(true);
     m_main.mnuinfo->setEnabled(true);
+    m_main.mnugoto->setEnabled(true);
     shared().audioonly = false;
 }
 
@@ -145,8 +147,11 @@ void MediaCommands::disable()
           m_main.cmdfast, m_main.cmdfast1, m_main.cmdnormal, m_main.cmdfullscreen})
         b->setEnabled(false);
     m_main.mnuview->setEnabled(false);
-    for (QAction* a : {m_main.mnufullscreen, m_main.mnucapture, m_main.mnubulk, m_main.mnuinfo})
+    for (QAction* a : {m_main.mnufullscreen, m_main.mnucapture, m_main.mnubulk, m_main.mnuinfo,
+                       m_main.mnucopy, m_main.mnugoto})
         a->setEnabled(false);
+    if (m_main.lbltime)
+        m_main.lbltime->clear();
 }
 
 } // namespace framix

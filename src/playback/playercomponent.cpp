@@ -1,5 +1,6 @@
 #include "playercomponent.h"
 
+#include "sharedstate.h"
 #include "twips.h"
 
 #include <QClipboard>
@@ -224,7 +225,7 @@ bool PlayerComponent::setFileName(const QString& path)
     if (m_info.hasAudio)
         m_audio.open(m_info.path);
     if (m_info.hasVideo)
-        applySize(twips::fromPixels(m_info.width * m_zoom / 100),
+        applySize(twips::fromPixels(m_info.displayWidth() * m_zoom / 100),
                   twips::fromPixels(m_info.height * m_zoom / 100));
     else
         applySize(m_widthTwips, 30);
@@ -348,9 +349,18 @@ void PlayerComponent::paintEvent(QPaintEvent*)
         painter.fillRect(rect(), Qt::black);
         return;
     }
-    if (m_image.size() != size())
+    // Full screen keeps the picture's shape, with black bars where the screen's differs;
+    // a window shows the picture filling it, as the user sized it.
+    QRect target = rect();
+    if (shared().fullscreen && m_info.height > 0) {
+        const QSize shape(m_info.displayWidth(), m_info.height);
+        target.setSize(shape.scaled(size(), Qt::KeepAspectRatio));
+        target.moveCenter(rect().center());
+        painter.fillRect(rect(), Qt::black);
+    }
+    if (m_image.size() != target.size())
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(rect(), m_image);
+    painter.drawImage(target, m_image);
 }
 
 qint64 PlayerComponent::endTimeMs() const
@@ -500,7 +510,7 @@ void PlayerComponent::setZoom(int percent)
 {
     m_zoom = std::clamp(percent, 10, 800);
     if (m_info.hasVideo)
-        applySize(twips::fromPixels(m_info.width * m_zoom / 100),
+        applySize(twips::fromPixels(m_info.displayWidth() * m_zoom / 100),
                   twips::fromPixels(m_info.height * m_zoom / 100));
 }
 

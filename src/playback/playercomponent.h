@@ -88,6 +88,10 @@ public:
     void setHeightTwips(double twips);
 
     const MediaInfo& mediaInfo() const { return m_info; }
+    // The display time of a position (frame) from the start, in ms, and the last position
+    // shown at or before a time.
+    qint64 timeOfPositionMs(int position) const;
+    int positionAtTimeMs(qint64 ms) const;
     bool hasPicture() const { return m_info.hasVideo; }
     // The frame number whose picture is on screen, -1 for none.
     int shownFrame() const { return m_shownFrame; }
@@ -134,8 +138,6 @@ private:
     void haltPlayback();
     void tick();
     void reachEnd();
-    qint64 timeOfPositionMs(int position) const;
-    int positionAtTimeMs(qint64 ms) const;
     qint64 endTimeMs() const;
     void applySize(double widthTwips, double heightTwips);
 

@@ -1,6 +1,8 @@
 #include "transportcommands.h"
 
+#include "desktop.h"
 #include "frmvideo.h"
+#include "mcommon.h"
 #include "sharedstate.h"
 
 #include <QAbstractButton>
@@ -8,6 +10,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSlider>
 
@@ -21,7 +24,7 @@ TransportCommands::TransportCommands(const MainControls& main, frmvideo* video)
 void TransportCommands::cmdplay_Click()
 {
     PlayerComponent* player = m_video->MCIWnd1;
-    if (player->heightTwips() != 30)
+    if (player->hasPicture())
         m_video->show();
     player->setCommand(QStringLiteral("play"));
     m_main.cmdplay->setVisible(false);
@@ -191,6 +194,72 @@ void TransportCommands::mnufullscreen_Click()
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     shared().fullscreen = true;
+}
+
+std::optional<TransportCommands::Target> TransportCommands::parseTarget(const QString& text)
+{
+    const QString t = text.trimmed();
+    static const QRegularExpression frame(QStringLiteral("^\\d{1,9}$"));
+    if (frame.match(t).hasMatch())
+        return Target{false, t.toLongLong()};
+    static const QRegularExpression time(
+        QStringLiteral("^(?:(?:(\\d{1,4}):)?(\\d{1,2}):)?(\\d{1,2})(?:\\.(\\d{1,3}))?$"));
+    const QRegularExpressionMatch m = time.match(t);
+    if (!m.hasMatch() || (m.captured(2).isEmpty() && m.captured(4).isEmpty()))
+        return std::nullopt; // a bare number is a frame, handled above
+    const qint64 hours = m.captured(1).toLongLong();
+    const qint64 minutes = m.captured(2).toLongLong();
+    const qint64 seconds = m.captured(3).toLongLong();
+    if ((!m.captured(2).isEmpty() && seconds > 59) || (!m.captured(1).isEmpty() && minutes > 59))
+        return std::nullopt;
+    const qint64 ms = m.captured(4).leftJustified(3, QLatin1Char('0')).toLongLong();
+    return Target{true, ((hours * 60 + minutes) * 60 + seconds) * 1000 + ms};
+}
+
+void TransportCommands::mnugoto_Click()
+{
+    PlayerComponent* player = m_video->MCIWnd1;
+    if (player->fileName().isEmpty())
+        return;
+    const int last = std::max(0, player->length() - 1);
+    QString text = QString::number(player->position());
+    const QString prompt = QStringLiteral("Frame number (0 to %1) or time (h:mm:ss.mmm, up to %2):")
+                               .arg(last)
+                               .arg(TimeText(player->timeOfPositionMs(last)));
+    for (;;) {
+        if (!Desktop::instance().askText(m_main.frmmain, QStringLiteral("Go to Frame"), prompt,
+                                         &text))
+            return;
+        const std::optional<Target> target = parseTarget(text);
+        if (target) {
+            const qint64 frame =
+                target->isTime ? player->positionAtTimeMs(target->value) : target->value;
+            if (frame >= 0 && frame <= last) {
+                if (player->mode() == QLatin1String("playing"))
+                    cmdplay1_Click();
+                shared().norepeat = true;
+                player->setPosition(int(frame));
+                return;
+            }
+        }
+        Desktop::instance().message(
+            m_main.frmmain,
+            QStringLiteral("\"%1\" is not a frame from 0 to %2 or a time within the media.")
+                .arg(text.trimmed())
+                .arg(last),
+            QStringLiteral("Go to Frame"), Desktop::Icon::Exclamation);
+    }
+}
+
+void TransportCommands::mnucopy_Click()
+{
+    PlayerComponent* player = m_video->MCIWnd1;
+    if (player->fileName().isEmpty() || !player->hasPicture())
+        return;
+    if (player->mode() == QLatin1String("playing"))
+        cmdplay1_Click();
+    if (!player->CopyFrame())
+        ShowFailure(m_main.lblstate, QStringLiteral("not copied"), player->lastError().message());
 }
 
 } // namespace framix

@@ -9,12 +9,14 @@
 #     Left and Top of the video window never move.
 #  4. Full screen, then Normal Size (once, and after full screen twice): the window is
 #     back where it was, in the normal state, showing the whole picture.
+#  5. Ctrl+G to a frame typed as a number, and to one typed as a time, each followed by
+#     Ctrl+Shift+C: the clipboard holds exactly ffmpeg's pixels of that frame.
 # usage: e2e_test.sh FRAMIX SIZES_DIR
 set -uo pipefail
 FRAMIX=$1
 SIZES=$2
 if [ -z "${FRAMIX_E2E_IN_X:-}" ]; then
-    for tool in xvfb-run xdotool openbox xwininfo xprop; do
+    for tool in xvfb-run xdotool openbox xwininfo xprop xclip; do
         command -v "$tool" > /dev/null || { echo "skipped: $tool is not installed"; exit 77; }
     done
     FRAMIX_E2E_IN_X=1 exec xvfb-run -a -s "-screen 0 1600x1000x24" "$0" "$@"
@@ -198,6 +200,41 @@ if start view "$SIZES/long-854x480.mkv"; then
     stop
 else
     bad "the program did not come up for the view run"
+    stop
+fi
+
+# 5. Go to a frame, copy it, compare the clipboard's picture.
+rgb() { ffmpeg -v error -i "$1" -f rawvideo -pix_fmt rgb24 -; }
+clip=long-854x480.mkv
+if start goto "$SIZES/$clip"; then
+    for target in "37:37" "0:02.000:50"; do
+        typed=${target%:*}
+        frame=${target##*:}
+        keys "$MAIN" ctrl+g
+        if dialog=$(wait_window "Go to Frame" 30); then
+            sleep 0.3
+            xdotool windowactivate --sync "$dialog" key ctrl+a type --delay 10 "$typed"
+            xdotool key Return
+            wait_gone "Go to Frame" || bad "the Go to Frame dialog did not close after $typed"
+            sleep 0.7
+            keys "$MAIN" ctrl+shift+c
+            sleep 0.5
+            xclip -selection clipboard -t image/png -o > "$WORK/clip-$frame.png" 2> /dev/null
+            reference "$SIZES/$clip" "$frame" "$WORK/ref-goto-$frame.bmp"
+            if [ -s "$WORK/clip-$frame.png" ] &&
+                cmp -s <(rgb "$WORK/clip-$frame.png") <(rgb "$WORK/ref-goto-$frame.bmp"); then
+                ok "Ctrl+G $typed, Ctrl+Shift+C: the clipboard holds frame $frame exactly"
+            else
+                bad "after Ctrl+G $typed the clipboard does not hold frame $frame" \
+                    "($(compare -metric AE "$WORK/clip-$frame.png" "$WORK/ref-goto-$frame.bmp" null: 2>&1))"
+            fi
+        else
+            bad "Ctrl+G opened no Go to Frame dialog"
+        fi
+    done
+    stop
+else
+    bad "the program did not come up for the go-to run"
     stop
 fi
 
