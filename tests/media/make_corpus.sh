@@ -96,10 +96,15 @@ if [ ! -s unsupported.mkv ]; then
 fi
 mkdir -p folder.mpg
 
-# The oracle: what ffmpeg's own decoder outputs, every frame, no duplication or dropping.
+# The oracle: what ffmpeg's own decoder outputs, every frame, no duplication or dropping,
+# timed in the stream's own time base; and beside it one line per frame, 1 where ffprobe's
+# decoder reports a key frame.
 for clip in mpeg1.mpg mpeg2.mpg mpeg4.avi wmv2.wmv h264.mp4 vfr.mkv; do
-    [ -s "$clip.framemd5" ] && continue
-    "${FF[@]}" -i "$clip" -map 0:v:0 -fps_mode passthrough -f framemd5 "$clip.framemd5.tmp"
+    [ -s "$clip.framemd5" ] && [ -s "$clip.keyframes" ] && continue
+    "${FF[@]}" -i "$clip" -map 0:v:0 -fps_mode passthrough -enc_time_base -1 -f framemd5 "$clip.framemd5.tmp"
+    ffprobe -v error -select_streams v:0 -show_entries frame=key_frame -of csv=p=0 "$clip" |
+        grep -o '^[01]' > "$clip.keyframes.tmp"
+    mv "$clip.keyframes.tmp" "$clip.keyframes"
     mv "$clip.framemd5.tmp" "$clip.framemd5"
 done
 echo "corpus ready in $MEDIA_DIR"
