@@ -1,7 +1,8 @@
 #pragma once
 // A Desktop that shows no window, installed while it lives: file dialogs take their answers
-// from a list and are recorded with whether their owner was disabled, messages and web
-// pages are recorded, and the tick clock is scripted.
+// from a list ("" or none left is Cancel) and are recorded with whether their owner was
+// enabled, messages and web pages are recorded, and the tick clock moves a second per
+// reading (every dialog was on screen) unless ticks are scripted.
 
 #include "desktop.h"
 
@@ -11,38 +12,26 @@
 class FakeDesktop : public framix::Desktop
 {
 public:
-    struct Dialog
-    {
-        FileRequest request;
-        bool ownerEnabled;
-    };
-    struct Message
-    {
-        QString text, title;
-        Icon icon;
-    };
-    QStringList answers; // one per dialog, first first; "" (or none left) is Cancel
-    QList<Dialog> dialogs;
-    QList<Message> messages;
+    QStringList answers;
+    QList<FileRequest> dialogs;
+    QList<bool> ownerEnabled;
+    QStringList messages;
     QList<QUrl> urls;
-    bool urlsOpen = true; // false: as on a desktop without a browser
-    QList<quint32> ticks; // then a second per reading, so that every dialog was on screen
+    bool urlsOpen = true;
+    QList<quint32> ticks;
 
     FakeDesktop() { setInstance(this); }
     ~FakeDesktop() override { setInstance(nullptr); }
-
     bool fileDialog(const FileRequest& request, QString* path) override
     {
-        dialogs.append({request, request.owner == nullptr || request.owner->isEnabled()});
+        dialogs.append(request);
+        ownerEnabled.append(request.owner == nullptr || request.owner->isEnabled());
         const QString answer = answers.isEmpty() ? QString() : answers.takeFirst();
         // A cancelled dialog leaves a path behind too, which the caller must ignore.
         *path = answer.isEmpty() ? QStringLiteral("/cancelled.mpg") : answer;
         return !answer.isEmpty();
     }
-    void message(QWidget*, const QString& text, const QString& title, Icon icon) override
-    {
-        messages.append({text, title, icon});
-    }
+    void message(QWidget*, const QString& text, const QString&, Icon) override { messages << text; }
     bool openUrl(const QUrl& url) override
     {
         urls.append(url);

@@ -144,8 +144,8 @@ private slots:
         QVERIFY(c().lblstate->text() == "cannot open" &&
                 c().lblstate->toolTip().contains("a folder"));
         m_main->media().mnuopen_Click();
-        const Desktop::FileRequest r = m_desktop->dialogs.value(3).request;
-        QVERIFY(!m_desktop->dialogs.value(3).ownerEnabled && !r.saveMode && m_main->isEnabled());
+        const Desktop::FileRequest r = m_desktop->dialogs.value(3);
+        QVERIFY(!m_desktop->ownerEnabled.value(3) && !r.saveMode && m_main->isEnabled());
         QCOMPARE(QDir(r.initialDir).canonicalPath(), QDir(corpus::dir()).canonicalPath());
         for (const char* type : {"*.mp4", "*.mkv", "*.mov", "*.webm", "*.ts", "*.mpg", "*.avi"})
             QVERIFY2(r.nameFilters.value(0).contains(QLatin1String(type)), type);
@@ -380,7 +380,7 @@ private slots:
         QVERIFY(shownWindow<frmAbout>() && !m_main->isEnabled());
         shownWindow<frmAbout>()->close();
         find<QAction>("&Help Topics")->trigger();
-        QCOMPARE(m_desktop->messages.value(0).text, ShellCommands::kMissingHelpText);
+        QCOMPARE(m_desktop->messages.value(0), ShellCommands::kMissingHelpText);
         QPushButton* toggle = find<QPushButton>(">");
         toggle->click();
         QCOMPARE(m_main->widthTwips(), 10710.0);
@@ -412,7 +412,7 @@ private slots:
         c().cmdcapture->click();
         const int at = player()->position();
         QVERIFY(player()->mode() == "paused" && player()->zoom() == 100);
-        QVERIFY(m_desktop->dialogs.value(0).request.defaultExt == "bmp");
+        QVERIFY(m_desktop->dialogs.value(0).defaultExt == "bmp");
         const QImage clipboard = QGuiApplication::clipboard()->image();
         if (answer == "shot.bmp")
             QVERIFY(isFrame(QImage(file), "mpeg4.avi", at) && clipboard.isNull());
@@ -458,7 +458,7 @@ private slots:
         QCOMPARE(written().size(), files);
         for (const QString& name : written())
             QCOMPARE(QImage(m_dir.filePath("out/" + name)).width(), stop.isEmpty() ? 33 : 320);
-        const QString failure = m_desktop->messages.value(1).text;
+        const QString failure = m_desktop->messages.value(1);
         QVERIFY2(stop != "blocked" || failure.contains(out + "/frame0.bmp: Not a directory"),
                  qPrintable(failure));
         if (stop.isEmpty()) {
@@ -510,7 +510,7 @@ private slots:
         chooser->Drive1->setCurrentIndex(0);
         chooser->Drive1_Change();
         chooser->Drive1->setCurrentIndex(1);
-        QCOMPARE(m_desktop->messages.value(0).text, "No such file or directory");
+        QCOMPARE(m_desktop->messages.value(0), "No such file or directory");
         QVERIFY(chooser->Drive1->drive() == "/" && chooser->Dir1->path() == "/");
         chooser->close();
         bulk->close();
