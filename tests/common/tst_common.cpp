@@ -298,10 +298,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     // The system's error texts are compared word for word.
     std::setlocale(LC_MESSAGES, "C");
-    FileDialogTest fileDialog;
-    PathTest paths;
-    SettingsTest settings;
-    return runTestClasses(argc, argv, {&fileDialog, &paths, &settings});
+    return runTestClasses(argc, argv, {new FileDialogTest, new PathTest, new SettingsTest});
 }
 
 #include "tst_common.moc"

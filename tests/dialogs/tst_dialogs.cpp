@@ -179,10 +179,7 @@ private slots:
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    InfoTest info;
-    TipTest tip;
-    AboutTest about;
-    return runTestClasses(argc, argv, {&info, &tip, &about});
+    return runTestClasses(argc, argv, {new InfoTest, new TipTest, new AboutTest});
 }
 
 #include "tst_dialogs.moc"
