@@ -1,6 +1,6 @@
 #pragma once
-// Runs several Qt Test classes from one executable. "tst_x ClassName [options]" runs only
-// that class; options go to Qt Test as usual.
+// Runs several Qt Test classes from one executable, then deletes them. "tst_x ClassName
+// [options]" runs only that class; options go to Qt Test as usual.
 
 #include <QObject>
 #include <QTest>
@@ -20,5 +20,6 @@ inline int runTestClasses(int argc, char** argv, std::initializer_list<QObject*>
     for (QObject* test : tests)
         if (only.isEmpty() || only == QLatin1String(test->metaObject()->className()))
             failed += QTest::qExec(test, argc, argv);
+    qDeleteAll(tests);
     return failed != 0 ? 1 : 0;
 }

@@ -1,55 +1,57 @@
-// The main window with real media: opening and closing with the four control states, the
-// menu-opening refreshes, the transport keys, load and unload, and drag and drop.
+// The main window, each test starting with mpeg4.avi (320x240, 250 frames) open in a new
+// one: opening, the control states, the transport, sound, speed and view commands, the
+// shell windows and links, and capturing frames one at a time and in bulk runs.
 
 #include "corpus.h"
-#include "desktop.h"
+#include "fakedesktop.h"
+#include "frameconverter.h"
+#include "frmbulk.h"
+#include "frminfo.h"
 #include "frmmain.h"
+#include "frmtip.h"
 #include "frmvideo.h"
 #include "settings.h"
 #include "sharedstate.h"
+#include "videosource.h"
 
-#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace framix;
 
 namespace {
 
-// Answers the open dialog with a scripted path ("" = Cancel) and records what was asked.
-class ScriptedDesktop : public Desktop
+template <class W> QPointer<W> shownWindow()
 {
-public:
-    QString answer;
-    int dialogs = 0;
-    FileRequest last;
-    bool ownerWasEnabled = true;
-    quint32 ticks = 0;
-    bool fileDialog(const FileRequest& request, QString* path) override
-    {
-        ++dialogs;
-        last = request;
-        ownerWasEnabled = request.owner && request.owner->isEnabled();
-        if (answer.isEmpty())
-            return false;
-        *path = answer;
-        return true;
-    }
-    void message(QWidget*, const QString&, const QString&, Icon) override {}
-    quint32 tickCount() override { return ticks += 1000; } // every dialog "came up"
-};
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* window = qobject_cast<W*>(w); window != nullptr && window->isVisible())
+            return window;
+    return nullptr;
+}
 
-bool visible(QWidget* w)
+// Whether `image` holds the engine's own picture of frame n.
+bool isFrame(const QImage& image, const QString& clip, int n)
 {
-    return w->isVisibleTo(w->window());
+    VideoSource source;
+    const auto frame = source.open(corpus::path(clip), nullptr) ? source.frame(n) : std::nullopt;
+    return frame && image.convertToFormat(QImage::Format_RGB888) ==
+                        FrameConverter().toBgrImage(*frame).convertToFormat(QImage::Format_RGB888);
 }
 
 } // namespace
@@ -57,300 +59,435 @@ bool visible(QWidget* w)
 class MainWindowTest : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_config;
-    ScriptedDesktop m_desktop;
+    QTemporaryDir m_dir;
+    std::optional<FakeDesktop> m_desktop;
     std::unique_ptr<frmmain> m_main;
     int m_ended = 0;
 
     const MainControls& c() const { return m_main->controls(); }
-    PlayerComponent* player() const { return m_main->videoWindow()->MCIWnd1; }
-
+    frmvideo* video() const { return m_main->videoWindow(); }
+    PlayerComponent* player() const { return video()->MCIWnd1; }
+    bool visible(QWidget* w) const { return w->isVisibleTo(m_main.get()); }
+    void key(Qt::Key k) { QTest::keyClick(m_main.get(), k); }
     void open(const QString& clip)
     {
-        m_desktop.answer = clip.isEmpty() ? QString() : corpus::path(clip);
-        m_main->media().mnuopen_Click();
+        m_main->media().openPath(corpus::path(clip));
+        QTRY_COMPARE(c().lblstate->text(), "stopped");
     }
+    template <class T> T* find(const QString& text) const
+    {
+        for (T* t : m_main->findChildren<T*>())
+            if (t->text() == text)
+                return t;
+        return nullptr;
+    }
+    // The enabled ones of the controls the media states set, after the File menu's refresh.
+    QString enabledControls() const
+    {
+        m_main->mnufile_Click();
+        const MainControls& k = c();
+        const std::pair<const char*, QObject*> all[] = {
+            {"play", k.cmdplay},       {"pause", k.cmdplay1}, {"first", k.cmdback},
+            {"last", k.cmdnext},       {"back", k.cmdseek},   {"step", k.cmdstep},
+            {"capture", k.cmdcapture}, {"info", k.cmdinfo},   {"normal", k.cmdnormal},
+            {"full", k.cmdfullscreen}, {"2x", k.cmdfast},     {"1x", k.cmdfast1},
+            {"position", k.Slider1},   {"speed", k.Slider3},  {"Close", k.mnuclose},
+            {"Info", k.mnuinfo},       {"View", k.mnuview},   {"Full", k.mnufullscreen},
+            {"Capture", k.mnucapture}, {"Bulk", k.mnubulk}};
+        QStringList on;
+        for (auto [name, control] : all)
+            if (control->property("enabled").toBool())
+                on << QString::fromLatin1(name);
+        return on.join(u' ');
+    }
+    QPointer<frmbulk> openBulk(const QString& out)
+    {
+        c().mnubulk->trigger();
+        frmbulk* bulk = m_main->capture().bulkDialog();
+        if (!out.isEmpty())
+            bulk->txtout->setText(out);
+        return bulk;
+    }
+    QStringList written() const { return QDir(m_dir.filePath("out")).entryList({"*.bmp"}); }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_config.isValid());
-        Settings::setConfigDirForTesting(m_config.path());
-        Desktop::setInstance(&m_desktop);
-    }
-    void cleanupTestCase() { Desktop::setInstance(nullptr); }
-
+    void initTestCase() { Settings::setConfigDirForTesting(m_dir.filePath("config")); }
     void init()
     {
         shared() = SharedState{};
+        m_desktop.emplace();
+        QDir(m_dir.filePath("out")).removeRecursively();
         m_main = std::make_unique<frmmain>();
+        m_ended = 0;
         m_main->setEndProgram([this] { ++m_ended; });
         m_main->Form_Load();
         m_main->show();
-        m_ended = 0;
-        m_desktop.dialogs = 0;
+        open("mpeg4.avi");
+        QTRY_VERIFY(shared().resizeok);
     }
     void cleanup() { m_main.reset(); }
 
-    void startsWithTheDesignState()
+    // Cancel, a missing file and a folder open nothing, and the label says why. The dialog
+    // offers every video type first, in the last file's folder, with the main window off;
+    // the old media reports its closing first, the new comes up stopped, offering Play.
+    void opening()
     {
-        QCOMPARE(m_main->windowTitle(), QStringLiteral("Framix"));
-        QCOMPARE(m_main->widthTwips(), 5700.0);
-        QCOMPARE(c().Slider3->value(), 1000);
-        QCOMPARE(c().Slider2->value(), 80);
-        QCOMPARE(player()->volume(), 800);
-        QCOMPARE(player()->speed(), 1000);
-        QCOMPARE(player()->deviceType(), QStringLiteral("MPEGVideo2"));
-        QVERIFY(!c().cmdplay->isEnabled() && visible(c().cmdplay));
-        QVERIFY(!visible(c().cmdplay1) && !visible(c().cmdmute1) && !visible(c().cmdfast1));
-        QVERIFY(c().mnurepeat->isChecked());
-        QVERIFY(!c().mnuclose->isEnabled() && !c().mnuview->isEnabled());
-        QCOMPARE(c().mnuforward->shortcut(), QKeySequence(Qt::Key_F8));
-        QCOMPARE(c().mnuhalf->text(), QStringLiteral("&Half Size (50%)"));
-        QVERIFY(m_main->videoWindow()->isHidden());
-        QCOMPARE(m_main->videoWindow()->widthTwips(), 6500.0);
+        c().cmdplay->click();
+        QTRY_COMPARE(c().lblstate->text(), "playing");
+        QSignalSpy modes(player(), &PlayerComponent::ModeChange);
+        m_desktop->answers = {"", corpus::path("gone.mpg"), corpus::dir(),
+                              corpus::path("mpeg1.mpg")};
+        for (int i = 0; i < 3; ++i)
+            m_main->media().mnuopen_Click();
+        QVERIFY(player()->fileName() == corpus::path("mpeg4.avi") && modes.isEmpty());
+        QVERIFY(c().lblstate->text() == "cannot open" &&
+                c().lblstate->toolTip().contains("a folder"));
+        m_main->media().mnuopen_Click();
+        const Desktop::FileRequest r = m_desktop->dialogs.value(3);
+        QVERIFY(!m_desktop->ownerEnabled.value(3) && !r.saveMode && m_main->isEnabled());
+        QCOMPARE(QDir(r.initialDir).canonicalPath(), QDir(corpus::dir()).canonicalPath());
+        for (const char* type : {"*.mp4", "*.mkv", "*.mov", "*.webm", "*.ts", "*.mpg", "*.avi"})
+            QVERIFY2(r.nameFilters.value(0).contains(QLatin1String(type)), type);
+        QCOMPARE(c().Slider1->maximum(), corpus::oracle("mpeg1.mpg").size());
+        QCOMPARE(modes.value(0).value(0).toInt(), int(PlayerComponent::NotReady));
+        QTRY_COMPARE(c().lblstate->text(), "stopped");
+        QVERIFY(visible(c().cmdplay) && !visible(c().cmdplay1) && c().mnuplay->isEnabled());
+        // A file dropped on the window is opened too.
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(corpus::path("wmv2.wmv"))});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(m_main.get(), &enter);
+        QApplication::sendEvent(m_main.get(), &drop);
+        QVERIFY(enter.isAccepted() && drop.isAccepted());
+        QTRY_COMPARE(player()->fileName(), corpus::path("wmv2.wmv"));
     }
 
-    void opensAVideoFile()
+    // What each kind of media, and none, enables (Exit closes the media before it ends the
+    // program); sound plays without the video window, which restoring the main window does
+    // not show either.
+    void controlStates_data()
     {
-        open(QStringLiteral("mpeg4.avi"));
-        QCOMPARE(m_desktop.dialogs, 1);
-        QCOMPARE(m_desktop.last.title, QStringLiteral("Open..."));
-        QVERIFY(!m_desktop.last.saveMode);
-        QVERIFY(!m_desktop.ownerWasEnabled); // the main window is disabled during the dialog
-        QVERIFY(m_main->isEnabled());
-
-        const int length = corpus::oracle(QStringLiteral("mpeg4.avi")).size();
-        QCOMPARE(player()->fileName(), corpus::path(QStringLiteral("mpeg4.avi")));
-        QCOMPARE(c().Slider1->minimum(), 0);
-        QCOMPARE(c().Slider1->maximum(), length);
-        QCOMPARE(m_main->videoWindow()->windowTitle(), QStringLiteral("mpeg4.avi"));
-        QCOMPARE(c().lbllength->text(), QStringLiteral("Frame: 0"));
-        QVERIFY(m_main->videoWindow()->isVisible());
-        QVERIFY(!shared().audioonly);
-        // video + activate
-        for (QAbstractButton* b : {c().cmdplay, c().cmdplay1, c().cmdinfo, c().cmdcapture,
-                                   c().cmdfast, c().cmdfast1, c().cmdnormal, c().cmdfullscreen})
-            QVERIFY2(b->isEnabled(), qPrintable(b->toolTip()));
-        QVERIFY(c().Slider1->isEnabled() && c().Slider3->isEnabled());
-        QVERIFY(c().mnuview->isEnabled() && c().mnucapture->isEnabled() &&
-                c().mnubulk->isEnabled());
-        QVERIFY(c().mnuinfo->isEnabled() && c().mnufullscreen->isEnabled());
-        // Open never plays; the player's reports then fit the window and fill the labels.
-        QTRY_COMPARE(c().lblstate->text(), QStringLiteral("stopped"));
-        QTRY_COMPARE(m_main->videoWindow()->heightTwips(), player()->heightTwips() + 495);
-        QCOMPARE(player()->mode(), QStringLiteral("stopped"));
-        QVERIFY(!visible(c().cmdplay1));
+        QTest::addColumn<QString>("clip"); // opened while playing; "" closes
+        QTest::addColumn<QString>("enabled");
+        QTest::newRow("video") << QString("mpeg1.mpg")
+                               << "play pause last step capture info normal full 2x 1x position "
+                                  "speed Close Info View Full Capture Bulk";
+        QTest::newRow("sound") << QString("sound.mp2")
+                               << "play pause last step info position speed Close Info";
+        QTest::newRow("closed") << QString() << QString();
+        QTest::newRow("exit") << QString("exit") << QString();
+        QTest::newRow("not media") << QString("text.mpg") << QString();
     }
-
-    void opensASoundOnlyFile()
+    void controlStates()
     {
-        open(QStringLiteral("sound.mp2"));
-        QCOMPARE(player()->heightTwips(), 30.0);
-        QVERIFY(m_main->videoWindow()->isHidden());
-        QVERIFY(shared().audioonly);
-        for (QAbstractButton* b :
-             {c().cmdplay, c().cmdback, c().cmdnext, c().cmdseek, c().cmdstep, c().cmdinfo})
-            QVERIFY(b->isEnabled());
-        QVERIFY(c().Slider3->isEnabled() && c().mnuinfo->isEnabled());
-        for (QAbstractButton* b : {c().cmdcapture, c().cmdfast, c().cmdfast1})
-            QVERIFY(!b->isEnabled());
-        QVERIFY(!c().mnuview->isEnabled() && !c().mnufullscreen->isEnabled());
-        QVERIFY(!c().mnucapture->isEnabled() && !c().mnubulk->isEnabled());
-        // Play sends "play" without showing the window; restoring the main window does not
-        // show it either.
-        m_main->transport().cmdplay_Click();
-        QCOMPARE(player()->mode(), QStringLiteral("playing"));
-        QVERIFY(m_main->videoWindow()->isHidden());
+        QFETCH(QString, clip);
+        QFETCH(QString, enabled);
+        c().cmdplay->click();
+        if (clip.isEmpty() || clip == "exit")
+            clip.isEmpty() ? c().mnuclose->trigger() : m_main->media().mnuexit_Click();
+        else
+            m_main->media().openPath(corpus::path(clip));
+        QCOMPARE(m_ended, int(clip == "exit"));
+        QTRY_COMPARE(enabledControls(), enabled);
+        QCOMPARE(video()->isVisible(), enabled.contains("capture"));
+        QVERIFY(clip != "text.mpg" || c().lblstate->toolTip().contains("text.mpg"));
+        if (clip != "sound.mp2")
+            return;
+        c().cmdplay->click();
         m_main->showMinimized();
         m_main->showNormal();
         QTest::qWait(50);
-        QVERIFY(m_main->videoWindow()->isHidden());
+        QVERIFY(player()->mode() == "playing" && video()->isHidden() && shared().audioonly);
     }
 
-    void openingAnotherFileClosesTheFirst()
+    // The keys work from the opening on, without the Controls menu having been opened. Play
+    // shows the hidden video window; Move to Last with Repeat on stops at the end; steps
+    // suspend Repeat until it is toggled.
+    void transportKeys()
     {
-        open(QStringLiteral("mpeg4.avi"));
-        m_main->transport().cmdplay_Click();
-        QTRY_COMPARE(c().lblstate->text(), QStringLiteral("playing"));
-        QSignalSpy modes(player(), &PlayerComponent::ModeChange);
-        open(QStringLiteral("mpeg1.mpg"));
-        QCOMPARE(player()->fileName(), corpus::path(QStringLiteral("mpeg1.mpg")));
-        QCOMPARE(player()->mode(), QStringLiteral("stopped"));
-        QCOMPARE(c().Slider1->maximum(), corpus::oracle(QStringLiteral("mpeg1.mpg")).size());
-        // The old media's report of its closing was handled before the new one loaded.
-        QVERIFY(!modes.isEmpty());
-        QCOMPARE(modes.first().at(0).toInt(), int(PlayerComponent::NotReady));
-        QTRY_COMPARE(c().lblstate->text(), QStringLiteral("stopped"));
-        // The new media offers Play, and its key works.
-        QVERIFY(visible(c().cmdplay) && !visible(c().cmdplay1));
-        QVERIFY(c().mnuplay->isEnabled());
-    }
-
-    void cancelAndMissingFilesChangeNothing()
-    {
-        open(QStringLiteral("mpeg4.avi"));
-        m_main->transport().cmdplay_Click();
-        open(QString()); // Cancel
-        QCOMPARE(m_desktop.dialogs, 2);
-        m_desktop.answer = corpus::path(QStringLiteral("no-such-file.mpg"));
-        m_main->media().mnuopen_Click();
-        m_desktop.answer = corpus::dir(); // a folder is not a file
-        m_main->media().mnuopen_Click();
-        QCOMPARE(player()->fileName(), corpus::path(QStringLiteral("mpeg4.avi")));
-        QCOMPARE(player()->mode(), QStringLiteral("playing"));
-        QVERIFY(m_main->videoWindow()->isVisible());
-        // ... except the state label, which says why nothing was opened.
-        QCOMPARE(c().lblstate->text(), QStringLiteral("cannot open"));
-        QVERIFY(c().lblstate->toolTip().contains(QStringLiteral("folder")));
-    }
-
-    // Every type the program plays is offered without "All Files", and the dialog opens
-    // where the last file came from.
-    void theOpenDialogOffersEveryVideoType()
-    {
-        open(QStringLiteral("mpeg4.avi"));
-        const QString first = m_desktop.last.nameFilters.value(0);
-        for (const char* type : {"*.mp4", "*.mkv", "*.mov", "*.webm", "*.ts", "*.mpg", "*.avi"})
-            QVERIFY2(first.contains(QLatin1String(type)), qPrintable(first));
-        QVERIFY(m_desktop.last.nameFilters.contains(QStringLiteral("All Files (*)")));
-        open(QStringLiteral("mpeg1.mpg"));
-        QCOMPARE(QDir(m_desktop.last.initialDir).canonicalPath(),
-                 QDir(corpus::dir()).canonicalPath());
-    }
-
-    void aFileThePlayerRefusesEndsOpenQuietly()
-    {
-        open(QStringLiteral("mpeg4.avi"));
-        open(QStringLiteral("text.mpg"));
-        QCOMPARE(c().lblstate->text(), QStringLiteral("cannot open"));
-        QVERIFY(c().lblstate->toolTip().contains(QStringLiteral("text.mpg")));
-        // Closed by step 4, then the load failed: the disable state, the window hidden.
-        QCOMPARE(player()->fileName(), QString());
-        QVERIFY(!c().cmdplay->isEnabled() && !c().Slider1->isEnabled());
-        QVERIFY(m_main->videoWindow()->isHidden());
-    }
-
-    void closeAndTheFileMenuRefresh()
-    {
-        m_main->mnufile_Click();
-        QVERIFY(!c().mnuclose->isEnabled());
-        open(QStringLiteral("mpeg4.avi"));
-        m_main->mnufile_Click();
-        QVERIFY(c().mnuclose->isEnabled());
-        m_main->transport().cmdplay_Click();
-        c().mnuclose->trigger();
-        QCOMPARE(player()->fileName(), QString());
-        QVERIFY(m_main->videoWindow()->isHidden());
-        // disable: Pause hidden, Play's visibility left alone (hidden while it was playing).
-        QVERIFY(!visible(c().cmdplay1) && !visible(c().cmdplay));
-        QVERIFY(!c().cmdplay->isEnabled() && !c().cmdinfo->isEnabled());
-        QVERIFY(!c().mnuview->isEnabled() && !c().mnuinfo->isEnabled());
-        m_main->mnufile_Click();
-        QVERIFY(!c().mnuclose->isEnabled());
-    }
-
-    void theControlsMenuRefresh()
-    {
-        // No media: nothing changes, even if the items were left enabled.
-        c().mnuplay->setEnabled(true);
-        m_main->mnucontrol_Click();
-        QVERIFY(c().mnuplay->isEnabled() && !c().mnuforward->isEnabled());
-
-        open(QStringLiteral("mpeg4.avi"));
-        QTRY_VERIFY(c().cmdnext->isEnabled()); // from the player's first position report
-        QVERIFY(!c().cmdback->isEnabled());
-        m_main->mnucontrol_Click();
-        QVERIFY(c().mnuplay->isEnabled() && !c().mnupause->isEnabled());
-        QVERIFY(!c().mnufirst->isEnabled() && !c().mnuback->isEnabled());
-        QVERIFY(c().mnulast->isEnabled() && c().mnuforward->isEnabled());
-        m_main->transport().cmdplay_Click();
-        m_main->mnucontrol_Click();
-        QVERIFY(!c().mnuplay->isEnabled() && c().mnupause->isEnabled());
-    }
-
-    void keysStepThroughFrames()
-    {
-        open(QStringLiteral("mpeg4.avi"));
-        QTRY_COMPARE(c().lblstate->text(), QStringLiteral("stopped"));
-        m_main->activateWindow();
-        // F8 works right after opening, without the Controls menu having been opened.
-        for (int i = 0; i < 3; ++i)
-            QTest::keyClick(m_main.get(), Qt::Key_F8);
-        QTRY_COMPARE(c().lbllength->text(), QStringLiteral("Frame: 3"));
-        // A secondary window disables the main window while it is open (Tip of the Day,
-        // Bulk Capture); reports that arrive meanwhile must not leave the keys dead.
-        m_main->setEnabled(false);
-        player()->setPosition(4);
-        QTRY_COMPARE(c().lbllength->text(), QStringLiteral("Frame: 4"));
-        m_main->setEnabled(true);
-        QTest::keyClick(m_main.get(), Qt::Key_F8);
-        QTRY_COMPARE(c().lbllength->text(), QStringLiteral("Frame: 5"));
-        QTest::keyClick(m_main.get(), Qt::Key_F7);
-        QTest::keyClick(m_main.get(), Qt::Key_F7);
-        QTest::keyClick(m_main.get(), Qt::Key_F7);
-        QTRY_COMPARE(c().lbllength->text(), QStringLiteral("Frame: 2"));
-        QCOMPARE(c().Slider1->value(), 2);
-        QVERIFY(shared().norepeat); // stepping suspends Repeat
-        QTest::keyClick(m_main.get(), Qt::Key_F6);
-        QTRY_COMPARE(player()->position(), player()->length());
-        QTRY_VERIFY(!c().cmdnext->isEnabled() && !c().cmdstep->isEnabled());
+        video()->close();
+        key(Qt::Key_F3);
+        QVERIFY(player()->mode() == "playing" && video()->isVisible() && visible(c().cmdplay1));
+        QVERIFY(!visible(c().cmdplay) && !c().mnuplay->isEnabled() && c().mnupause->isEnabled());
+        key(Qt::Key_F4);
+        QVERIFY(player()->mode() == "paused" && visible(c().cmdplay) && !c().mnupause->isEnabled());
+        key(Qt::Key_F3);
+        key(Qt::Key_F6);
+        QCOMPARE(player()->position(), player()->length());
         QTRY_COMPARE(player()->shownFrame(), player()->length() - 1);
+        QTest::qWait(300);
+        QVERIFY(player()->mode() != "playing" && !c().mnuforward->isEnabled() && shared().norepeat);
+        key(Qt::Key_F5);
+        QTRY_VERIFY(!c().mnuback->isEnabled() && c().mnuforward->isEnabled());
+        for (int i = 0; i < 3; ++i)
+            key(Qt::Key_F8);
+        QTRY_COMPARE(c().lbllength->text(), "Frame: 3");
+        key(Qt::Key_F7);
+        QTRY_COMPARE(player()->shownFrame(), 2);
+        QVERIFY(player()->position() == 2 && c().Slider1->value() == 2);
+        QVERIFY(shared().norepeat && c().mnurepeat->isChecked());
+        c().mnurepeat->trigger();
+        QVERIFY(shared().norepeat && !c().mnurepeat->isChecked());
+        c().mnurepeat->trigger();
+        QVERIFY(!shared().norepeat && c().mnurepeat->isChecked());
     }
 
-    void exitAndUnload()
+    // A drag of the position slider seeks once and goes on as the player was going; a move
+    // made by the program only records the value.
+    void positionSlider_data()
     {
-        // Exit with nothing open ends at once without touching the player or the store.
-        const auto before = Settings::videoPlacement();
-        c().mnuclose->parentWidget(); // keep the menu alive
-        QMetaObject::invokeMethod(m_main.get(), [this] { m_main->media().mnuexit_Click(); });
-        QCOMPARE(m_ended, 1);
-        QCOMPARE(Settings::videoPlacement().left, before.left);
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("command"); // "" for a move by the program
+        QTest::newRow("dragged while paused") << QString("paused") << "pause";
+        QTest::newRow("dragged while playing") << QString("playing") << "play";
+        QTest::newRow("set by the program") << QString("stopped") << QString();
+    }
+    void positionSlider()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, command);
+        if (mode != "stopped")
+            m_main->transport().cmdplay_Click();
+        if (mode == "paused")
+            m_main->transport().cmdplay1_Click();
+        QTRY_COMPARE(c().lblstate->text(), mode);
+        QSignalSpy commands(player(), &PlayerComponent::commandReceived);
+        c().Slider1->setSliderDown(!command.isEmpty()); // a drag: Scroll, then Change
+        command.isEmpty() ? c().Slider1->setValue(120) : c().Slider1->setSliderPosition(120);
+        c().Slider1->setSliderDown(false);
+        QVERIFY(shared().seekpos == 120 && !shared().seeking && player()->mode() == mode);
+        QCOMPARE(commands.size(), command.isEmpty() ? 0 : 1);
+        QCOMPARE(commands.value(0).value(0).toString(), command);
+        if (mode == "playing")
+            QTRY_VERIFY(player()->position() > 120 && c().Slider1->value() > 120);
+        else
+            QTRY_VERIFY(player()->position() == (command.isEmpty() ? 0 : 120) &&
+                        player()->shownFrame() == player()->position());
+    }
 
-        // Exit with media open closes it first (the video window saves its placement).
-        open(QStringLiteral("mpeg4.avi"));
-        m_main->videoWindow()->setLeft(2400);
-        m_main->media().mnuexit_Click();
-        QCOMPARE(m_ended, 2);
-        QCOMPARE(player()->fileName(), QString());
-        QCOMPARE(Settings::videoPlacement().left, 2400.0);
-
-        // Closing the main window stores the volume slider and ends the program.
-        c().Slider2->setValue(37);
+    // The volume follows the slider, also while muted; unmuting and opening take the
+    // slider's value, and closing the window stores it for the next start. DEFAULT ends
+    // any speed, a double speed too while the slider reads normal.
+    void soundAndSpeed()
+    {
+        c().Slider2->setValue(50);
+        c().cmdmute->click();
+        c().Slider2->setValue(30);
+        QVERIFY(player()->volume() == 300 && c().mnumute->isChecked() && visible(c().cmdmute1));
+        c().mnumute->trigger();
+        c().mnumute->trigger();
+        QVERIFY(player()->volume() == 0 && c().mnumute->isChecked() && !visible(c().cmdmute));
+        open("mpeg1.mpg");
+        QVERIFY(player()->volume() == 300 && c().mnumute->isChecked());
+        c().cmdmute1->click();
+        QVERIFY(player()->volume() == 300 && !c().mnumute->isChecked() && visible(c().cmdmute));
+        c().cmdfast->click();
+        QVERIFY(player()->speed() == 2000 && c().Slider3->value() == 1000 && visible(c().cmdfast1));
+        c().Command1->click();
+        QCOMPARE(player()->speed(), 1000);
+        c().Slider3->setValue(1500);
+        c().Command1->click();
+        QVERIFY(c().Slider3->value() == 1000 && player()->speed() == 1000);
         m_main->close();
-        QCOMPARE(m_ended, 3);
-        QCOMPARE(Settings::volume(), std::optional<int>(37));
-        // ... and the next start brings the slider back there.
         frmmain next;
-        next.setEndProgram([] {});
         next.Form_Load();
-        QCOMPARE(next.controls().Slider2->value(), 37);
-        QCOMPARE(next.videoWindow()->MCIWnd1->volume(), 370);
         Settings::setVolume(80);
+        QVERIFY(m_ended == 1 && next.controls().Slider2->value() == 30);
+        QCOMPARE(next.videoWindow()->MCIWnd1->volume(), 300);
     }
 
-    void sidePanelToggle()
+    // A size fits the window around the whole picture; so does leaving full screen with
+    // Escape, full screen that neither its own resize nor choosing it again ended.
+    void viewSizes_data()
     {
-        m_main->Command2_Click();
-        QCOMPARE(m_main->widthTwips(), 10710.0);
-        m_main->Command2_Click();
-        QCOMPARE(m_main->widthTwips(), 5700.0);
+        QTest::addColumn<int>("zoom");
+        QTest::newRow("half") << 50;
+        QTest::newRow("double") << 200;
+        QTest::newRow("Escape from full screen") << 100;
+    }
+    void viewSizes()
+    {
+        QFETCH(int, zoom);
+        (zoom == 50 ? c().mnuhalf : c().mnudouble)->trigger();
+        if (zoom == 100) {
+            c().cmdfullscreen->click();
+            QTRY_COMPARE(player()->size(), video()->size());
+            c().mnufullscreen->trigger();
+            QVERIFY(shared().fullscreen && video()->state() == frmvideo::State::FullScreen);
+            QTest::keyClick(video(), Qt::Key_Escape);
+        }
+        QTRY_VERIFY(!shared().fullscreen && video()->state() == frmvideo::State::Normal);
+        QCOMPARE(player()->zoom(), zoom);
+        QTRY_COMPARE(player()->size(), QSize(320, 240) * zoom / 100);
+        QCOMPARE(video()->size(), player()->size());
+        QCOMPARE(video()->heightTwips(), player()->heightTwips() + 495);
+        QCOMPARE(video()->widthTwips(), player()->widthTwips() + 30);
     }
 
-    void droppingAFileOpensIt()
+    // The information window describes the media open and disables the main window.
+    void info_data()
     {
-        QMimeData mime;
-        mime.setUrls({QUrl::fromLocalFile(corpus::path(QStringLiteral("wmv2.wmv")))});
-        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton,
-                              Qt::NoModifier);
-        QApplication::sendEvent(m_main.get(), &enter);
-        QVERIFY(enter.isAccepted());
-        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(m_main.get(), &drop);
-        QVERIFY(drop.isAccepted());
-        QTRY_COMPARE(player()->fileName(), corpus::path(QStringLiteral("wmv2.wmv")));
-        QCOMPARE(m_desktop.dialogs, 0);
-        QVERIFY(m_main->videoWindow()->isVisible());
+        QTest::addColumn<QStringList>("row"); // file, picture, frame rate, duration
+        QTest::newRow("video") << QStringList{"mpeg4.avi", "320 x 240 pixels", "25 frames/s",
+                                              "0:00:10."};
+        QTest::newRow("sound") << QStringList{"sound.mp2", "none", "none", "0:00:04."};
+    }
+    void info()
+    {
+        QFETCH(QStringList, row);
+        open(row[0]);
+        (row[1] == "none" ? c().mnuinfo->trigger() : c().cmdinfo->click());
+        QPointer<frminfo> info = shownWindow<frminfo>();
+        QVERIFY(info && !m_main->isEnabled() && video()->isEnabled());
+        QCOMPARE(info->txtfile->text(), row[0]);
+        QCOMPARE(info->lbllength->text(), QString("%1 Frames").arg(player()->length()));
+        const qint64 kb = frminfo::kilobytes(QFileInfo(corpus::path(row[0])).size());
+        QCOMPARE(info->lblsize->text(), QString("%1 KB").arg(kb));
+        QVERIFY(info->lblpicture->text() == row[1] && info->lblrate->text() == row[2]);
+        QVERIFY(info->lblduration->text().startsWith(row[3]) && info->lblaudio->text() != "none");
+        info->close();
+        QVERIFY(m_main->isEnabled());
+        QTRY_VERIFY(info == nullptr);
+    }
+
+    // Tip of the Day from the menu turns the tips on again and disables both windows until
+    // it closes; Help Topics without its page says so.
+    void helpMenu()
+    {
+        Settings::setShowTipsAtStartup(0);
+        find<QAction>("Tip of The &Day")->trigger();
+        QVERIFY(shownWindow<frmTip>() && Settings::showTipsAtStartup() == 1);
+        QVERIFY(!m_main->isEnabled() && !video()->isEnabled());
+        shownWindow<frmTip>()->close();
+        QVERIFY(m_main->isEnabled() && video()->isEnabled());
+        find<QAction>("&Help Topics")->trigger();
+        QCOMPARE(m_desktop->messages, QStringList{ShellCommands::kMissingHelpText});
+    }
+
+    // Capture pauses playing media where it is and brings the picture to 100 %; the frame
+    // goes to the file chosen, or stays on the clipboard when none is or the write fails.
+    void captureTheFrameOnScreen_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("saved") << "shot.bmp";
+        QTest::newRow("cancelled") << QString();
+        QTest::newRow("unwritable") << "no/such/folder/shot.bmp";
+    }
+    void captureTheFrameOnScreen()
+    {
+        QFETCH(QString, answer);
+        const QString file = answer.isEmpty() ? QString() : m_dir.filePath(answer);
+        m_desktop->answers = {file};
+        c().mnudouble->trigger();
+        c().cmdplay->click();
+        QTRY_VERIFY(player()->position() > 20);
+        c().cmdcapture->click();
+        const int at = player()->position();
+        QVERIFY(player()->mode() == "paused" && player()->zoom() == 100);
+        QVERIFY(m_desktop->dialogs.value(0).defaultExt == "bmp");
+        const QImage clipboard = QGuiApplication::clipboard()->image();
+        if (answer == "shot.bmp")
+            QVERIFY(isFrame(QImage(file), "mpeg4.avi", at) && clipboard.isNull());
+        else
+            QVERIFY(!QFile::exists(file) && isFrame(clipboard, "mpeg4.avi", at));
+        QTest::qWait(100);
+        QVERIFY(player()->mode() == "paused" && player()->position() == at);
+        QVERIFY(m_desktop->messages.isEmpty());
+        QTRY_COMPARE(c().lblstate->text(), answer.contains('/') ? "not saved" : "paused");
+        QVERIFY(!answer.contains('/') || c().lblstate->toolTip().contains("shot.bmp"));
+    }
+
+    // A full run writes positions 0 to Length, which shows the last frame. Cancel and the
+    // close box stop a run after the frame on its way, leaving Repeat as it was; a folder
+    // that cannot be made stops it at the first frame, ready for another try.
+    void bulkRuns_data()
+    {
+        QTest::addColumn<QString>("stop");
+        QTest::addColumn<int>("files");
+        QTest::newRow("full") << QString() << 11;
+        QTest::newRow("Cancel Capture") << "cancel" << 13;
+        QTest::newRow("close box") << "close" << 13;
+        QTest::newRow("folder below a file") << "blocked" << 0;
+    }
+    void bulkRuns()
+    {
+        QFETCH(QString, stop);
+        QFETCH(int, files);
+        open(stop.isEmpty() ? "odd.avi" : "mpeg4.avi"); // odd.avi: 10 frames of 33x17
+        c().mnurepeat->trigger();
+        QFile(m_dir.filePath("blocker")).open(QIODevice::WriteOnly);
+        const QString out = m_dir.filePath(stop == "blocked" ? "blocker/frames" : "out/");
+        QPointer<frmbulk> bulk = openBulk(out);
+        // Stopped while frame 12 is on its way (served in that frame's event pass).
+        connect(bulk->ProgressBar1, &QProgressBar::valueChanged, this, [&](int v) {
+            if (v == 12 && stop != "blocked")
+                QTimer::singleShot(0, bulk, [&] {
+                    stop == "close" ? (void)bulk->close() : bulk->cmdcancel->click();
+                });
+        });
+        bulk->cmdcapture->click();
+        QCOMPARE(written().size(), files);
+        for (const QString& name : written())
+            QCOMPARE(QImage(m_dir.filePath("out/" + name)).width(), stop.isEmpty() ? 33 : 320);
+        const QString failure = m_desktop->messages.value(1);
+        QVERIFY2(stop != "blocked" || failure.contains(out + "/frame0.bmp: Not a directory"),
+                 qPrintable(failure));
+        if (stop.isEmpty()) {
+            QVERIFY(isFrame(QImage(m_dir.filePath("out/frame10.bmp")), "odd.avi", 9));
+            QVERIFY(player()->position() == 10 && m_desktop->messages.size() == 1);
+        } else if (stop != "blocked") {
+            QVERIFY(m_desktop->messages.isEmpty());
+            QTRY_VERIFY(bulk.isNull());
+            QVERIFY(m_main->isEnabled() && shared().norepeat);
+        } else {
+            QVERIFY(bulk->cmdcapture->isEnabled() && !bulk->cmdcancel->isEnabled());
+            bulk->close();
+        }
+    }
+
+    // The bulk dialog turns Repeat off and disables the main window while open; its sliders
+    // move the player; frames go to the program's folder if it can take them. The folder
+    // chooser opens on the current folder; OK takes the open one, Cancel nothing; a volume
+    // that cannot be read gives the system's reason, then the last one comes back.
+    void bulkDialog()
+    {
+        QPointer<frmbulk> bulk = openBulk(QString());
+        QVERIFY(!m_main->isEnabled() && shared().norepeat && !bulk->sldfrom->isEnabled());
+        QCOMPARE(bulk->txtfile->text(), corpus::path("mpeg4.avi"));
+        QCOMPARE(bulk->txtout->text(), QCoreApplication::applicationDirPath() + '/');
+        QCOMPARE(frmbulk::defaultOutputFolder("/proc"),
+                 QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) + "/Framix/");
+        bulk->Option2->click();
+        bulk->sldfrom->setValue(100);
+        QTRY_COMPARE(player()->position(), 100);
+        QCOMPARE(bulk->sldto->minimum(), 101);
+        const QString out = QDir(m_dir.path()).canonicalPath() + "/out";
+        QDir().mkpath(out + "/a");
+        QDir::setCurrent(out);
+        bulk->cmddir->click();
+        QVERIFY(bulk->chooser() && !bulk->isEnabled() && bulk->chooser()->Dir1->path() == out);
+        bulk->chooser()->Dir1->openRow(bulk->chooser()->Dir1->count() - 1); // subfolder "a"
+        bulk->chooser()->Command1->click();
+        QVERIFY(bulk->txtout->text() == out + "/a" && bulk->isEnabled());
+        for (bool ok : {false, true}) {
+            bulk->cmddir->click();
+            QVERIFY(bulk->chooser()->Dir1->setPath("/"));
+            (ok ? bulk->chooser()->Command1 : bulk->chooser()->Command2)->click();
+            QCOMPARE(bulk->txtout->text(), ok ? "/" : out + "/a");
+        }
+        bulk->cmddir->click();
+        frmdir* chooser = bulk->chooser();
+        chooser->Drive1->setVolumes({"/", m_dir.filePath("unmounted")});
+        chooser->Drive1->setCurrentIndex(0);
+        chooser->Drive1_Change();
+        chooser->Drive1->setCurrentIndex(1);
+        QCOMPARE(m_desktop->messages.value(0), "No such file or directory");
+        QVERIFY(chooser->Drive1->drive() == "/" && chooser->Dir1->path() == "/");
+        chooser->close();
+        bulk->close();
+        QTRY_VERIFY(bulk.isNull());
+        QVERIFY(m_main->isEnabled() && !shared().norepeat);
     }
 };
 

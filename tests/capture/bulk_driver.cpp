@@ -1,10 +1,11 @@
 // Runs a bulk capture through the real main window and bulk dialog, headless, the way a
 // user would with Bulk Capture: open the clip, open the dialog, set the folder (and the
-// range), Begin Capture. Message boxes are answered at once and printed. Prints the time
-// the run took. Used by the end-to-end check of the files and by the benchmark.
+// range), Begin Capture. Message boxes are answered at once and printed after the run.
+// Prints the time the run took. Used by the end-to-end check of the files and by the
+// benchmark.
 // usage: bulk_driver CLIP OUTDIR [FROM TO]
 
-#include "desktop.h"
+#include "fakedesktop.h"
 #include "frmbulk.h"
 #include "frmmain.h"
 #include "frmvideo.h"
@@ -18,19 +19,6 @@
 
 #include <cstdio>
 
-namespace {
-
-class PrintedDesktop : public framix::Desktop
-{
-public:
-    void message(QWidget*, const QString& text, const QString& title, Icon) override
-    {
-        std::printf("message [%s]: %s\n", qPrintable(title), qPrintable(text));
-    }
-};
-
-} // namespace
-
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
@@ -38,8 +26,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: bulk_driver CLIP OUTDIR [FROM TO]\n");
         return 2;
     }
-    PrintedDesktop desktop;
-    framix::Desktop::setInstance(&desktop);
+    FakeDesktop desktop;
     framix::frmmain window;
     window.setEndProgram([] {});
     window.Form_Load();
@@ -61,6 +48,9 @@ int main(int argc, char** argv)
     QElapsedTimer t;
     t.start();
     bulk->cmdcapture->click();
-    std::printf("bulk capture took %lld ms\n", static_cast<long long>(t.elapsed()));
+    const qint64 ms = t.elapsed();
+    for (const QString& text : desktop.messages)
+        std::printf("message: %s\n", qPrintable(text));
+    std::printf("bulk capture took %lld ms\n", static_cast<long long>(ms));
     return 0;
 }

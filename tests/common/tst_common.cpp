@@ -1,155 +1,48 @@
-#include "desktop.h"
+// The file dialog function and the real dialog behind it, paths and folders, and the
+// settings store.
+
+#include "fakedesktop.h"
 #include "mcommon.h"
 #include "settings.h"
 #include "testrunner.h"
-#include "twips.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
-#include <QWidget>
 
 #include <clocale>
 #include <functional>
-#include <memory>
-#include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 using namespace framix;
 
 namespace {
 
-// Answers dialogs from a script and records what was asked, so no window ever appears.
-class FakeDesktop : public Desktop
+const QString kVideo = "Moving Picture Experts Group (MPEG)|*.mpg;*.mpeg;*.m1v;*.mp2;*.mpa;*.mpe;"
+                       "*.mpv2|Windows Video Files|*.avi;*.wmv|All Files (*.*)|*.*|";
+
+// Hands each modal widget that comes up on top to `act`, from that widget's own event
+// loop, while the returned timer lives; a dialog still up after five seconds is rejected,
+// so that a fault cannot hang the run.
+std::unique_ptr<QTimer> driveModals(std::function<void(QWidget*)> act)
 {
-public:
-    struct DialogCall
-    {
-        FileRequest request;
-        bool ownerEnabled = false;
-    };
-    struct Answer
-    {
-        bool ok = false;
-        QString path;
-    };
-    struct Message
-    {
-        QString text;
-        QString title;
-        Icon icon = Icon::Information;
-    };
-
-    FakeDesktop() { Desktop::setInstance(this); }
-    ~FakeDesktop() override { Desktop::setInstance(nullptr); }
-
-    bool fileDialog(const FileRequest& request, QString* path) override
-    {
-        dialogCalls.append({request, request.owner == nullptr || request.owner->isEnabled()});
-        const Answer a = answers.isEmpty() ? Answer{} : answers.takeFirst();
-        if (a.ok)
-            *path = a.path;
-        return a.ok;
-    }
-    void message(QWidget*, const QString& text, const QString& title, Icon icon) override
-    {
-        messages.append({text, title, icon});
-    }
-    // Scripted ticks first; after that the clock moves a full second per reading, so an
-    // unscripted dialog always counts as shown.
-    quint32 tickCount() override
-    {
-        m_clock = ticks.isEmpty() ? m_clock + 1000 : ticks.takeFirst();
-        return m_clock;
-    }
-
-    QList<DialogCall> dialogCalls;
-    QList<Answer> answers;
-    QList<quint32> ticks;
-    QList<Message> messages;
-
-private:
-    quint32 m_clock = 0;
-};
-
-const QString kMpegFilter =
-    QStringLiteral("Moving Picture Experts Group (MPEG)|*.mpg;*.mpeg;*.m1v;*.mp2;*.mpa;*.mpe;"
-                   "*.mpv2|Windows Video Files|*.avi;*.wmv|All Files (*.*)|*.*|");
-
-// Plays a list of steps against whichever modal widget is on top, one step at a time, so a
-// test can drive the real dialogs. A step returns false while its widget is not up yet.
-// Anything still open after five seconds is rejected so that a fault cannot hang the run.
-class ModalScript
-{
-public:
-    using Step = std::function<bool(QWidget*)>;
-
-    explicit ModalScript(std::vector<Step> steps) : m_steps(std::move(steps))
-    {
-        m_elapsed.start();
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { poll(); });
-        m_timer.start(20);
-    }
-    bool finished() const { return m_next == m_steps.size() && !m_timedOut; }
-
-private:
-    void poll()
-    {
-        QWidget* top = QApplication::activeModalWidget();
-        if (m_elapsed.elapsed() > 5000) {
-            m_timedOut = true;
-            if (auto* dialog = qobject_cast<QDialog*>(top))
-                dialog->reject();
-            return;
-        }
-        if (top != nullptr && m_next < m_steps.size() && m_steps[m_next](top))
-            ++m_next;
-    }
-
-    std::vector<Step> m_steps;
-    std::size_t m_next = 0;
-    bool m_timedOut = false;
-    QTimer m_timer;
-    QElapsedTimer m_elapsed;
-};
-
-// The real dialogs are driven through queued calls so each action runs from the dialog's own
-// event loop rather than from inside the script's timer.
-ModalScript::Step acceptFileDialog()
-{
-    return [](QWidget* w) {
-        auto* dialog = qobject_cast<QFileDialog*>(w);
-        if (dialog != nullptr)
-            QMetaObject::invokeMethod(dialog, &QDialog::accept, Qt::QueuedConnection);
-        return dialog != nullptr;
-    };
-}
-
-ModalScript::Step answerBox(QMessageBox::StandardButton button, QString* text)
-{
-    return [button, text](QWidget* w) {
-        auto* box = qobject_cast<QMessageBox*>(w);
-        if (box == nullptr)
-            return false;
-        *text = box->text();
-        QMetaObject::invokeMethod(box->button(button), &QAbstractButton::click,
-                                  Qt::QueuedConnection);
-        return true;
-    };
-}
-
-QString readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    auto timer = std::make_unique<QTimer>();
+    QObject::connect(timer.get(), &QTimer::timeout,
+                     [act, last = QPointer<QWidget>(), n = 0]() mutable {
+                         QWidget* top = QApplication::activeModalWidget();
+                         if (auto* dialog = qobject_cast<QDialog*>(top); dialog && ++n > 250)
+                             dialog->reject();
+                         else if (top != nullptr && top != last)
+                             QMetaObject::invokeMethod(
+                                 last = top, [act, top] { act(top); }, Qt::QueuedConnection);
+                     });
+    timer->start(20);
+    return timer;
 }
 
 } // namespace
@@ -158,48 +51,26 @@ class FileDialogTest : public QObject
 {
     Q_OBJECT
 private slots:
-    void nameLengthLimit()
+    // The owner is disabled while the dialog is up, and the answer ends at a NUL. A name
+    // over 260 characters is refused with a message.
+    void requestAndAnswer()
     {
         FakeDesktop fake;
         QWidget owner;
-        owner.setEnabled(false);
-        QCOMPARE(FileDialog(&owner, false, "Open", kMpegFilter, QString(261, 'n'), "", ""),
-                 QString());
-        QVERIFY(fake.dialogCalls.isEmpty());
-        QVERIFY(!owner.isEnabled());
-        QCOMPARE(fake.messages.size(), 1);
-        QCOMPARE(fake.messages[0].text, "Filename Length Overflow");
-        QCOMPARE(fake.messages[0].title, "Framix - FileDialog Function");
-        QVERIFY(fake.messages[0].icon == Desktop::Icon::Exclamation);
-
-        fake.answers = {{true, "/clips/a.mpg"}};
-        QCOMPARE(FileDialog(&owner, false, "Open", kMpegFilter, QString(260, 'n'), "", ""),
+        fake.answers = {QString("/shots/a.bmp") + QChar(u'\0') + "junk", "/clips/a.mpg"};
+        QCOMPARE(FileDialog(&owner, true, "Save", "Bitmaps|*.bmp|", "a.bmp", "bmp", "/shots"),
+                 "/shots/a.bmp");
+        QVERIFY(!fake.ownerEnabled.value(0) && owner.isEnabled() &&
+                fake.dialogs[0].owner == &owner);
+        QCOMPARE(FileDialog(&owner, false, "Open", kVideo, QString(261, 'n'), "", ""), QString());
+        QVERIFY(fake.dialogs.size() == 1 &&
+                fake.messages == QStringList{"Filename Length Overflow"});
+        QCOMPARE(FileDialog(&owner, false, "Open", kVideo, QString(260, 'n'), "", ""),
                  "/clips/a.mpg");
-        QCOMPARE(fake.dialogCalls.size(), 1);
-        QCOMPARE(fake.messages.size(), 1);
     }
 
-    void requestAndOwner()
-    {
-        FakeDesktop fake;
-        QWidget owner;
-        fake.answers = {{true, "/shots/frame.bmp"}};
-        QCOMPARE(FileDialog(&owner, true, "Save Frame", "Bitmap Files (*.bmp)|*.bmp|", "frame.bmp",
-                            "bmp", "/shots"),
-                 "/shots/frame.bmp");
-        QCOMPARE(fake.dialogCalls.size(), 1);
-        const FakeDesktop::DialogCall& call = fake.dialogCalls[0];
-        QVERIFY(!call.ownerEnabled);
-        QVERIFY(owner.isEnabled());
-        QCOMPARE(call.request.owner, &owner);
-        QVERIFY(call.request.saveMode);
-        QCOMPARE(call.request.title, "Save Frame");
-        QCOMPARE(call.request.nameFilters, QStringList{"Bitmap Files (*.bmp)"});
-        QCOMPARE(call.request.initialName, "frame.bmp");
-        QCOMPARE(call.request.defaultExt, "bmp");
-        QCOMPARE(call.request.initialDir, "/shots");
-    }
-
+    // A dialog back within 20 ms never reached the screen: it is shown once more, without
+    // the initial name. The tick counter wraps at 2^32.
     void quickReturnRetries_data()
     {
         QTest::addColumn<QList<quint32>>("ticks");
@@ -210,8 +81,7 @@ private slots:
         QTest::newRow("wrap, 32 ms") << QList<quint32>{0xFFFFFFF0, 0x10} << true << false;
         QTest::newRow("wrap, 11 ms") << QList<quint32>{0xFFFFFFFA, 0x5} << true << true;
         QTest::newRow("cancelled fast") << QList<quint32>{7, 8} << false << true;
-        // Ticks stay close after the second call too: there is still only one retry.
-        QTest::newRow("retry once") << QList<quint32>{1, 2, 3, 4, 5, 6} << false << true;
+        QTest::newRow("retried once") << QList<quint32>{1, 2, 3, 4, 5, 6} << false << true;
     }
     void quickReturnRetries()
     {
@@ -220,105 +90,74 @@ private slots:
         QFETCH(bool, retried);
         FakeDesktop fake;
         fake.ticks = ticks;
-        fake.answers = {{firstOk, "/clips/first.mpg"}, {false, "/clips/unused.mpg"}};
+        fake.answers = {firstOk ? "/clips/first.mpg" : ""};
         QWidget owner;
-        const QString result =
-            FileDialog(&owner, false, "Open", kMpegFilter, "a.mpg", "mpg", "/clips");
-        QCOMPARE(fake.dialogCalls.size(), retried ? 2 : 1);
-        QCOMPARE(result, retried || !firstOk ? QString() : QStringLiteral("/clips/first.mpg"));
-        if (retried) {
-            const Desktop::FileRequest& second = fake.dialogCalls[1].request;
-            QCOMPARE(second.initialName, QString());
-            QCOMPARE(second.title, "Open");
-            QCOMPARE(second.initialDir, "/clips");
-            QCOMPARE(second.defaultExt, "mpg");
-            QCOMPARE(second.nameFilters, fake.dialogCalls[0].request.nameFilters);
-            QVERIFY(!fake.dialogCalls[1].ownerEnabled);
-        }
+        const QString got = FileDialog(&owner, false, "Open", kVideo, "a.mpg", "mpg", "/clips");
+        QCOMPARE(fake.dialogs.size(), retried ? 2 : 1);
+        QCOMPARE(got, retried || !firstOk ? QString() : QString("/clips/first.mpg"));
         QVERIFY(owner.isEnabled());
+        if (!retried)
+            return;
+        Desktop::FileRequest first = fake.dialogs[0], second = fake.dialogs[1];
+        QVERIFY(second.initialName.isEmpty() && !fake.ownerEnabled[1] &&
+                first.title == second.title);
+        QVERIFY(second.initialDir == first.initialDir && second.defaultExt == first.defaultExt);
+        QCOMPARE(second.nameFilters, first.nameFilters);
     }
 
-    void answers()
-    {
-        FakeDesktop fake;
-        fake.answers = {{false, "/clips/ignored.mpg"}};
-        QCOMPARE(FileDialog(nullptr, false, "Open", kMpegFilter, "", "", ""), QString());
-        fake.answers = {{true, QStringLiteral("/clips/a.mpg") + QChar(u'\0') + "junk"}};
-        QCOMPARE(FileDialog(nullptr, false, "Open", kMpegFilter, "", "", ""), "/clips/a.mpg");
-    }
-
-    void nameFilters_data()
-    {
-        QTest::addColumn<QString>("bar");
-        QTest::addColumn<QStringList>("qt");
-        QTest::newRow("video") << kMpegFilter
-                               << QStringList{"Moving Picture Experts Group (MPEG) (*.mpg *.mpeg "
-                                              "*.m1v *.mp2 *.mpa *.mpe *.mpv2)",
-                                              "Windows Video Files (*.avi *.wmv)", "All Files (*)"};
-        QTest::newRow("bitmap") << "Bitmap Files (*.bmp)|*.bmp|"
-                                << QStringList{"Bitmap Files (*.bmp)"};
-        QTest::newRow("empty") << "" << QStringList{};
-    }
+    // Qt's filters: a description's own pattern list is replaced, and "*.*" is every file.
     void nameFilters()
     {
-        QFETCH(QString, bar);
-        QFETCH(QStringList, qt);
-        QCOMPARE(qtNameFilters(bar), qt);
+        QCOMPARE(qtNameFilters(kVideo),
+                 QStringList({"Moving Picture Experts Group (MPEG) (*.mpg *.mpeg *.m1v *.mp2 *.mpa "
+                              "*.mpe *.mpv2)",
+                              "Windows Video Files (*.avi *.wmv)", "All Files (*)"}));
+        QCOMPARE(qtNameFilters("Bitmap Files (*.bmp)|*.bmp|"), QStringList{"Bitmap Files (*.bmp)"});
+        QCOMPARE(qtNameFilters(""), QStringList{});
     }
-};
 
-class RealDialogTest : public QObject
-{
-    Q_OBJECT
-private slots:
-    // Opening a name that does not exist asks first; No leaves the dialog up for another try
-    // (here it is then cancelled). An existing file is taken without a question.
-    void openOrCreate_data()
+    // The real dialog, accepted with the name typed: Open asks before taking a file that
+    // does not exist, and No leaves the dialog up for another try (here cancelled); Save
+    // adds the default extension.
+    void realDialog_data()
     {
-        QTest::addColumn<bool>("exists");
-        QTest::addColumn<int>("answer");
-        QTest::newRow("missing, yes") << false << int(QMessageBox::Yes);
-        QTest::newRow("missing, no") << false << int(QMessageBox::No);
-        QTest::newRow("existing") << true << int(QMessageBox::NoButton);
+        QTest::addColumn<bool>("save");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("answer"); // to the question; NoButton: none may come
+        QTest::addColumn<QString>("chosen");
+        QTest::newRow("missing, yes") << false << "new.mpg" << int(QMessageBox::Yes) << "new.mpg";
+        QTest::newRow("missing, no") << false << "new.mpg" << int(QMessageBox::No) << QString();
+        QTest::newRow("existing") << false << "here.mpg" << 0 << QString("here.mpg");
+        QTest::newRow("save") << true << "typed" << 0 << QString("typed.bmp");
     }
-    void openOrCreate()
+    void realDialog()
     {
-        QFETCH(bool, exists);
+        QFETCH(bool, save);
+        QFETCH(QString, name);
         QFETCH(int, answer);
+        QFETCH(QString, chosen);
         QTemporaryDir dir;
-        const QString name = dir.filePath("clip.mpg");
-        if (exists)
-            QFile(name).open(QIODevice::WriteOnly);
-        Desktop::FileRequest request;
-        request.initialDir = dir.path();
-        request.initialName = "clip.mpg";
+        QFile(dir.filePath("here.mpg")).open(QIODevice::WriteOnly);
+        int shown = 0;
         QString question;
-        bool reopened = false;
-        std::vector<ModalScript::Step> steps{acceptFileDialog()};
-        if (answer != QMessageBox::NoButton)
-            steps.push_back(answerBox(QMessageBox::StandardButton(answer), &question));
-        if (answer == QMessageBox::No) {
-            steps.push_back([&reopened](QWidget* w) {
-                auto* dialog = qobject_cast<QFileDialog*>(w);
-                reopened = dialog != nullptr;
-                if (reopened)
-                    QMetaObject::invokeMethod(dialog, &QDialog::reject, Qt::QueuedConnection);
-                return reopened;
-            });
-        }
-        ModalScript script(std::move(steps));
-        Desktop real;
+        const auto script = driveModals([&](QWidget* w) {
+            if (auto* box = qobject_cast<QMessageBox*>(w)) {
+                question = box->text();
+                if (QAbstractButton* b = box->button(QMessageBox::StandardButton(answer)))
+                    b->click();
+                else
+                    box->reject();
+            } else if (auto* d = qobject_cast<QDialog*>(w)) {
+                ++shown == 1 ? d->accept() : d->reject();
+            }
+        });
+        Desktop::FileRequest request{nullptr, save, "Frame", {}, name, "bmp", dir.path()};
         QString path;
-        const bool ok = real.fileDialog(request, &path);
-        QVERIFY(script.finished());
-        QCOMPARE(ok, answer != QMessageBox::No);
-        QCOMPARE(reopened, answer == QMessageBox::No);
-        if (ok)
-            QCOMPARE(path, name);
-        QCOMPARE(question, exists ? QString()
-                                  : QStringLiteral("clip.mpg\nThis file does not exist.\n"
-                                                   "Create the file?"));
-        QCOMPARE(QFile::exists(name), exists);
+        const bool ok = Desktop().fileDialog(request, &path);
+        QCOMPARE(ok ? path : QString(), chosen.isEmpty() ? QString() : dir.filePath(chosen));
+        QCOMPARE(shown, answer == QMessageBox::No ? 2 : 1);
+        QCOMPARE(question.startsWith(name + "\nThis file does not exist."), answer != 0);
+        QVERIFY(!QFile::exists(dir.filePath("new.mpg")));
     }
 };
 
@@ -328,177 +167,93 @@ class PathTest : public QObject
 private slots:
     void splitting_data()
     {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("withSlash");
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<QString>("name");
-        QTest::newRow("empty") << ""
-                               << ""
-                               << ""
-                               << "";
-        QTest::newRow("root") << "/"
-                              << "/"
-                              << "/"
-                              << "";
-        QTest::newRow("file") << "/clips/a.mpg"
-                              << "/clips/a.mpg/"
-                              << "/clips/"
-                              << "a.mpg";
-        QTest::newRow("folder") << "/clips/"
-                                << "/clips/"
-                                << "/clips/"
-                                << "";
-        QTest::newRow("bare") << "a.mpg"
-                              << "a.mpg/"
-                              << ""
-                              << "a.mpg";
+        QTest::addColumn<QStringList>("row"); // path, with a slash added, folder, name
+        QTest::newRow("empty") << QStringList{"", "", "", ""};
+        QTest::newRow("root") << QStringList{"/", "/", "/", ""};
+        QTest::newRow("file") << QStringList{"/clips/a.mpg", "/clips/a.mpg/", "/clips/", "a.mpg"};
+        QTest::newRow("folder") << QStringList{"/clips/", "/clips/", "/clips/", ""};
+        QTest::newRow("bare") << QStringList{"a.mpg", "a.mpg/", "", "a.mpg"};
     }
     void splitting()
     {
-        QFETCH(QString, path);
-        QFETCH(QString, withSlash);
-        QFETCH(QString, folder);
-        QFETCH(QString, name);
-        QString copy = path;
-        AddBackslash(copy);
-        QCOMPARE(copy, withSlash);
-        QCOMPARE(SplitPath(path, true), folder);
-        QCOMPARE(SplitPath(path, false), name);
+        QFETCH(QStringList, row);
+        QString path = row[0];
+        QVERIFY(SplitPath(path, true) == row[2] && SplitPath(path, false) == row[3]);
+        AddBackslash(path);
+        QCOMPARE(path, row[1]);
     }
 
-    void homeIsExpanded()
+    void homeAndExistence()
     {
-        QCOMPARE(ExpandHome(QStringLiteral("~/frames")),
-                 QDir::homePath() + QStringLiteral("/frames"));
-        QCOMPARE(ExpandHome(QStringLiteral("~")), QDir::homePath());
-        QCOMPARE(ExpandHome(QStringLiteral("/a/~/b")), QStringLiteral("/a/~/b"));
-        QCOMPARE(ExpandHome(QStringLiteral("~user/b")), QStringLiteral("~user/b"));
-    }
-
-    void existence()
-    {
+        QCOMPARE(ExpandHome("~/frames"), QDir::homePath() + "/frames");
+        QCOMPARE(ExpandHome("~"), QDir::homePath());
+        QVERIFY(ExpandHome("/a/~/b") == "/a/~/b" && ExpandHome("~user/b") == "~user/b");
         QTemporaryDir dir;
         const QString file = dir.filePath("a.mpg");
         QFile(file).open(QIODevice::WriteOnly);
-        QVERIFY(!FileExists(""));
-        QVERIFY(!DirExists(""));
-        QVERIFY(DirExists(dir.path()));
-        QVERIFY(DirExists(dir.path() + "/"));
-        QVERIFY(!FileExists(dir.path()));
-        QVERIFY(FileExists(file));
-        QVERIFY(!DirExists(file));
-        QVERIFY(!FileExists(dir.filePath("missing")));
-        QVERIFY(!DirExists(dir.filePath("missing")));
+        QVERIFY(FileExists(file) && !FileExists(dir.path()) && !FileExists(""));
+        QVERIFY(DirExists(dir.path() + "/") && !DirExists(file) && !DirExists(file + "/x"));
     }
 
-    void createsMissingLevels()
+    // Folders are made level by level; a level that cannot be made is reported with the
+    // system's error, and the levels made before it stay.
+    void createPath_data()
     {
+        QTest::addColumn<QString>("path");  // in a new folder, "r/" relative to it
+        QTest::addColumn<QString>("error"); // "-" for success
+        QTest::newRow("levels") << "a/b/c"
+                                << "-";
+        QTest::newRow("relative") << "r/x"
+                                  << "-";
+        QTest::newRow("file in the way") << "file/c"
+                                         << "Error 17: File exists\r\n";
+        QTest::newRow("name too long")
+            << "a/" + QString(300, 'n') << "Error 36: File name too long\r\n";
+        QTest::newRow("read-only") << "ro/x"
+                                   << "Error 13: Permission denied\r\n";
+        QTest::newRow("empty") << QString() << QString();
+    }
+    void createPath()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, error);
+        if (path.startsWith("ro/") && geteuid() == 0)
+            QSKIP("root is not bound by folder permissions");
         QTemporaryDir dir;
-        FakeDesktop fake;
-        QVERIFY(CreatePath(dir.path()));
-        QVERIFY(CreatePath(dir.filePath("a/b/c")));
-        QVERIFY(DirExists(dir.filePath("a/b/c")));
-        // Relative to the current directory.
+        QFile(dir.filePath("file")).open(QIODevice::WriteOnly);
+        QDir(dir.path()).mkdir("ro");
+        QFile::setPermissions(dir.filePath("ro"), QFile::ReadOwner | QFile::ExeOwner);
         const QString before = QDir::currentPath();
         QDir::setCurrent(dir.path());
-        const bool relative = CreatePath("rel/x");
+        const QString full = path.isEmpty() || path.startsWith("r/") ? path : dir.filePath(path);
+        FakeDesktop fake;
+        const bool ok = CreatePath(full), exists = DirExists(full);
         QDir::setCurrent(before);
-        QVERIFY(relative);
-        QVERIFY(DirExists(dir.filePath("rel/x")));
-        QVERIFY(fake.messages.isEmpty());
-    }
-
-    void failures_data()
-    {
-        QTest::addColumn<QString>("error");
-        QTest::addColumn<QString>("blocker"); // a file standing where a level should go
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("kept"); // made before the failing level; "" for none
-        QTest::newRow("file in the way") << "Error 17: File exists\r\n"
-                                         << "a/blocker"
-                                         << "a/blocker/c"
-                                         << "";
-        QTest::newRow("name too long") << "Error 36: File name too long\r\n"
-                                       << ""
-                                       << "made/" + QString(300, 'n') + "/leaf"
-                                       << "made";
-    }
-    void failures()
-    {
-        QFETCH(QString, error);
-        QFETCH(QString, blocker);
-        QFETCH(QString, path);
-        QFETCH(QString, kept);
-        QTemporaryDir dir;
-        if (!blocker.isEmpty()) {
-            QDir(dir.path()).mkpath(SplitPath(blocker, true));
-            QFile(dir.filePath(blocker)).open(QIODevice::WriteOnly);
-        }
-        FakeDesktop fake;
-        QVERIFY(!CreatePath(dir.filePath(path)));
-        QCOMPARE(fake.messages.size(), 1);
-        QCOMPARE(fake.messages[0].text, error + "Could Not Create/Access Directory:\r\n\r\n\"" +
-                                            dir.filePath(path) + "/\"");
-        QCOMPARE(fake.messages[0].title, "Framix - CreatePath Function");
-        QVERIFY(fake.messages[0].icon == Desktop::Icon::Exclamation);
-        if (!kept.isEmpty())
-            QVERIFY(DirExists(dir.filePath(kept)));
-    }
-
-    void permissionRefused()
-    {
-        if (geteuid() == 0)
-            QSKIP("root is not bound by directory permissions");
-        QTemporaryDir dir;
-        FakeDesktop fake;
-        const QString readOnly = dir.filePath("ro");
-        QVERIFY(QDir().mkdir(readOnly));
-        QVERIFY(::chmod(QFile::encodeName(readOnly).constData(), 0555) == 0);
-        const bool created = CreatePath(readOnly + "/x");
-        // A level made without write permission for its owner: the next one is refused.
-        const mode_t oldMask = ::umask(0277);
-        const bool createdBelowNew = CreatePath(dir.filePath("made/x/y"));
-        ::umask(oldMask);
-        ::chmod(QFile::encodeName(readOnly).constData(), 0755);
-        ::chmod(QFile::encodeName(dir.filePath("made")).constData(), 0755);
-
-        QVERIFY(!created);
-        QVERIFY(!createdBelowNew);
-        QVERIFY(DirExists(dir.filePath("made")));
-        QCOMPARE(fake.messages.size(), 2);
-        const QString refused =
-            "Error 13: Permission denied\r\nCould Not Create/Access Directory:\r\n\r\n\"";
-        QCOMPARE(fake.messages[0].text, refused + readOnly + "/x/\"");
-        QCOMPARE(fake.messages[1].text, refused + dir.filePath("made/x/y") + "/\"");
-    }
-
-    void emptyPathHasNoErrorNumber()
-    {
-        FakeDesktop fake;
-        QVERIFY(!CreatePath(""));
-        QCOMPARE(fake.messages.size(), 1);
-        QCOMPARE(fake.messages[0].text, "Could Not Create/Access Directory:\r\n\r\n\"\"");
-    }
-};
-
-class TwipsTest : public QObject
-{
-    Q_OBJECT
-private slots:
-    void rounding()
-    {
-        const double perPixel = twips::perPixel();
-        QVERIFY(perPixel > 0);
-        QCOMPARE(twips::toPixels(perPixel * 10.4), 10);
-        QCOMPARE(twips::toPixels(perPixel * 10.6), 11);
-        QCOMPARE(twips::toPixels(perPixel * -10.6), -11);
-        QCOMPARE(twips::toPixels(twips::fromPixels(-7)), -7);
+        QVERIFY(ok == (error == "-") && exists == ok);
+        QCOMPARE(DirExists(dir.filePath("a")), path.startsWith("a/"));
+        QCOMPARE(fake.messages,
+                 ok ? QStringList{}
+                    : QStringList{error + "Could Not Create/Access Directory:\r\n\r\n\"" +
+                                  (full.isEmpty() ? "" : full + "/") + "\""});
     }
 };
 
 class SettingsTest : public QObject
 {
     Q_OBJECT
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString read(const QString& name)
+    {
+        QFile file(m_dir->filePath("Framix/" + name + ".ini"));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+    void write(const QString& name, const QByteArray& text)
+    {
+        QDir(m_dir->path()).mkpath("Framix");
+        QFile file(m_dir->filePath("Framix/" + name + ".ini"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+    }
+
 private slots:
     void init()
     {
@@ -506,64 +261,34 @@ private slots:
         Settings::setConfigDirForTesting(m_dir->path());
     }
 
-    void emptyStoreGivesDefaults()
-    {
-        const Settings::Placement p = Settings::videoPlacement();
-        QCOMPARE(p.left, 1000.0);
-        QCOMPARE(p.top, 1000.0);
-        QCOMPARE(p.width, 6500.0);
-        QCOMPARE(p.height, 6500.0);
-        QVERIFY(!Settings::volume().has_value());
-        QCOMPARE(Settings::showTipsAtStartup(), 1);
-    }
-
+    // The placement and volume go to Framix.ini, the tips option to a file named after
+    // the program; numbers are kept at single precision and written without exponents.
     void roundTrip()
     {
         Settings::setVideoPlacement({1500, 0.1, 7000.5, 300});
         Settings::setVolume(-250);
         Settings::setShowTipsAtStartup(0);
         const Settings::Placement p = Settings::videoPlacement();
-        QCOMPARE(p.left, 1500.0);
-        QCOMPARE(p.top, double(0.1f)); // kept at single precision
-        QCOMPARE(p.width, 7000.5);
-        QCOMPARE(p.height, 300.0);
-        QCOMPARE(Settings::volume(), std::optional<int>(-250));
-        QCOMPARE(Settings::showTipsAtStartup(), 0);
-
-        const QString title = readAll(m_dir->filePath("Framix/Framix.ini"));
-        const QString options =
-            readAll(m_dir->filePath("Framix/" + Settings::optionsApplicationName() + ".ini"));
-        QCOMPARE(Settings::optionsApplicationName(), "tst_common");
+        QVERIFY(p.left == 1500 && p.top == double(0.1f) && p.width == 7000.5 && p.height == 300);
+        QVERIFY(Settings::volume() == -250 && Settings::showTipsAtStartup() == 0);
         for (const char* line : {"[Settings]", "Left=1500\n", "Top=0.1\n", "Width=7000.5\n",
                                  "Height=300\n", "volume=-250\n"})
-            QVERIFY2(title.contains(line), line);
-        QVERIFY(!title.contains("Tips"));
-        QVERIFY(options.contains("[Options]\nShow%20Tips%20at%20Startup=0\n"));
+            QVERIFY2(read("Framix").contains(line), line);
+        QVERIFY(read("tst_common").contains("[Options]\nShow%20Tips%20at%20Startup=0\n"));
     }
 
+    // Values that do not read as numbers give what an empty store gives.
     void unreadableValuesFallBack()
     {
-        QVERIFY(QDir(m_dir->path()).mkpath("Framix"));
-        QFile title(m_dir->filePath("Framix/Framix.ini"));
-        QVERIFY(title.open(QIODevice::WriteOnly));
-        title.write("[Settings]\nLeft=1200\nTop=high\nWidth=nan\nHeight=\nvolume=loud\n");
-        title.close();
-        QFile options(m_dir->filePath("Framix/tst_common.ini"));
-        QVERIFY(options.open(QIODevice::WriteOnly));
-        options.write("[Options]\nShow%20Tips%20at%20Startup=yes\n");
-        options.close();
-
+        const Settings::Placement empty = Settings::videoPlacement();
+        QVERIFY(!Settings::volume().has_value() && Settings::showTipsAtStartup() == 1);
+        write("Framix", "[Settings]\nLeft=1200\nTop=high\nWidth=nan\nHeight=\nvolume=loud\n");
+        write("tst_common", "[Options]\nShow%20Tips%20at%20Startup=yes\n");
         const Settings::Placement p = Settings::videoPlacement();
-        QCOMPARE(p.left, 1200.0);
-        QCOMPARE(p.top, 1000.0);
-        QCOMPARE(p.width, 6500.0);
-        QCOMPARE(p.height, 6500.0);
-        QVERIFY(!Settings::volume().has_value());
-        QCOMPARE(Settings::showTipsAtStartup(), 1);
+        QVERIFY(p.left == 1200 && p.top == empty.top && p.width == empty.width &&
+                p.height == empty.height);
+        QVERIFY(!Settings::volume().has_value() && Settings::showTipsAtStartup() == 1);
     }
-
-private:
-    std::unique_ptr<QTemporaryDir> m_dir;
 };
 
 int main(int argc, char** argv)
@@ -571,12 +296,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     // The system's error texts are compared word for word.
     std::setlocale(LC_MESSAGES, "C");
-    FileDialogTest fileDialog;
-    RealDialogTest realDialog;
-    PathTest paths;
-    TwipsTest twipsTest;
-    SettingsTest settings;
-    return runTestClasses(argc, argv, {&fileDialog, &realDialog, &paths, &twipsTest, &settings});
+    return runTestClasses(argc, argv, {new FileDialogTest, new PathTest, new SettingsTest});
 }
 
 #include "tst_common.moc"

@@ -4,6 +4,8 @@
 #include <QHash>
 #include <QTest>
 
+#include <cmath>
+
 namespace corpus {
 
 QString dir()
@@ -30,15 +32,25 @@ QVector<OracleFrame> oracle(const QString& clip)
         return *it;
     QVector<OracleFrame> frames;
     QFile f(path(clip) + QStringLiteral(".framemd5"));
-    if (f.open(QIODevice::ReadOnly)) {
+    QFile keys(path(clip) + QStringLiteral(".keyframes")); // one 0 or 1 per frame
+    qint64 num = 0, den = 0, firstPts = 0;
+    if (f.open(QIODevice::ReadOnly) && keys.open(QIODevice::ReadOnly)) {
         while (!f.atEnd()) {
             const QByteArray line = f.readLine().trimmed();
-            if (line.isEmpty() || line.startsWith('#'))
-                continue;
+            if (line.startsWith("#tb 0: ")) { // "#tb 0: 1/1000"
+                const QList<QByteArray> tb = line.mid(7).split('/');
+                num = tb.value(0).toLongLong();
+                den = tb.value(1).toLongLong();
+            }
             const QList<QByteArray> cols = line.split(',');
-            if (cols.size() < 6)
+            if (line.startsWith('#') || cols.size() < 6 || den <= 0)
                 continue;
-            frames.push_back({cols[4].trimmed().toInt(), cols[5].trimmed()});
+            const qint64 pts = cols[2].trimmed().toLongLong();
+            if (frames.isEmpty())
+                firstPts = pts;
+            frames.push_back({cols[4].trimmed().toInt(), cols[5].trimmed(),
+                              std::llround(double(pts - firstPts) * num * 1000.0 / double(den)),
+                              keys.readLine().trimmed() == "1"});
         }
     }
     loaded.insert(clip, frames);

@@ -17,8 +17,11 @@ struct OracleFrame
 {
     int size = 0;
     QByteArray md5;
+    qint64 timeMs = 0; // display time after the first frame's, in the stream's time base
+    bool key = false;  // ffprobe's key_frame
 };
-// Per-frame sizes and MD5s of the picture, as ffmpeg's decoder outputs them.
+// Per frame, as ffmpeg's decoder outputs them: the picture's size and MD5, its time and
+// whether it is a key frame.
 QVector<OracleFrame> oracle(const QString& clip);
 
 // Short clips of many picture sizes and pixel formats, each with ffmpeg's own 24-bit BMP

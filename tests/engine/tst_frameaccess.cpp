@@ -157,6 +157,43 @@ private slots:
             QCOMPARE(check(source, clip, leading[i]), QString());
     }
 
+    // Every frame's display time, counted from the first frame's, is the decoder's own;
+    // a key frame is decoded from its own packet, and every frame's decoding starts at a
+    // key frame.
+    void timesAndKeyFramesMatchOracle_data()
+    {
+        QTest::addColumn<QString>("clip");
+        QTest::newRow("vfr mkv") << QStringLiteral("vfr.mkv");
+        QTest::newRow("h264 mp4") << QStringLiteral("h264.mp4");
+    }
+    void timesAndKeyFramesMatchOracle()
+    {
+        QFETCH(QString, clip);
+        VideoSource source;
+        OPEN_OR_FAIL(source, clip);
+        const FrameIndex& index = source.index();
+        const QVector<corpus::OracleFrame> oracle = corpus::oracle(clip);
+        QCOMPARE(index.frameCount(), int(oracle.size()));
+        int keys = 0;
+        for (int n = 0; n < index.frameCount(); ++n) {
+            const FrameIndex::Frame& f = index.frame(n);
+            const QString at = QStringLiteral("frame %1: ").arg(n);
+            QVERIFY2(f.timeMs == oracle[n].timeMs,
+                     qPrintable(at + QStringLiteral("%1 ms, ffmpeg says %2 ms")
+                                         .arg(f.timeMs)
+                                         .arg(oracle[n].timeMs)));
+            if (oracle[n].key) {
+                ++keys;
+                QVERIFY2(f.packet >= 0 && index.packet(f.packet).key && f.startPacket == f.packet,
+                         qPrintable(at + QStringLiteral("a key frame not decoded from itself")));
+            }
+            const int start = index.packet(f.startPacket).display;
+            QVERIFY2(start >= 0 && oracle[start].key,
+                     qPrintable(at + QStringLiteral("decoding starts at frame %1").arg(start)));
+        }
+        QVERIFY2(keys > 1, "the clip has a single key frame");
+    }
+
     void outOfRangeIsAnError()
     {
         VideoSource source;

@@ -49,7 +49,7 @@ make h264.mp4 -filter_complex "$(numbered 1920 1080 25 500)" -f lavfi -i "$SINE:
     -pix_fmt yuv420p -c:a aac -b:a 128k -shortest -movflags +faststart
 # Variable frame rate Matroska: uneven steps and a slower second half.
 make vfr.mkv -filter_complex "$(numbered 320 240 25 200),settb=1/1000,setpts='(N*40+if(mod(N\,2)\,0\,15)+if(gt(N\,100)\,(N-100)*60\,0))/1000/TB'" \
-    -c:v libx264 -preset veryfast -bf 2 -g 48 -fps_mode passthrough
+    -c:v libx264 -preset veryfast -bf 2 -g 48 -fps_mode passthrough -enc_time_base 1/1000
 # An odd picture size, so every BMP row needs padding (the test source itself only makes
 # even sizes, hence the crop).
 make odd.avi -f lavfi -i testsrc2=s=34x18:r=5:d=2 -vf format=yuv444p,crop=33:17:0:0 -c:v ffv1 -pix_fmt yuv444p
@@ -96,10 +96,15 @@ if [ ! -s unsupported.mkv ]; then
 fi
 mkdir -p folder.mpg
 
-# The oracle: what ffmpeg's own decoder outputs, every frame, no duplication or dropping.
+# The oracle: what ffmpeg's own decoder outputs, every frame, no duplication or dropping,
+# timed in the stream's own time base; and beside it one line per frame, 1 where ffprobe's
+# decoder reports a key frame.
 for clip in mpeg1.mpg mpeg2.mpg mpeg4.avi wmv2.wmv h264.mp4 vfr.mkv; do
-    [ -s "$clip.framemd5" ] && continue
-    "${FF[@]}" -i "$clip" -map 0:v:0 -fps_mode passthrough -f framemd5 "$clip.framemd5.tmp"
+    [ -s "$clip.framemd5" ] && [ -s "$clip.keyframes" ] && continue
+    "${FF[@]}" -i "$clip" -map 0:v:0 -fps_mode passthrough -enc_time_base -1 -f framemd5 "$clip.framemd5.tmp"
+    ffprobe -v error -select_streams v:0 -show_entries frame=key_frame -of csv=p=0 "$clip" |
+        grep -o '^[01]' > "$clip.keyframes.tmp"
+    mv "$clip.keyframes.tmp" "$clip.keyframes"
     mv "$clip.framemd5.tmp" "$clip.framemd5"
 done
 echo "corpus ready in $MEDIA_DIR"

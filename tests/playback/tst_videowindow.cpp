@@ -207,31 +207,6 @@ private slots:
         QCOMPARE(Settings::videoPlacement().width, saved.width);
     }
 
-    void sizeChangeEndsFullScreen()
-    {
-        LoadedWindow w;
-        QVERIFY(w.load());
-        PlayerComponent* player = w.player;
-        frmvideo& video = w.video;
-        Controls& ui = w.ui;
-        // Not in full screen: a size change of the player is left alone.
-        player->setZoom(200);
-        QCOMPARE(player->zoom(), 200);
-        // In full screen, the next size change returns to 100 % and fits the window.
-        shared().fullscreen = true;
-        player->setHeightTwips(player->heightTwips() - 150);
-        QVERIFY(!shared().fullscreen);
-        QVERIFY(shared().resizeok);
-        QCOMPARE(player->zoom(), 100);
-        QCOMPARE(player->size(), QSize(320, 240));
-        QCOMPARE(video.heightTwips(), player->heightTwips() + 495);
-        QCOMPARE(video.widthTwips(), player->widthTwips() + 30);
-        // The Notify report only writes the mode word.
-        ui.c.lblstate->clear();
-        player->setCommand(QStringLiteral("open"));
-        QTRY_COMPARE(ui.c.lblstate->text(), player->mode());
-    }
-
     void userResizeMakesThePlayerFollow()
     {
         LoadedWindow w;
