@@ -49,4 +49,4 @@ bench: build
 	bench/long_files.sh build
 
 clean:
-	rm -rf build build-ci build-asan build-tsan
+	rm -rf build build-ci build-asan build-tsan build-media
