@@ -344,7 +344,7 @@ int main(int argc, char** argv)
     if (parser.isSet(sceneThresholdOpt)) {
         bool ok = false;
         options.sceneThreshold = parser.value(sceneThresholdOpt).toDouble(&ok);
-        if (!ok || options.sceneThreshold < 0 || options.sceneThreshold > 1)
+        if (!ok || !(options.sceneThreshold >= 0 && options.sceneThreshold <= 1))
             return usageError(QStringLiteral("--scenes takes a threshold from 0 to 1, e.g. "
                                              "--scenes 0.3"));
     }

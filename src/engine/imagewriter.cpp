@@ -255,6 +255,16 @@ struct ImageWriter::Private
     ff::PacketPtr packet = ff::makePacket();
     qint64 pts = 0;
 
+    ~Private() { dropEncoder(); }
+
+    void dropEncoder()
+    {
+        // avcodec_free_context frees the luma table but not the chroma one.
+        if (codec)
+            av_freep(&codec->chroma_intra_matrix);
+        codec.reset();
+    }
+
     bool failWith(EngineError* error, const QString& path, const QString& why)
     {
         return fail(error, EngineError::Code::DecodeFailed, path + QStringLiteral(": ") + why);
@@ -284,7 +294,7 @@ struct ImageWriter::Private
         AVCodecContext* c = codec.get();
         if (c && c->width == width && c->height == height && c->pix_fmt == format)
             return true;
-        codec.reset();
+        dropEncoder();
         const char* name = options.format == ImageFormat::Png    ? "png"
                            : options.format == ImageFormat::Jpeg ? "mjpeg"
                            : options.format == ImageFormat::Tiff ? "tiff"
@@ -318,7 +328,7 @@ struct ImageWriter::Private
             c->color_range = AVCOL_RANGE_JPEG;
             if (!c->intra_matrix || !c->chroma_intra_matrix) {
                 *why = QStringLiteral("out of memory");
-                codec.reset();
+                dropEncoder();
                 return false;
             }
         } else if (options.format == ImageFormat::WebP) {
@@ -332,7 +342,7 @@ struct ImageWriter::Private
             const QString last = takeLastFfmpegError();
             *why = QStringLiteral("the %1 encoder cannot be opened: %2")
                        .arg(QLatin1String(name), last.isEmpty() ? ff::errorText(err) : last);
-            codec.reset();
+            dropEncoder();
             return false;
         }
         return true;
@@ -403,7 +413,7 @@ struct ImageWriter::Private
         if (err < 0) {
             const QString last = takeLastFfmpegError();
             // The encoder's state is unknown after a failure: a new one for the next picture.
-            codec.reset();
+            dropEncoder();
             return failWith(error, path,
                             QStringLiteral("the picture cannot be encoded as %1: %2")
                                 .arg(QLatin1String(formatName(options.format)),
