@@ -112,6 +112,13 @@ QImage Tonemapper::toBgrImage(const VideoFrame& frame, QString* why)
     if (!in)
         return {};
     in->pts = d->pts++;
+    // PQ and HLG come with BT.2020 colours; a stream that names only its transfer means them
+    // (zscale cannot convert from colours it is not told).
+    if (in->color_primaries == AVCOL_PRI_UNSPECIFIED)
+        in->color_primaries = AVCOL_PRI_BT2020;
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(in->format));
+    if (in->colorspace == AVCOL_SPC_UNSPECIFIED && desc && !(desc->flags & AV_PIX_FMT_FLAG_RGB))
+        in->colorspace = AVCOL_SPC_BT2020_NCL;
     int err = av_buffersrc_add_frame(d->source, in.get());
     if (err >= 0)
         err = av_buffersink_get_frame(d->sink, d->out.get());
