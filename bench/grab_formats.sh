@@ -3,7 +3,7 @@
 # against ffmpeg writing the same format, in the same run. Prints frames per second and the
 # ratio framix-grab / ffmpeg (target >= 1.0).
 #
-# PNG: both use FFmpeg's png encoder with its defaults, so the files are the same size.
+# PNG: both use FFmpeg's png encoder with its defaults on the same pixels.
 # JPEG: framix-grab writes 4:4:4 at quality 95 (the IJG tables). It is timed against
 # ffmpeg writing JPEG with exactly those settings (4:4:4, the same tables), and, for
 # reference, against ffmpeg's defaults, which write 4:2:0 pictures rate-controlled to
@@ -15,12 +15,14 @@ BUILD=${1:-build}
 GRAB=$BUILD/src/app/framix-grab
 [ -x "$GRAB" ] || { echo "build framix-grab first"; exit 1; }
 MEDIA=$BUILD/bench-media
-CLIP=$MEDIA/clip1080.mp4
+# Tagged BT.709, so ffmpeg converts it to RGB with the same matrix as framix-grab and both
+# compress the same pixels.
+CLIP=$MEDIA/clip1080-bt709.mp4
 mkdir -p "$MEDIA"
 if [ ! -s "$CLIP" ]; then
     ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=1920x1080:r=25:d=10 -c:v libx264 -preset veryfast \
-        -pix_fmt yuv420p "$MEDIA/clip1080.tmp.mp4"
-    mv "$MEDIA/clip1080.tmp.mp4" "$CLIP"
+        -pix_fmt yuv420p -colorspace bt709 -color_primaries bt709 -color_trc bt709 "$CLIP.tmp.mp4"
+    mv "$CLIP.tmp.mp4" "$CLIP"
 fi
 OUT=$(mktemp -d -p /dev/shm 2> /dev/null || mktemp -d)
 export XDG_CACHE_HOME=$OUT/cache
@@ -32,7 +34,7 @@ ijg95() {
     echo "$1" | tr ',' '\n' | awk '{v = int(($1 * 10 + 50) / 100); if (v < 1) v = 1; printf "%s%d", (NR > 1 ? "," : ""), v}'
 }
 LUMA=$(ijg95 16,11,10,16,24,40,51,61,12,12,14,19,26,58,60,55,14,13,16,24,40,57,69,56,14,17,22,29,51,87,80,62,18,22,37,56,68,109,103,77,24,35,55,64,81,104,113,92,49,64,78,87,103,121,120,101,72,92,95,98,112,100,103,99)
-CHROMA=$(ijg95 17,18,24,47,99,99,99,99,18,21,26,66,99,99,99,99,24,26,56,99,99,99,99,99,47,66,99,99,99,99,99,99$(printf ',99%.0s' {1..32}))
+CHROMA=$(ijg95 17,18,24,47,99,99,99,99,18,21,26,66,99,99,99,99,24,26,56,99,99,99,99,99,47,66,99,99,99,99,99,99"$(printf ',99%.0s' {1..32})")
 
 seconds() { local t0 t1; t0=$(date +%s.%N); "$@" > /dev/null 2>&1; t1=$(date +%s.%N); echo "$t1 - $t0" | bc -l; }
 median() { sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }

@@ -76,7 +76,7 @@ probe_frames() {
                 p = a[i, "pts"]; if (p == "N/A") p = ""
                 printf "%d,%.3f,%s,%s,%s\n", i, t, p, a[i, "key_frame"], a[i, "pict_type"] } }'
 }
-no_leftovers() { [ -z "$(ls -A "$1" | grep '^\.')" ]; }
+no_leftovers() { [ -z "$(find "$1" -mindepth 1 -name '.*')" ]; }
 
 # 1. Formats: PNG, TIFF and lossless WebP hold exactly the BMP's pixels; JPEG is close.
 out=$WORK/formats
