@@ -46,6 +46,7 @@ bench: build
 	bench/run.sh build
 	bench/player.sh build
 	bench/capture.sh build
+	bench/grab_formats.sh build
 	bench/long_files.sh build
 
 clean:

@@ -1,14 +1,19 @@
-// framix-grab: saves frames of a video file as frame<N>.bmp, or lists per-frame checksums
-// of the decoded pictures in the form of `ffmpeg -f framemd5`.
+// framix-grab: saves frames of a video file as pictures (frame<N>.bmp by default; PNG, JPEG,
+// TIFF, WebP; every frame, a range, every N-th, the keyframes or the scene starts, with a
+// CSV list), or lists per-frame checksums of the decoded pictures in the form of
+// `ffmpeg -f framemd5`.
 
 #include "framegrabber.h"
 #include "framememory.h"
+#include "framenamer.h"
 #include "sequentialdecoder.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QStringList>
 
 #include <cmath>
 #include <csignal>
@@ -85,6 +90,71 @@ int listChecksums(const QString& path, int from, int to)
     return 0;
 }
 
+int usageError(const QString& message)
+{
+    std::fprintf(stderr, "framix-grab: %s\n", qPrintable(message));
+    return 2;
+}
+
+// QCommandLineParser has no options with an optional value: `--scenes [T]` is turned into
+// `--scenes --scene-threshold T` when a number follows (or `--scenes=T` is written).
+QStringList withSceneThreshold(const QStringList& args)
+{
+    QStringList out;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& a = args.at(i);
+        if (a == QLatin1String("--")) {
+            out += args.mid(i);
+            break;
+        }
+        if (a.startsWith(QLatin1String("--scenes="))) {
+            out << QStringLiteral("--scenes")
+                << QStringLiteral("--scene-threshold=") + a.mid(int(qstrlen("--scenes=")));
+            continue;
+        }
+        out << a;
+        if (a == QLatin1String("--scenes") && i + 1 < args.size()) {
+            bool number = false;
+            args.at(i + 1).toDouble(&number);
+            if (number)
+                out << QStringLiteral("--scene-threshold=") + args.at(++i);
+        }
+    }
+    return out;
+}
+
+const char* const kExamples = R"(
+Examples:
+  framix-grab clip.mp4 --out frames
+      every frame as frames/frame0.bmp, frames/frame1.bmp, ...
+  framix-grab clip.mp4 --out frames --from 100 --to 199 --format png
+      frames 100 to 199 as lossless PNG files, frame100.png to frame199.png
+  framix-grab clip.mp4 --out stills --format jpg --quality 90 --every 25
+      frames 0, 25, 50, ... as JPEG files at quality 90
+  framix-grab clip.mp4 --out keys --keyframes --csv keys.csv
+      the keyframes, listed with their times and picture types in keys.csv
+  framix-grab movie.mkv --out scenes --scenes 0.4 --format webp --name '{name}-{time}'
+      the first frame of each scene as lossless WebP, e.g. movie-00-01-23.480.webp
+  framix-grab dvd.mpg --out shots --display-shape --name 'shot{frame:06}'
+      720x576 16:9 frames as 1024x576 pictures, shot000000.bmp, shot000001.bmp, ...
+  framix-grab hdr.mkv --out sdr --tonemap --format png
+      PQ or HLG frames tone-mapped to standard range BT.709
+  framix-grab hdr.mkv --out deep --format png --depth 16 --from 0 --to 0
+      frame 0 of a 10-bit video as a 16-bit PNG
+  framix-grab clip.mp4 --framemd5
+      one MD5 per decoded frame, as ffmpeg -f framemd5 prints them
+
+Name tokens (--name): {frame} the frame number, {frame:0N} zero-padded to N digits,
+{name} the video file's name without extension, {time} the frame's time as HH-MM-SS.mmm.
+The extension of the format is added. A template needs {frame} or {time}.
+
+Frame numbers count the decoded frames in display order from 0, the same for every option.
+The CSV file has the header frame,time,pts,keyframe,type,file: time in seconds with
+milliseconds, pts in the stream's time base (empty when the file gives none), keyframe 1
+or 0, the picture type (I, P or B) and the file written.
+Exit status: 0 done, 1 failed (a message says why), 2 a wrong command line.
+)";
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -105,8 +175,8 @@ int main(int argc, char** argv)
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Saves the frames of a video file as frame<N>.bmp (N = frame number in display "
-        "order, from 0), or prints an MD5 per decoded frame."));
+        "Saves frames of a video file as pictures, frame<N>.bmp by default (N = frame number "
+        "in display order, from 0), or prints an MD5 per decoded frame."));
     const QCommandLineOption helpOpt = parser.addHelpOption();
     const QCommandLineOption versionOpt = parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The video file."));
@@ -121,28 +191,79 @@ int main(int argc, char** argv)
                                    QStringLiteral("M"));
     const QCommandLineOption formatOpt(
         QStringLiteral("format"),
-        QStringLiteral("Picture format; only bmp (24-bit Windows bitmap)."), QStringLiteral("bmp"),
-        QStringLiteral("bmp"));
+        QStringLiteral("Picture format: bmp (24-bit Windows bitmap, the default), png "
+                       "(lossless), jpg (JPEG, 4:4:4), tiff (24-bit RGB) or webp (lossless "
+                       "unless --quality is given). Files end in .bmp, .png, .jpg, .tiff, "
+                       ".webp."),
+        QStringLiteral("FMT"), QStringLiteral("bmp"));
+    const QCommandLineOption qualityOpt(
+        QStringLiteral("quality"),
+        QStringLiteral("JPEG quality, 1 to 100, on the usual (IJG) scale (default 95); for "
+                       "WebP, lossy pictures at this quality instead of lossless ones."),
+        QStringLiteral("Q"));
+    const QCommandLineOption depthOpt(
+        QStringLiteral("depth"),
+        QStringLiteral("Bits per channel of PNG files: 16 keeps what a 10- or 12-bit video "
+                       "has beyond 8 bits (8-bit videos still give 8-bit files); default 8."),
+        QStringLiteral("8|16"));
+    const QCommandLineOption everyOpt(
+        QStringLiteral("every"),
+        QStringLiteral("Save every N-th frame: --from, --from + N, --from + 2N, ... up to --to."),
+        QStringLiteral("N"));
+    const QCommandLineOption keyframesOpt(
+        QStringLiteral("keyframes"),
+        QStringLiteral("Save only the keyframes (the frames decoding can start at) between "
+                       "--from and --to."));
+    const QCommandLineOption scenesOpt(
+        QStringLiteral("scenes"),
+        QStringLiteral("[T] Save the first frame and the first frame of each new scene: the "
+                       "frames whose scene score is above T, from 0 to 1 (default 0.3), as "
+                       "ffmpeg's select='gt(scene,T)' picks them."));
+    QCommandLineOption sceneThresholdOpt(QStringLiteral("scene-threshold"),
+                                         QStringLiteral("The T of --scenes."), QStringLiteral("T"));
+    sceneThresholdOpt.setFlags(QCommandLineOption::HiddenFromHelp);
+    const QCommandLineOption csvOpt(
+        QStringLiteral("csv"),
+        QStringLiteral("Also write a list of the frames written to FILE: one line per frame, "
+                       "header frame,time,pts,keyframe,type,file."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption nameOpt(
+        QStringLiteral("name"),
+        QStringLiteral("File names (without extension) from a template with {frame}, "
+                       "{frame:0N}, {name}, {time}; default frame{frame}."),
+        QStringLiteral("TEMPLATE"));
+    const QCommandLineOption shapeOpt(
+        QStringLiteral("display-shape"),
+        QStringLiteral("Scale the width by the pixel aspect ratio, to the shape the video is "
+                       "shown in (720x576 at 16:9 gives 1024x576), instead of the stored "
+                       "pixels."));
+    const QCommandLineOption tonemapOpt(
+        QStringLiteral("tonemap"),
+        QStringLiteral("Tone-map HDR frames (PQ or HLG) to standard range BT.709, with FFmpeg's "
+                       "zscale and tonemap filters (Hable curve); other frames are unchanged."));
     const QCommandLineOption md5Opt(QStringLiteral("framemd5"),
                                     QStringLiteral("Print one MD5 per decoded frame, as ffmpeg -f "
                                                    "framemd5 does, instead of saving pictures."));
     const QCommandLineOption quietOpt(QStringLiteral("quiet"), QStringLiteral("No progress line."));
-    parser.addOptions({outOpt, fromOpt, toOpt, formatOpt, md5Opt, quietOpt});
+    parser.addOptions({outOpt, fromOpt, toOpt, formatOpt, qualityOpt, depthOpt, everyOpt,
+                       keyframesOpt, scenesOpt, sceneThresholdOpt, csvOpt, nameOpt, shapeOpt,
+                       tonemapOpt, md5Opt, quietOpt});
     // A command line that cannot be understood exits 2, like every other usage error.
-    if (!parser.parse(QCoreApplication::arguments())) {
+    if (!parser.parse(withSceneThreshold(QCoreApplication::arguments()))) {
         std::fprintf(stderr, "framix-grab: %s (see --help)\n", qPrintable(parser.errorText()));
         return 2;
     }
-    if (parser.isSet(helpOpt))
-        parser.showHelp(0);
+    if (parser.isSet(helpOpt)) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        std::fputs(kExamples, stdout);
+        return 0;
+    }
     if (parser.isSet(versionOpt))
         parser.showVersion();
 
     const QStringList args = parser.positionalArguments();
-    if (args.size() != 1) {
-        std::fprintf(stderr, "framix-grab: give exactly one FILE (see --help)\n");
-        return 2;
-    }
+    if (args.size() != 1)
+        return usageError(QStringLiteral("give exactly one FILE (see --help)"));
     const QString input = args.first();
     int from = -1, to = -1;
     for (const auto* opt : {&fromOpt, &toOpt}) {
@@ -150,34 +271,101 @@ int main(int argc, char** argv)
             continue;
         bool ok = false;
         const int v = parser.value(*opt).toInt(&ok);
-        if (!ok || v < 0) {
-            std::fprintf(stderr, "framix-grab: --%s needs a frame number (0 or more)\n",
-                         qPrintable(opt->names().first()));
-            return 2;
-        }
+        if (!ok || v < 0)
+            return usageError(
+                QStringLiteral("--%1 needs a frame number (0 or more)").arg(opt->names().first()));
         (opt == &fromOpt ? from : to) = v;
     }
-    if (from >= 0 && to >= 0 && from > to) {
-        std::fprintf(stderr, "framix-grab: --from %d is after --to %d\n", from, to);
-        return 2;
-    }
-    if (parser.isSet(md5Opt))
-        return listChecksums(input, qMax(from, 0), to);
+    if (from >= 0 && to >= 0 && from > to)
+        return usageError(QStringLiteral("--from %1 is after --to %2").arg(from).arg(to));
 
-    if (parser.value(formatOpt).compare(QStringLiteral("bmp"), Qt::CaseInsensitive) != 0) {
-        std::fprintf(stderr, "framix-grab: unknown format '%s'; only bmp is supported\n",
-                     qPrintable(parser.value(formatOpt)));
-        return 2;
+    // Options that only mean something for saved pictures.
+    QStringList pictureOptions;
+    for (const auto* opt : {&formatOpt, &qualityOpt, &depthOpt, &everyOpt, &keyframesOpt,
+                            &scenesOpt, &csvOpt, &nameOpt, &shapeOpt, &tonemapOpt})
+        if (parser.isSet(*opt) && !(opt == &formatOpt && imageFormatFromName(parser.value(
+                                                             formatOpt)) == ImageFormat::Bmp))
+            pictureOptions << QStringLiteral("--") + opt->names().first();
+    if (parser.isSet(md5Opt)) {
+        if (!pictureOptions.isEmpty())
+            return usageError(QStringLiteral("--framemd5 prints checksums and saves no pictures: "
+                                             "%1 cannot go with it")
+                                  .arg(pictureOptions.join(QStringLiteral(", "))));
+        return listChecksums(input, qMax(from, 0), to);
     }
-    if (!parser.isSet(outOpt)) {
-        std::fprintf(stderr, "framix-grab: --out DIR is required (see --help)\n");
-        return 2;
-    }
-    if (parser.value(outOpt).trimmed().isEmpty()) {
-        std::fprintf(stderr, "framix-grab: --out needs a folder name\n");
-        return 2;
-    }
+
     FrameGrabber::Options options;
+    const auto format = imageFormatFromName(parser.value(formatOpt));
+    if (!format)
+        return usageError(QStringLiteral("unknown format '%1': bmp, png, jpg, tiff or webp")
+                              .arg(parser.value(formatOpt)));
+    options.image.format = *format;
+    const QString formatName = parser.value(formatOpt).toLower();
+    if (parser.isSet(qualityOpt)) {
+        bool ok = false;
+        const int q = parser.value(qualityOpt).toInt(&ok);
+        if (!ok || q < 1 || q > 100)
+            return usageError(QStringLiteral("--quality needs a number from 1 to 100"));
+        if (*format != ImageFormat::Jpeg && *format != ImageFormat::WebP)
+            return usageError(QStringLiteral("--quality is for jpg and webp; %1 pictures are "
+                                             "lossless")
+                                  .arg(formatName));
+        options.image.quality = q;
+    }
+    if (parser.isSet(depthOpt)) {
+        const QString depth = parser.value(depthOpt);
+        if (depth != QLatin1String("8") && depth != QLatin1String("16"))
+            return usageError(QStringLiteral("--depth is 8 or 16"));
+        options.image.depth = depth.toInt();
+        if (options.image.depth == 16 && *format != ImageFormat::Png)
+            return usageError(QStringLiteral("--depth 16 is for png; %1 pictures have 8 bits "
+                                             "per channel")
+                                  .arg(formatName));
+        if (options.image.depth == 16 && parser.isSet(tonemapOpt))
+            return usageError(QStringLiteral("--tonemap makes 8-bit standard range pictures: "
+                                             "it cannot go with --depth 16"));
+    }
+    const int picks = int(parser.isSet(everyOpt)) + int(parser.isSet(keyframesOpt)) +
+                      int(parser.isSet(scenesOpt));
+    if (picks > 1)
+        return usageError(
+            QStringLiteral("--every, --keyframes and --scenes each choose the frames to save: "
+                           "give one of them"));
+    if (parser.isSet(sceneThresholdOpt) && !parser.isSet(scenesOpt))
+        return usageError(QStringLiteral("--scene-threshold goes with --scenes"));
+    if (parser.isSet(everyOpt)) {
+        bool ok = false;
+        options.every = parser.value(everyOpt).toInt(&ok);
+        if (!ok || options.every < 1)
+            return usageError(QStringLiteral("--every needs a number of frames (1 or more)"));
+    }
+    options.keyframes = parser.isSet(keyframesOpt);
+    options.scenes = parser.isSet(scenesOpt);
+    if (parser.isSet(sceneThresholdOpt)) {
+        bool ok = false;
+        options.sceneThreshold = parser.value(sceneThresholdOpt).toDouble(&ok);
+        if (!ok || !(options.sceneThreshold >= 0 && options.sceneThreshold <= 1))
+            return usageError(QStringLiteral("--scenes takes a threshold from 0 to 1, e.g. "
+                                             "--scenes 0.3"));
+    }
+    if (parser.isSet(csvOpt)) {
+        options.csvPath = parser.value(csvOpt);
+        if (options.csvPath.trimmed().isEmpty())
+            return usageError(QStringLiteral("--csv needs a file name"));
+    }
+    if (parser.isSet(nameOpt)) {
+        QString why;
+        if (!FrameNamer::parse(parser.value(nameOpt), &why))
+            return usageError(why);
+        options.nameTemplate = parser.value(nameOpt);
+    }
+    options.image.displayShape = parser.isSet(shapeOpt);
+    options.image.tonemap = parser.isSet(tonemapOpt);
+
+    if (!parser.isSet(outOpt))
+        return usageError(QStringLiteral("--out DIR is required (see --help)"));
+    if (parser.value(outOpt).trimmed().isEmpty())
+        return usageError(QStringLiteral("--out needs a folder name"));
     options.input = input;
     options.outDir = parser.value(outOpt);
     options.cancel = &g_interrupted;
@@ -219,11 +407,22 @@ int main(int argc, char** argv)
     const double secs = qMax<qint64>(1, clock.elapsed()) / 1000.0;
     const QString where = QDir(options.outDir).absolutePath();
     if (result.written == 1)
-        std::printf("Wrote 1 frame (frame%d.bmp) to %s\n", result.first, qPrintable(where));
+        std::printf("Wrote 1 frame (%s) to %s\n", qPrintable(result.firstFile), qPrintable(where));
     else
-        std::printf(
-            "Wrote %d frames (frame%d.bmp to frame%d.bmp) to %s in %.1f s (%.0f frames/s)\n",
-            result.written, result.first, result.last, qPrintable(where), secs,
-            result.written / secs);
+        std::printf("Wrote %d frames (%s to %s) to %s in %.1f s (%.0f frames/s)\n", result.written,
+                    qPrintable(result.firstFile), qPrintable(result.lastFile), qPrintable(where),
+                    secs, result.written / secs);
+    if (options.scenes)
+        std::printf("%d scene starts among %d frames (threshold %g)\n", result.written,
+                    result.scanned, options.sceneThreshold);
+    if (!options.csvPath.isEmpty())
+        std::printf("Listed them in %s\n",
+                    qPrintable(QFileInfo(options.csvPath).absoluteFilePath()));
+    if (options.image.tonemap && result.tonemapped == 0)
+        std::fprintf(stderr, "framix-grab: note: no frame was HDR (PQ or HLG); --tonemap "
+                             "changed nothing\n");
+    if (options.image.depth == 16 && result.deep == 0)
+        std::fprintf(stderr, "framix-grab: note: the video has 8 bits per component; the PNG "
+                             "files have 8 bits per channel\n");
     return 0;
 }

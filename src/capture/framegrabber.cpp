@@ -1,26 +1,130 @@
 #include "framegrabber.h"
 
-#include "bmpwritepool.h"
+#include "atomicfile.h"
+#include "framedetails.h"
+#include "framenamer.h"
+#include "imagewritepool.h"
 #include "sequentialdecoder.h"
 #include "videosource.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QThread>
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
 
 namespace framix {
 
+namespace {
+
+QString inFolder(const QString& dir, const QString& name)
+{
+    QString path = dir;
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    return path + name;
+}
+
+// One frame handed to the writers.
+struct Entry
+{
+    int frame = -1;
+    qint64 timeMs = 0;
+    qint64 pts = FrameIndex::kNoTimestamp;
+    bool key = false;
+    char type = '?';
+    QString file;
+};
+
+QString csvField(const QString& text)
+{
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+// Seconds with exactly three decimals, from milliseconds.
+QString secondsText(qint64 ms)
+{
+    const bool negative = ms < 0;
+    const qint64 a = negative ? -ms : ms;
+    return QStringLiteral("%1%2.%3")
+        .arg(negative ? QStringLiteral("-") : QString())
+        .arg(a / 1000)
+        .arg(a % 1000, 3, 10, QLatin1Char('0'));
+}
+
+// Presentation times of every frame of an index, in milliseconds: the container's
+// timestamp where the frame's packet has one, otherwise estimated from the nearest frame
+// that has one and the frame rate (MPEG streams leave many pictures without).
+std::vector<qint64> frameTimes(const FrameIndex& index, double fallbackRate)
+{
+    const int count = index.frameCount();
+    const double num = index.timeBaseNum(), den = index.timeBaseDen();
+    const double rate =
+        index.frameRate() > 0 ? index.frameRate() : (fallbackRate > 0 ? fallbackRate : 25.0);
+    std::vector<qint64> ms(size_t(count), 0);
+    std::vector<char> known(size_t(count), 0);
+    for (int n = 0; n < count; ++n) {
+        const int p = index.frame(n).packet;
+        const qint64 pts = p >= 0 ? index.packet(p).pts : FrameIndex::kNoTimestamp;
+        if (pts != FrameIndex::kNoTimestamp && den > 0) {
+            ms[size_t(n)] = std::llround(double(pts) * num * 1000.0 / den);
+            known[size_t(n)] = 1;
+        }
+    }
+    int last = -1;
+    for (int n = 0; n < count; ++n) {
+        if (known[size_t(n)]) {
+            last = n;
+            continue;
+        }
+        if (last >= 0)
+            ms[size_t(n)] = ms[size_t(last)] + std::llround((n - last) * 1000.0 / rate);
+    }
+    const auto firstKnown = std::find(known.begin(), known.end(), 1);
+    if (firstKnown == known.end()) {
+        for (int n = 0; n < count; ++n)
+            ms[size_t(n)] = index.frame(n).timeMs;
+    } else {
+        const int k = int(firstKnown - known.begin());
+        for (int n = 0; n < k; ++n)
+            ms[size_t(n)] = ms[size_t(k)] - std::llround((k - n) * 1000.0 / rate);
+    }
+    return ms;
+}
+
+} // namespace
+
 QString FrameGrabber::frameFileName(const QString& dir, int number, const QString& extension)
 {
-    QString base = dir;
-    if (!base.endsWith(QLatin1Char('/')))
-        base += QLatin1Char('/');
-    return base + QStringLiteral("frame") + QString::number(number) + extension;
+    return inFolder(dir, QStringLiteral("frame") + QString::number(number) + extension);
 }
 
 bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
 {
     *result = Result{};
+    QString why;
+    const std::optional<FrameNamer> namer = FrameNamer::parse(
+        o.nameTemplate.isEmpty() ? QString::fromLatin1(FrameNamer::kDefaultTemplate)
+                                 : o.nameTemplate,
+        &why);
+    if (!namer) {
+        result->outputFailed = true;
+        return fail(error, EngineError::Code::IoError, why);
+    }
+    const QString extension = imageFileExtension(o.image.format);
+    const QString videoName = QFileInfo(o.input).completeBaseName();
+    const bool picking = o.every > 1 || o.keyframes;
+    const bool needIndex =
+        o.from >= 0 || o.to >= 0 || picking || !o.csvPath.isEmpty() || namer->usesTime();
+
     // The input is opened before the folder is made, so a file that cannot be read leaves
     // no empty folder behind.
     const auto makeFolder = [&] {
@@ -35,49 +139,137 @@ bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
         result->outputFailed = false;
         return true;
     };
-    // A write failed: several frames are written at once, so the one reported may not be
-    // the first that is missing. Name that one, with the reason.
-    const auto writeFailed = [&](int from, int to) {
-        result->outputFailed = true;
-        if (!error)
-            return;
-        for (int n = from; n <= to; ++n) {
-            const QString file = frameFileName(o.outDir, n);
-            if (!QFileInfo::exists(file)) {
-                const QString reason = error->detail.section(QStringLiteral(": "), -1);
-                error->detail = file + QStringLiteral(": ") + reason;
-                return;
-            }
+
+    // Every frame handed to the writers, in order; a job's tag is its place here.
+    std::vector<Entry> entries;
+    QHash<QString, int> taken; // file name -> frame
+    bool clash = false;
+    const auto submit = [&](ImageWritePool& pool, const VideoFrame& frame, Entry entry) {
+        entry.file = namer->name(entry.frame, entry.timeMs, videoName) + extension;
+        const auto other = taken.constFind(entry.file);
+        if (other != taken.cend()) {
+            clash = true;
+            result->outputFailed = true;
+            fail(error, EngineError::Code::IoError,
+                 QStringLiteral("%1: frames %2 and %3 would both be written under this name; "
+                                "put {frame} in the name template")
+                     .arg(inFolder(o.outDir, entry.file))
+                     .arg(other.value())
+                     .arg(entry.frame));
+            return false;
         }
+        taken.insert(entry.file, entry.frame);
+        entry.type = frameDetails(frame).pictureType;
+        const int tag = int(entries.size());
+        entries.push_back(entry);
+        if (!pool.submit(frame, inFolder(o.outDir, entry.file), tag))
+            return false;
+        if (result->first < 0) {
+            result->first = entry.frame;
+            result->firstFile = entry.file;
+        }
+        result->last = entry.frame;
+        result->lastFile = entry.file;
+        return true;
     };
 
-    const bool whole = o.from < 0 && o.to < 0;
-    // One converter-writer per core: decoding has its own threads inside the decoder, and
-    // the three kinds of work overlap.
-    BmpWritePool pool(qMax(1, QThread::idealThreadCount()));
-    auto cancelled = [&] { return o.cancel && o.cancel->load(); };
+    // After the writers are done (or stopped): the counts, the CSV list of what was
+    // written, and for a failed write the first frame file that is missing.
+    const auto conclude = [&](ImageWritePool& pool, bool ok) {
+        EngineError writeError;
+        const bool written = pool.finish(&writeError);
+        result->written = pool.written();
+        const ImageWriter::Stats stats = pool.stats();
+        result->tonemapped = stats.tonemapped;
+        result->deep = stats.deep;
+        if (!written && ok) {
+            ok = false;
+            result->outputFailed = true;
+            // Several frames are written at once, so the one reported may not be the first
+            // that is missing. Name that one, with the reason.
+            const QString reason = writeError.detail.section(QStringLiteral(": "), -1);
+            for (const Entry& e : entries) {
+                const QString file = inFolder(o.outDir, e.file);
+                if (!QFileInfo::exists(file)) {
+                    writeError.detail = file + QStringLiteral(": ") + reason;
+                    break;
+                }
+            }
+            if (error)
+                *error = writeError;
+        }
+        if (!o.csvPath.isEmpty()) {
+            std::vector<int> tags = pool.writtenTags();
+            std::sort(tags.begin(), tags.end());
+            QByteArray csv = "frame,time,pts,keyframe,type,file\n";
+            for (const int tag : tags) {
+                const Entry& e = entries[size_t(tag)];
+                csv +=
+                    QStringLiteral("%1,%2,%3,%4,%5,%6\n")
+                        .arg(e.frame)
+                        .arg(secondsText(e.timeMs),
+                             e.pts == FrameIndex::kNoTimestamp ? QString() : QString::number(e.pts),
+                             e.key ? QStringLiteral("1") : QStringLiteral("0"),
+                             QString(QLatin1Char(e.type)), csvField(e.file))
+                        .toUtf8();
+            }
+            EngineError csvError;
+            if (!writeFileAtomically(o.csvPath, csv, &csvError) && ok) {
+                ok = false;
+                result->outputFailed = true;
+                if (error)
+                    *error = csvError;
+            }
+        }
+        return ok;
+    };
 
-    if (whole) {
-        // Every frame: read the file straight through, no index needed.
+    const int threads = qMax(1, QThread::idealThreadCount());
+    auto cancelled = [&] { return o.cancel && o.cancel->load(); };
+    std::optional<SceneDetector> detector;
+    if (o.scenes)
+        detector.emplace(o.sceneThreshold);
+    // Whether the scene detector lets this frame through; false with *error when it failed.
+    bool detectorFailed = false;
+    const auto startsScene = [&](const VideoFrame& frame) {
+        const bool scene = detector->startsScene(frame);
+        if (!detector->failure().isEmpty()) {
+            detectorFailed = true;
+            fail(error, EngineError::Code::DecodeFailed, detector->failure());
+            return false;
+        }
+        return scene;
+    };
+
+    if (!needIndex) {
+        // Every frame is looked at, in order: read the file straight through, no index.
         SequentialDecoder decoder;
         if (!decoder.open(o.input, error, o.cancel) || !makeFolder())
             return false;
+        ImageOptions image = o.image;
+        image.sarNum = decoder.info().sampleAspectNum;
+        image.sarDen = decoder.info().sampleAspectDen;
+        ImageWritePool pool(threads, 4, image);
         while (auto frame = decoder.next()) {
             if (cancelled())
                 break;
-            if (!pool.submit(*frame, frameFileName(o.outDir, frame->number())))
-                break;
-            if (result->first < 0)
-                result->first = frame->number();
-            result->last = frame->number();
+            ++result->scanned;
             if (o.progress)
                 o.progress(frame->number() + 1, 0);
+            if (detector && !startsScene(*frame)) {
+                if (detectorFailed)
+                    break;
+                continue;
+            }
+            Entry entry;
+            entry.frame = frame->number();
+            entry.timeMs = frame->timeMs();
+            if (!submit(pool, *frame, entry))
+                break;
         }
-        if (!pool.finish(error)) {
-            writeFailed(qMax(0, result->first), result->last);
+        const bool failedBefore = clash || detectorFailed;
+        if (!conclude(pool, !failedBefore))
             return false;
-        }
-        result->written = pool.written();
         if (cancelled())
             return fail(error, EngineError::Code::Cancelled, QString());
         if (result->written == 0) {
@@ -95,6 +287,7 @@ bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
         return false;
     if (!source.info().hasVideo)
         return fail(error, EngineError::Code::NoStreams, QStringLiteral("the file has no video"));
+    const FrameIndex& index = source.index();
     const int count = source.frameCount();
     const int from = o.from < 0 ? 0 : o.from;
     const int to = o.to < 0 ? count - 1 : o.to;
@@ -104,31 +297,67 @@ bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
                         .arg(from)
                         .arg(to)
                         .arg(count - 1));
+    // The keyframes: frames shown from a packet the container marks as one.
+    std::vector<char> isKey(size_t(count), 0);
+    for (int p = 0; p < index.packetCount(); ++p) {
+        const FrameIndex::Packet& packet = index.packet(p);
+        if (packet.key && packet.display >= 0 && packet.display < count)
+            isKey[size_t(packet.display)] = 1;
+    }
+    std::vector<int> wanted;
+    if (o.keyframes) {
+        for (int n = from; n <= to; ++n)
+            if (isKey[size_t(n)])
+                wanted.push_back(n);
+        if (wanted.empty())
+            return fail(error, EngineError::Code::OutOfRange,
+                        QStringLiteral("no keyframe among frames %1 to %2").arg(from).arg(to));
+    } else {
+        const int step = qMax(1, o.every);
+        for (qint64 n = from; n <= to; n += step)
+            wanted.push_back(int(n));
+    }
+    const bool timed = !o.csvPath.isEmpty() || namer->usesTime();
+    const std::vector<qint64> times =
+        timed ? frameTimes(index, source.info().frameRate) : std::vector<qint64>();
+
     if (!makeFolder())
         return false;
-    for (int n = from; n <= to && !cancelled(); ++n) {
+    ImageOptions image = o.image;
+    image.sarNum = source.info().sampleAspectNum;
+    image.sarDen = source.info().sampleAspectDen;
+    ImageWritePool pool(threads, 4, image);
+    bool ok = true;
+    for (size_t i = 0; i < wanted.size() && !cancelled(); ++i) {
+        const int n = wanted[i];
         auto frame = source.frame(n, error);
         if (!frame) {
-            pool.finish(nullptr);
-            result->written = pool.written();
-            return false;
-        }
-        if (!pool.submit(*frame, frameFileName(o.outDir, n))) {
-            result->last = n;
+            ok = false;
             break;
         }
-        if (result->first < 0)
-            result->first = n;
-        result->last = n;
+        ++result->scanned;
         if (o.progress)
-            o.progress(n - from + 1, to - from + 1);
+            o.progress(int(i) + 1, int(wanted.size()));
+        if (detector && !startsScene(*frame)) {
+            if (detectorFailed) {
+                ok = false;
+                break;
+            }
+            continue;
+        }
+        Entry entry;
+        entry.frame = n;
+        entry.timeMs = timed ? times[size_t(n)] : frame->timeMs();
+        const int p = index.frame(n).packet;
+        entry.pts = p >= 0 ? index.packet(p).pts : FrameIndex::kNoTimestamp;
+        entry.key = isKey[size_t(n)];
+        if (!submit(pool, *frame, entry)) {
+            ok = !clash;
+            break;
+        }
     }
-    if (!pool.finish(error)) {
-        result->written = pool.written();
-        writeFailed(from, result->last);
+    if (!conclude(pool, ok))
         return false;
-    }
-    result->written = pool.written();
     if (cancelled())
         return fail(error, EngineError::Code::Cancelled, QString());
     return true;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "engineerror.h"
+#include "imagewriter.h"
+#include "scenedetector.h"
 
 #include <QString>
 
@@ -9,9 +11,11 @@
 
 namespace framix {
 
-// Saves frames of a file as frame<N>.bmp in a folder (N = display-order frame number,
-// decimal, no padding): every frame, or the frames from..to inclusive. Decoding runs on the
-// calling thread; conversion and writing run on worker threads, so the three overlap.
+// Saves frames of a file as pictures in a folder, by default frame<N>.bmp (N = display-order
+// frame number, decimal, no padding): every frame, or the frames from..to inclusive, or a
+// choice of them (every N-th, the keyframes, the first frame of each scene), in any of the
+// ImageWriter formats, with an optional CSV list of what was written. Decoding runs on the
+// calling thread; conversion, encoding and writing run on worker threads, so they overlap.
 // Each file appears whole or not at all. The first frame that cannot be written stops the
 // run; files written before it stay.
 class FrameGrabber
@@ -23,20 +27,46 @@ public:
         QString outDir;
         int from = -1;         // -1: from the first frame
         int to = -1;           // -1: to the last frame
-        QString indexCacheDir; // for ranges, which use the frame index
+        QString indexCacheDir; // for everything that uses the frame index
         const std::atomic_bool* cancel = nullptr;
-        // Called on the calling thread after each decoded frame: frames done and the total
-        // (0 while the total is not known yet).
+        // Called on the calling thread after each frame looked at: frames done and the
+        // total (0 while the total is not known).
         std::function<void(int done, int total)> progress;
+
+        // Which frames of from..to are saved: all of them; every N-th (from, from + N, ...);
+        // the keyframes (the frames decoding can start at: the index's key packets); or the
+        // first frame and each frame that starts a new scene (see SceneDetector). At most
+        // one of every > 1, keyframes and scenes.
+        int every = 1;
+        bool keyframes = false;
+        bool scenes = false;
+        double sceneThreshold = SceneDetector::kDefaultThreshold;
+
+        // Format and making of the pictures. The sample aspect ratio is the file's.
+        ImageOptions image;
+        // File names without the extension, a FrameNamer template; empty: frame{frame}.
+        QString nameTemplate;
+        // When not empty, a CSV file listing the frames written, one line each, under the
+        // header frame,time,pts,keyframe,type,file: the frame number, its presentation time
+        // in seconds (three decimals), its timestamp in the stream's time base (empty when
+        // the container gives none; the time is then estimated from the frame rate),
+        // keyframe 1 or 0 as above, the picture type the decoder reports (I, P, B) and the
+        // file name. Written atomically at the end, also after a failure or interruption.
+        QString csvPath;
     };
 
     struct Result
     {
         int written = 0;
-        int first = -1;
+        int first = -1; // frame numbers of the first and the last frame handed to the writers
         int last = -1;
-        // The failure was on the output side (the folder, or a frame file that could not be
-        // written: the first one missing); the error's detail then names it.
+        QString firstFile; // their file names (without the folder)
+        QString lastFile;
+        int scanned = 0;    // frames decoded to choose from (scenes)
+        int tonemapped = 0; // pictures that were tone-mapped from HDR
+        int deep = 0;       // pictures written with 16 bits per channel
+        // The failure was on the output side (the folder, a frame file that could not be
+        // written: the first one missing, or the CSV file); the error's detail then names it.
         bool outputFailed = false;
     };
 

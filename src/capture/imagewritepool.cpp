@@ -1,17 +1,15 @@
-#include "bmpwritepool.h"
-
-#include "bmpwriter.h"
-#include "frameconverter.h"
+#include "imagewritepool.h"
 
 namespace framix {
 
-BmpWritePool::BmpWritePool(int threads, int queueLimit) : m_queueLimit(qMax(1, queueLimit))
+ImageWritePool::ImageWritePool(int threads, int queueLimit, const ImageOptions& options)
+    : m_options(options), m_queueLimit(qMax(1, queueLimit))
 {
     for (int i = 0; i < qMax(1, threads); ++i)
         m_threads.emplace_back([this] { work(); });
 }
 
-BmpWritePool::~BmpWritePool()
+ImageWritePool::~ImageWritePool()
 {
     {
         std::lock_guard lock(m_mutex);
@@ -23,17 +21,17 @@ BmpWritePool::~BmpWritePool()
         t.join();
 }
 
-bool BmpWritePool::submit(const VideoFrame& frame, const QString& path)
+bool ImageWritePool::submit(const VideoFrame& frame, const QString& path, int tag)
 {
-    return enqueue(Job{frame, QImage(), path});
+    return enqueue(Job{frame, QImage(), path, tag});
 }
 
-bool BmpWritePool::submit(const QImage& image, const QString& path)
+bool ImageWritePool::submit(const QImage& image, const QString& path, int tag)
 {
-    return enqueue(Job{VideoFrame(), image, path});
+    return enqueue(Job{VideoFrame(), image, path, tag});
 }
 
-bool BmpWritePool::enqueue(Job job)
+bool ImageWritePool::enqueue(Job job)
 {
     std::unique_lock lock(m_mutex);
     m_changed.wait(lock,
@@ -45,7 +43,7 @@ bool BmpWritePool::enqueue(Job job)
     return true;
 }
 
-bool BmpWritePool::failure(EngineError* error) const
+bool ImageWritePool::failure(EngineError* error) const
 {
     std::lock_guard lock(m_mutex);
     if (!m_error.isError())
@@ -55,7 +53,7 @@ bool BmpWritePool::failure(EngineError* error) const
     return true;
 }
 
-bool BmpWritePool::finish(EngineError* error)
+bool ImageWritePool::finish(EngineError* error)
 {
     std::unique_lock lock(m_mutex);
     m_changed.wait(lock, [this] { return m_queue.empty() && m_busy == 0; });
@@ -67,15 +65,27 @@ bool BmpWritePool::finish(EngineError* error)
     return true;
 }
 
-int BmpWritePool::written() const
+int ImageWritePool::written() const
 {
     std::lock_guard lock(m_mutex);
     return m_written;
 }
 
-void BmpWritePool::work()
+std::vector<int> ImageWritePool::writtenTags() const
 {
-    FrameConverter converter;
+    std::lock_guard lock(m_mutex);
+    return m_writtenTags;
+}
+
+ImageWriter::Stats ImageWritePool::stats() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_stats;
+}
+
+void ImageWritePool::work()
+{
+    ImageWriter writer(m_options);
     for (;;) {
         Job job;
         {
@@ -89,26 +99,28 @@ void BmpWritePool::work()
         }
         m_changed.notify_all();
         EngineError error;
-        bool ok = false;
-        const QImage image = job.image.isNull() ? converter.toBgrImage(job.frame) : job.image;
-        if (image.isNull())
-            error = EngineError{
-                EngineError::Code::DecodeFailed,
-                QStringLiteral("%1: the picture cannot be converted to RGB").arg(job.path)};
-        else
-            ok = BmpWriter::save(image, job.path, &error);
-        finishJob(ok, error);
+        const ImageWriter::Stats before = writer.stats();
+        const bool ok = job.image.isNull() ? writer.save(job.frame, job.path, &error)
+                                           : writer.save(job.image, job.path, &error);
+        ImageWriter::Stats change = writer.stats();
+        change.tonemapped -= before.tonemapped;
+        change.deep -= before.deep;
+        finishJob(ok, job.tag, error, change);
     }
 }
 
-void BmpWritePool::finishJob(bool ok, const EngineError& error)
+void ImageWritePool::finishJob(bool ok, int tag, const EngineError& error,
+                               const ImageWriter::Stats& change)
 {
     {
         std::lock_guard lock(m_mutex);
         --m_busy;
-        if (ok)
+        if (ok) {
             ++m_written;
-        else if (!m_error.isError()) {
+            m_writtenTags.push_back(tag);
+            m_stats.tonemapped += change.tonemapped;
+            m_stats.deep += change.deep;
+        } else if (!m_error.isError()) {
             m_error = error;
             m_queue.clear(); // nothing after the first failure
         }
