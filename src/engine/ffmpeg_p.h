@@ -53,4 +53,51 @@ inline PacketPtr makePacket()
     return PacketPtr(av_packet_alloc());
 }
 
+// The full-range twins of FFmpeg's "J" formats (JPEG, MJPEG): swscale wants the plain
+// format plus an explicit range.
+inline AVPixelFormat plainFormat(AVPixelFormat f, bool* fullRange)
+{
+    switch (f) {
+    case AV_PIX_FMT_YUVJ420P:
+        *fullRange = true;
+        return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P:
+        *fullRange = true;
+        return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P:
+        *fullRange = true;
+        return AV_PIX_FMT_YUV444P;
+    case AV_PIX_FMT_YUVJ440P:
+        *fullRange = true;
+        return AV_PIX_FMT_YUV440P;
+    case AV_PIX_FMT_YUVJ411P:
+        *fullRange = true;
+        return AV_PIX_FMT_YUV411P;
+    default:
+        return f;
+    }
+}
+
+// The colour matrix a frame is read with: its own, or for untagged pictures BT.709 from 720
+// lines up and BT.601 below.
+inline int swsMatrix(const AVFrame* f)
+{
+    switch (f->colorspace) {
+    case AVCOL_SPC_BT709:
+        return SWS_CS_ITU709;
+    case AVCOL_SPC_FCC:
+        return SWS_CS_FCC;
+    case AVCOL_SPC_SMPTE240M:
+        return SWS_CS_SMPTE240M;
+    case AVCOL_SPC_BT470BG:
+    case AVCOL_SPC_SMPTE170M:
+        return SWS_CS_ITU601;
+    case AVCOL_SPC_BT2020_NCL:
+    case AVCOL_SPC_BT2020_CL:
+        return SWS_CS_BT2020;
+    default:
+        return f->height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
+    }
+}
+
 } // namespace framix::ff

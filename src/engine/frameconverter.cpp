@@ -12,51 +12,6 @@ namespace framix {
 
 namespace {
 
-// The full-range twins of FFmpeg's "J" formats (JPEG, MJPEG): swscale wants the plain
-// format plus an explicit range.
-AVPixelFormat plainFormat(AVPixelFormat f, bool* fullRange)
-{
-    switch (f) {
-    case AV_PIX_FMT_YUVJ420P:
-        *fullRange = true;
-        return AV_PIX_FMT_YUV420P;
-    case AV_PIX_FMT_YUVJ422P:
-        *fullRange = true;
-        return AV_PIX_FMT_YUV422P;
-    case AV_PIX_FMT_YUVJ444P:
-        *fullRange = true;
-        return AV_PIX_FMT_YUV444P;
-    case AV_PIX_FMT_YUVJ440P:
-        *fullRange = true;
-        return AV_PIX_FMT_YUV440P;
-    case AV_PIX_FMT_YUVJ411P:
-        *fullRange = true;
-        return AV_PIX_FMT_YUV411P;
-    default:
-        return f;
-    }
-}
-
-int swsMatrix(const AVFrame* f)
-{
-    switch (f->colorspace) {
-    case AVCOL_SPC_BT709:
-        return SWS_CS_ITU709;
-    case AVCOL_SPC_FCC:
-        return SWS_CS_FCC;
-    case AVCOL_SPC_SMPTE240M:
-        return SWS_CS_SMPTE240M;
-    case AVCOL_SPC_BT470BG:
-    case AVCOL_SPC_SMPTE170M:
-        return SWS_CS_ITU601;
-    case AVCOL_SPC_BT2020_NCL:
-    case AVCOL_SPC_BT2020_CL:
-        return SWS_CS_BT2020;
-    default:
-        return f->height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
-    }
-}
-
 // A swscale context made for one kind of source picture. The range is given before the
 // context is initialised, as ffmpeg's own scale filter does: swscale picks its code paths
 // at initialisation, and a range changed afterwards is not honoured the same way.
@@ -97,8 +52,9 @@ public:
     bool run(const AVFrame* f, uint8_t* dstData, int dstStride)
     {
         bool full = f->color_range == AVCOL_RANGE_JPEG;
-        const AVPixelFormat srcFormat = plainFormat(static_cast<AVPixelFormat>(f->format), &full);
-        const int m = swsMatrix(f);
+        const AVPixelFormat srcFormat =
+            ff::plainFormat(static_cast<AVPixelFormat>(f->format), &full);
+        const int m = ff::swsMatrix(f);
         if (!m_ctx || srcFormat != m_src || full != m_full || m != m_matrix ||
             f->width != m_width || f->height != m_height) {
             sws_freeContext(m_ctx);
@@ -142,7 +98,7 @@ private:
 bool screenSameAsSaved(const AVFrame* f)
 {
     bool full = false;
-    const AVPixelFormat src = plainFormat(static_cast<AVPixelFormat>(f->format), &full);
+    const AVPixelFormat src = ff::plainFormat(static_cast<AVPixelFormat>(f->format), &full);
     return src == AV_PIX_FMT_YUV420P && f->height % 2 == 0;
 }
 

@@ -103,51 +103,6 @@ uint16_t* scaledTable(const uint16_t* table, int quality)
     return out;
 }
 
-// Same as FrameConverter's reading of a frame's colours: FFmpeg's "J" formats are the plain
-// ones at full range; untagged pictures are BT.709 from 720 lines up and BT.601 below.
-AVPixelFormat plainFormat(AVPixelFormat f, bool* fullRange)
-{
-    switch (f) {
-    case AV_PIX_FMT_YUVJ420P:
-        *fullRange = true;
-        return AV_PIX_FMT_YUV420P;
-    case AV_PIX_FMT_YUVJ422P:
-        *fullRange = true;
-        return AV_PIX_FMT_YUV422P;
-    case AV_PIX_FMT_YUVJ444P:
-        *fullRange = true;
-        return AV_PIX_FMT_YUV444P;
-    case AV_PIX_FMT_YUVJ440P:
-        *fullRange = true;
-        return AV_PIX_FMT_YUV440P;
-    case AV_PIX_FMT_YUVJ411P:
-        *fullRange = true;
-        return AV_PIX_FMT_YUV411P;
-    default:
-        return f;
-    }
-}
-
-int swsMatrix(const AVFrame* f)
-{
-    switch (f->colorspace) {
-    case AVCOL_SPC_BT709:
-        return SWS_CS_ITU709;
-    case AVCOL_SPC_FCC:
-        return SWS_CS_FCC;
-    case AVCOL_SPC_SMPTE240M:
-        return SWS_CS_SMPTE240M;
-    case AVCOL_SPC_BT470BG:
-    case AVCOL_SPC_SMPTE170M:
-        return SWS_CS_ITU601;
-    case AVCOL_SPC_BT2020_NCL:
-    case AVCOL_SPC_BT2020_CL:
-        return SWS_CS_BT2020;
-    default:
-        return f->height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
-    }
-}
-
 // A swscale context kept while its parameters stay the same.
 class Scaler
 {
@@ -451,9 +406,9 @@ struct ImageWriter::Private
     {
         const AVFrame* f = frame.data()->frame;
         bool full = f->color_range == AVCOL_RANGE_JPEG;
-        const AVPixelFormat src = plainFormat(AVPixelFormat(f->format), &full);
+        const AVPixelFormat src = ff::plainFormat(AVPixelFormat(f->format), &full);
         SwsContext* sws = deepScaler.get(f->width, f->height, src, f->width, f->height,
-                                         AV_PIX_FMT_RGB48BE, SWS_BICUBIC, swsMatrix(f), full);
+                                         AV_PIX_FMT_RGB48BE, SWS_BICUBIC, ff::swsMatrix(f), full);
         if (!sws || !sizedFrame(&deepFrame, f->width, f->height, AV_PIX_FMT_RGB48BE))
             return nullptr;
         if (sws_scale(sws, f->data, f->linesize, 0, f->height, deepFrame->data,
