@@ -6,6 +6,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/adler32.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
@@ -98,6 +99,31 @@ inline int swsMatrix(const AVFrame* f)
     default:
         return f->height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
     }
+}
+
+// A swscale context whose ranges are given before it is initialised, as ffmpeg's own scale
+// filter does: swscale picks its code paths at initialisation, and a range changed
+// afterwards is not honoured the same way. Null when swscale has no such conversion.
+inline SwsContext* makeScaler(int srcW, int srcH, AVPixelFormat src, bool srcFull, int dstW,
+                              int dstH, AVPixelFormat dst, bool dstFull, int flags)
+{
+    SwsContext* ctx = sws_alloc_context();
+    if (!ctx)
+        return nullptr;
+    av_opt_set_int(ctx, "srcw", srcW, 0);
+    av_opt_set_int(ctx, "srch", srcH, 0);
+    av_opt_set_int(ctx, "src_format", src, 0);
+    av_opt_set_int(ctx, "dstw", dstW, 0);
+    av_opt_set_int(ctx, "dsth", dstH, 0);
+    av_opt_set_int(ctx, "dst_format", dst, 0);
+    av_opt_set_int(ctx, "sws_flags", flags, 0);
+    av_opt_set_int(ctx, "src_range", srcFull ? 1 : 0, 0);
+    av_opt_set_int(ctx, "dst_range", dstFull ? 1 : 0, 0);
+    if (sws_init_context(ctx, nullptr, nullptr) < 0) {
+        sws_freeContext(ctx);
+        return nullptr;
+    }
+    return ctx;
 }
 
 } // namespace framix::ff

@@ -5,37 +5,11 @@
 #include "videoframe_p.h"
 
 extern "C" {
-#include <libavutil/opt.h>
 }
 
 namespace framix {
 
 namespace {
-
-// A swscale context made for one kind of source picture. The range is given before the
-// context is initialised, as ffmpeg's own scale filter does: swscale picks its code paths
-// at initialisation, and a range changed afterwards is not honoured the same way.
-SwsContext* makeContext(int width, int height, AVPixelFormat src, bool fullRange, AVPixelFormat dst,
-                        int flags)
-{
-    SwsContext* ctx = sws_alloc_context();
-    if (!ctx)
-        return nullptr;
-    av_opt_set_int(ctx, "srcw", width, 0);
-    av_opt_set_int(ctx, "srch", height, 0);
-    av_opt_set_int(ctx, "src_format", src, 0);
-    av_opt_set_int(ctx, "dstw", width, 0);
-    av_opt_set_int(ctx, "dsth", height, 0);
-    av_opt_set_int(ctx, "dst_format", dst, 0);
-    av_opt_set_int(ctx, "sws_flags", flags, 0);
-    av_opt_set_int(ctx, "src_range", fullRange ? 1 : 0, 0);
-    av_opt_set_int(ctx, "dst_range", 1, 0);
-    if (sws_init_context(ctx, nullptr, nullptr) < 0) {
-        sws_freeContext(ctx);
-        return nullptr;
-    }
-    return ctx;
-}
 
 // One swscale context for one kind of source picture and one output format, made anew
 // when the kind of picture changes.
@@ -63,7 +37,8 @@ public:
             // converter for the pair (odd heights, 10-bit, NV12, ...). Bicubic is what
             // ffmpeg's own format conversion uses, so our pixels are the ones ffmpeg gives
             // for the same frame.
-            m_ctx = makeContext(f->width, f->height, srcFormat, full, m_dst, SWS_BICUBIC);
+            m_ctx = ff::makeScaler(f->width, f->height, srcFormat, full, f->width, f->height, m_dst,
+                                   true, SWS_BICUBIC);
             if (!m_ctx) {
                 qCWarning(lcEngine) << "no conversion from"
                                     << av_get_pix_fmt_name(static_cast<AVPixelFormat>(f->format));
@@ -121,7 +96,8 @@ struct FrameConverter::Private
         const int w = bgr.width(), h = bgr.height();
         if (!repack || w != repackWidth || h != repackHeight) {
             sws_freeContext(repack);
-            repack = makeContext(w, h, AV_PIX_FMT_BGR24, true, AV_PIX_FMT_RGB32, SWS_POINT);
+            repack = ff::makeScaler(w, h, AV_PIX_FMT_BGR24, true, w, h, AV_PIX_FMT_RGB32, true,
+                                    SWS_POINT);
             repackWidth = w;
             repackHeight = h;
             if (!repack)

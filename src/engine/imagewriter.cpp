@@ -119,23 +119,9 @@ public:
         if (m_ctx && key == m_key)
             return m_ctx;
         sws_freeContext(m_ctx);
-        m_ctx = sws_alloc_context();
+        m_ctx = ff::makeScaler(srcW, srcH, src, srcFull, dstW, dstH, dst, dstFull, flags);
         if (!m_ctx)
             return nullptr;
-        av_opt_set_int(m_ctx, "srcw", srcW, 0);
-        av_opt_set_int(m_ctx, "srch", srcH, 0);
-        av_opt_set_int(m_ctx, "src_format", src, 0);
-        av_opt_set_int(m_ctx, "dstw", dstW, 0);
-        av_opt_set_int(m_ctx, "dsth", dstH, 0);
-        av_opt_set_int(m_ctx, "dst_format", dst, 0);
-        av_opt_set_int(m_ctx, "sws_flags", flags, 0);
-        av_opt_set_int(m_ctx, "src_range", srcFull ? 1 : 0, 0);
-        av_opt_set_int(m_ctx, "dst_range", dstFull ? 1 : 0, 0);
-        if (sws_init_context(m_ctx, nullptr, nullptr) < 0) {
-            sws_freeContext(m_ctx);
-            m_ctx = nullptr;
-            return nullptr;
-        }
         sws_setColorspaceDetails(m_ctx, sws_getCoefficients(matrix), srcFull,
                                  sws_getCoefficients(SWS_CS_DEFAULT), dstFull, 0, 1 << 16, 1 << 16);
         m_key = key;

@@ -75,6 +75,7 @@ struct VideoSource::Private
     QSet<int> skippedFrames;   // sent in this run with leave to skip them
     Options options;
     QString path;
+    QByteArray key; // the file's identity when it was opened, for the index cache
 
     ff::PacketPtr pkt = ff::makePacket();
     ff::FramePtr frm = ff::makeFrame();
@@ -161,6 +162,7 @@ bool VideoSource::open(const QString& path, EngineError* error, const Options& o
     }
     d->options = options;
     d->path = path;
+    d->key = key;
     if (!index) {
         index = buildIndex(d->session, options, error);
         if (!index)
@@ -218,7 +220,7 @@ void VideoSource::Private::saveIndex()
     const QString cacheFile = indexCacheFile(path, options.indexCacheDir);
     QDir().mkpath(QFileInfo(cacheFile).absolutePath());
     EngineError error;
-    if (!writeFileAtomically(cacheFile, index.serialize(fileKey(path)), &error))
+    if (!writeFileAtomically(cacheFile, index.serialize(key), &error))
         qCInfo(lcEngine) << "index cache not written:" << error.message();
 }
 
