@@ -35,6 +35,9 @@ struct MediaInfo
     int displayWidth() const;
     QString videoCodec; // e.g. "MPEG-2 video"
     QString pixelFormat;
+    // The stream's transfer is PQ (SMPTE ST 2084) or HLG (ARIB STD-B67): high dynamic range
+    // video, which needs tone mapping to look right on an ordinary screen.
+    bool hdr = false;
 
     QString audioCodec; // e.g. "MP2 audio"
     int audioSampleRate = 0;
