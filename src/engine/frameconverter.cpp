@@ -1,11 +1,15 @@
 #include "frameconverter.h"
 
 #include "enginelog.h"
+#include "framedetails.h"
 #include "framememory.h"
+#include "tonemapper.h"
 #include "videoframe_p.h"
 
 extern "C" {
 }
+
+#include <atomic>
 
 namespace framix {
 
@@ -89,7 +93,32 @@ struct FrameConverter::Private
     SwsContext* repack = nullptr;
     int repackWidth = 0, repackHeight = 0;
 
+    bool tonemap = false;
+    // Made on the first high dynamic range frame: its filter graph is large, and most
+    // video never needs it.
+    std::unique_ptr<Tonemapper> tonemapper;
+
     ~Private() { sws_freeContext(repack); }
+
+    bool tonemaps(const VideoFrame& frame) const { return tonemap && frameDetails(frame).hdr; }
+
+    // The tone-mapped picture, or a null image when the filters fail; the plain
+    // conversion is shown then, better than no picture at all.
+    QImage tonemapped(const VideoFrame& frame)
+    {
+        if (!tonemapper)
+            tonemapper = std::make_unique<Tonemapper>();
+        QString why;
+        QImage image = tonemapper->toBgrImage(frame, &why);
+        // Once per program run: every converter on every thread fails alike, frame after
+        // frame.
+        static std::atomic_bool warned{false};
+        if (image.isNull() && !warned.exchange(true))
+            qCWarning(lcEngine).noquote()
+                << "showing high dynamic range frames without tone mapping:"
+                << (why.isEmpty() ? QStringLiteral("no picture") : why);
+        return image;
+    }
 
     bool repackToScreen(const QImage& bgr, QImage* out)
     {
@@ -114,10 +143,25 @@ struct FrameConverter::Private
 FrameConverter::FrameConverter() : d(std::make_unique<Private>()) {}
 FrameConverter::~FrameConverter() = default;
 
+void FrameConverter::setTonemap(bool on)
+{
+    d->tonemap = on;
+}
+
+bool FrameConverter::tonemap() const
+{
+    return d->tonemap;
+}
+
 QImage FrameConverter::toBgrImage(const VideoFrame& frame)
 {
     if (frame.isNull())
         return {};
+    if (d->tonemaps(frame)) {
+        QImage image = d->tonemapped(frame);
+        if (!image.isNull())
+            return image;
+    }
     const AVFrame* f = frame.data()->frame;
     QImage image = makePooledImage(f->width, f->height, QImage::Format_BGR888);
     if (image.isNull() || !d->toBgr.run(f, image.bits(), int(image.bytesPerLine())))
@@ -130,7 +174,8 @@ QImage FrameConverter::toDisplayImage(const VideoFrame& frame)
     if (frame.isNull())
         return {};
     const AVFrame* f = frame.data()->frame;
-    if (screenSameAsSaved(f)) {
+    // A tone-mapped picture exists only as BGR: it is repacked below.
+    if (screenSameAsSaved(f) && !d->tonemaps(frame)) {
         QImage image = makePooledImage(f->width, f->height, QImage::Format_RGB32);
         if (image.isNull() || !d->toScreen.run(f, image.bits(), int(image.bytesPerLine())))
             return {};
