@@ -24,9 +24,9 @@ ConvertPool::~ConvertPool()
     // Jobs never started: their futures report a broken promise when their promises go.
 }
 
-std::shared_future<QImage> ConvertPool::submit(const VideoFrame& frame, Kind kind)
+std::shared_future<QImage> ConvertPool::submit(const VideoFrame& frame, Kind kind, bool tonemap)
 {
-    Job job{frame, kind, {}};
+    Job job{frame, kind, tonemap, {}};
     std::shared_future<QImage> result = job.result.get_future().share();
     {
         std::lock_guard lock(m_mutex);
@@ -49,6 +49,7 @@ void ConvertPool::work()
             job = std::move(m_jobs.front());
             m_jobs.pop_front();
         }
+        converter.setTonemap(job.tonemap);
         job.result.set_value(job.kind == Kind::Display ? converter.toDisplayImage(job.frame)
                                                        : converter.toBgrImage(job.frame));
     }

@@ -32,8 +32,9 @@ public:
     ConvertPool(const ConvertPool&) = delete;
     ConvertPool& operator=(const ConvertPool&) = delete;
 
-    // The picture of `frame`; a null image when it cannot be converted.
-    std::shared_future<QImage> submit(const VideoFrame& frame, Kind kind);
+    // The picture of `frame`, high dynamic range frames tone-mapped when `tonemap` (see
+    // FrameConverter::setTonemap); a null image when it cannot be converted.
+    std::shared_future<QImage> submit(const VideoFrame& frame, Kind kind, bool tonemap);
 
 private:
     void work();
@@ -42,6 +43,7 @@ private:
     {
         VideoFrame frame;
         Kind kind = Kind::Display;
+        bool tonemap = false;
         std::promise<QImage> result;
     };
     std::mutex m_mutex;

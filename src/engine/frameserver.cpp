@@ -9,7 +9,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
@@ -38,7 +40,12 @@ struct FrameServer::Private
     int streamDeadline = -1;
     int streamDropped = 0;
     bool streamFinished = false;
+    // Frames below this were already judged in this stream, before a change of tone mapping
+    // had it go over them again: any of them found too late is not counted twice.
+    int streamRecount = 0;
     std::deque<StreamFrame> queue;
+    // Whether pictures made from now on are tone-mapped.
+    bool tonemap = false;
     // A blocking fetch: the caller waits on `fetched` until fetchDone.
     int fetchRequest = -1;
     bool fetchDone = false;
@@ -53,6 +60,10 @@ struct FrameServer::Private
     int generation = 0;
     int requestGeneration = 0; // guarded by mutex: the generation of the newest request
     int workGeneration = 0;    // worker-thread only: the generation of the open file
+    // The tone mapping setting as the owner last set it (owner's thread), and as the worker
+    // makes pictures (worker-thread only, taken from `tonemap` with each unit of work).
+    bool ownerTonemap = false;
+    bool workTonemap = false;
 
     // Runs `deliver` on the owner's thread unless the file it is about has gone meanwhile.
     template <typename F> void post(F deliver)
@@ -64,6 +75,15 @@ struct FrameServer::Private
                     deliver();
             },
             Qt::QueuedConnection);
+    }
+    // The same for a picture, which is also dropped when the tone mapping setting changed
+    // after the worker made it.
+    template <typename F> void postPicture(F deliver)
+    {
+        post([this, tonemapped = workTonemap, deliver = std::move(deliver)] {
+            if (tonemapped == ownerTonemap)
+                deliver();
+        });
     }
 
     // The background check of an index made without decoding: a thread that makes the
@@ -149,7 +169,7 @@ struct FrameServer::Private
             out = std::move(prepared.front());
             prepared.pop_front();
         } else if (auto f = source.frame(n, error)) {
-            out = Prepared{n, use, *f, pool.submit(*f, use)};
+            out = Prepared{n, use, *f, pool.submit(*f, use, workTonemap)};
         }
         if (!out) {
             forgetPrepared();
@@ -194,7 +214,8 @@ struct FrameServer::Private
         if (n < 0 || !source.isOpen())
             return;
         if (auto f = source.frame(n, nullptr)) {
-            prepared.push_back(Prepared{n, speculateUse, *f, pool.submit(*f, speculateUse)});
+            prepared.push_back(
+                Prepared{n, speculateUse, *f, pool.submit(*f, speculateUse, workTonemap)});
             speculate = nextToPrepare(n);
         }
     }
@@ -338,6 +359,31 @@ void FrameServer::setIndexCacheDir(const QString& dir)
     d->cacheDir = dir;
 }
 
+void FrameServer::setTonemap(bool on)
+{
+    d->ownerTonemap = on;
+    {
+        std::lock_guard lock(d->mutex);
+        if (d->tonemap == on)
+            return;
+        d->tonemap = on;
+        // The stream's queued pictures have the old setting: it goes back to the first of
+        // them and makes them again. The frame being converted, if any, comes after them;
+        // the new stream generation has it thrown away.
+        if (!d->queue.empty()) {
+            d->streamRecount =
+                std::max(d->streamRecount, d->streamNext >= 0 ? d->streamNext : INT_MAX);
+            d->streamNext = d->queue.front().frame.number();
+            ++d->streamGeneration;
+            d->queue.clear();
+            d->streamFinished = false;
+        }
+        // Frames read ahead for requests are forgotten by the worker when it next takes
+        // work (takeNext), before it serves any.
+    }
+    d->wake.notify_all();
+}
+
 QVector<qint64> FrameServer::frameTimesMs() const
 {
     std::lock_guard lock(d->mutex);
@@ -353,6 +399,7 @@ void FrameServer::startStream(int from)
         d->streamNext = qMax(0, from);
         d->streamDeadline = -1;
         d->streamDropped = 0;
+        d->streamRecount = 0;
         d->streamFinished = false;
     }
     d->wake.notify_all();
@@ -406,6 +453,10 @@ FrameServer::Private::Work FrameServer::Private::takeNext()
 {
     std::unique_lock lock(mutex);
     wake.wait(lock, [this] { return hasWork() || speculate >= 0; });
+    if (workTonemap != tonemap) {
+        workTonemap = tonemap;
+        forgetPrepared(); // their pictures have the old setting
+    }
     Work w;
     w.cacheLimit = std::exchange(cacheLimit, -1);
     if (quit) {
@@ -549,7 +600,7 @@ void FrameServer::Private::handleFrame(int n)
         return;
     EngineError error;
     if (auto f = finish(serve(n, Use::Display, &error), &error))
-        post([this, f = std::move(*f)] { emit q->frameReady(f.frame, f.image); });
+        postPicture([this, f = std::move(*f)] { emit q->frameReady(f.frame, f.image); });
     else
         post([this, error] { emit q->errorOccurred(error); });
 }
@@ -569,12 +620,22 @@ void FrameServer::Private::handleStream(int n, int run)
         return;
     }
     if (n < streamDeadline) {
-        ++streamDropped; // decoded, since later pictures need it, but too late to show
+        // Decoded, since later pictures need it, but too late to show.
+        if (n >= streamRecount)
+            ++streamDropped;
         return;
     }
-    lock.unlock();
-    QImage image = converter.toDisplayImage(*f);
-    lock.lock();
+    // Converted again when the tone mapping setting changes meanwhile with no queued
+    // pictures to go back to (setTonemap).
+    QImage image;
+    bool tonemapped = false;
+    do {
+        tonemapped = tonemap;
+        lock.unlock();
+        converter.setTonemap(tonemapped);
+        image = converter.toDisplayImage(*f);
+        lock.lock();
+    } while (run == streamGeneration && tonemapped != tonemap);
     if (run == streamGeneration)
         queue.push_back({*f, std::move(image)});
 }

@@ -51,6 +51,12 @@ public:
     void setCacheLimit(qint64 bytes);
     // Where index files go (empty: the default per-user cache folder).
     void setIndexCacheDir(const QString& dir);
+    // Whether high dynamic range frames are tone-mapped (FrameConverter::setTonemap) in the
+    // pictures made from now on: frameReady(), fetchFrame() and the stream. Off at first.
+    // Returns at once; no picture made with the other setting is handed out afterwards:
+    // frames read ahead are made again, and a frameReady() answer not yet delivered
+    // is dropped (ask again for a frame still wanted).
+    void setTonemap(bool on);
 
     // The open file's frame display times in ms, frame by frame; set before opened() is
     // emitted. Thread-safe.
