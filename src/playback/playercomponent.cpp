@@ -76,6 +76,7 @@ PlayerComponent::PlayerComponent(QWidget* parent) : QWidget(parent)
             requestPicture();
         reportPosition();
     });
+    m_server.setTonemap(m_tonemap);
     m_audio.setVolume(m_volume);
     applySize(twips::fromPixels(320), twips::fromPixels(240));
 }
@@ -312,6 +313,21 @@ void PlayerComponent::setPosition(int frame)
             setMode(Paused);
     }
     reportPosition();
+}
+
+void PlayerComponent::setTonemap(bool on)
+{
+    if (on == m_tonemap)
+        return;
+    m_tonemap = on;
+    m_server.setTonemap(on);
+    // The picture on screen, or the one on its way (which the server now drops), is asked
+    // for again. While playing, the stream's next frame comes with the new setting anyway.
+    if (!m_info.hasVideo || m_info.frameCount <= 0 || m_mode == Playing ||
+        (m_shownFrame < 0 && m_requestedFrame < 0))
+        return;
+    m_requestedFrame = std::min(m_position, int(m_info.frameCount) - 1);
+    m_server.requestFrame(m_requestedFrame);
 }
 
 void PlayerComponent::requestPicture()

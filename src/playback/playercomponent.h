@@ -109,6 +109,11 @@ public:
 
     // Where the frame index cache lives (tests point it into the build tree).
     void setIndexCacheDir(const QString& dir) { m_server.setIndexCacheDir(dir); }
+    // Whether high dynamic range video (PQ or HLG) is shown and copied tone-mapped to
+    // standard range (FrameServer::setTonemap). On at first. A picture on screen is made
+    // again with the new setting.
+    void setTonemap(bool on);
+    bool tonemap() const { return m_tonemap; }
 
 signals:
     void ModeChange(int mode);
@@ -168,6 +173,7 @@ private:
     bool m_paintQueued = false;
     int m_shownFrame = -1;
     int m_requestedFrame = -1;
+    bool m_tonemap = true;
     bool m_audioClock = false;
     Stats m_stats;
 };
