@@ -9,6 +9,7 @@ QObject* makePictureTest();
 QObject* makeAudioTest();
 QObject* makeFrameServerTest();
 QObject* makeFastIndexTest();
+QObject* makeTonemapTest();
 
 int main(int argc, char** argv)
 {
@@ -16,5 +17,5 @@ int main(int argc, char** argv)
     return runTestClasses(argc, argv,
                           {makeFrameAccessTest(), makeIndexCacheTest(), makeBadInputTest(),
                            makePictureTest(), makeAudioTest(), makeFrameServerTest(),
-                           makeFastIndexTest()});
+                           makeFastIndexTest(), makeTonemapTest()});
 }

@@ -55,6 +55,18 @@ make vfr.mkv -filter_complex "$(numbered 320 240 25 200),settb=1/1000,setpts='(N
 make odd.avi -f lavfi -i testsrc2=s=34x18:r=5:d=2 -vf format=yuv444p,crop=33:17:0:0 -c:v ffv1 -pix_fmt yuv444p
 # Sound only.
 make sound.mp2 -f lavfi -i "$SINE:d=4" -c:a mp2 -b:a 128k
+# High dynamic range, BT.2020, bright enough for tone mapping to change the pictures
+# clearly: 10-bit PQ, as HDR10 is; 8-bit 4:2:0 HLG, whose pictures the screen would
+# otherwise get from swscale directly; and PQ with a colour matrix (SMPTE ST 2085) the tone
+# mapping filters cannot convert from.
+make pq.mp4 -f lavfi -i "testsrc2=s=320x240:r=25:d=1,lutyuv=y=200+val*0.2" \
+    -c:v libx264 -preset veryfast -pix_fmt yuv420p10le \
+    -color_primaries bt2020 -color_trc smpte2084 -colorspace bt2020nc
+make hlg.mkv -f lavfi -i "testsrc2=s=320x240:r=25:d=1,lutyuv=y=200+val*0.2" \
+    -c:v libx264 -preset veryfast -pix_fmt yuv420p \
+    -color_primaries bt2020 -color_trc arib-std-b67 -colorspace bt2020nc
+make pq-2085.mp4 -f lavfi -i testsrc2=s=64x48:r=25:d=0.2 -c:v libx264 -preset veryfast \
+    -pix_fmt yuv420p10le -color_primaries bt2020 -color_trc smpte2084 -colorspace smpte2085
 
 # MPEG streams the frame index reads from picture headers: a transport stream; a cut that
 # starts at an open GOP, whose first B pictures the decoder drops; closed GOPs; interlaced

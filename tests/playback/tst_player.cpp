@@ -1,10 +1,12 @@
 // The player widget over real media: loading, reports from the event loop, seeking,
-// copying the exact frame, playing to the end, and sizes in twips.
+// copying the exact frame, tone mapping HDR video, playing to the end, and sizes in twips.
 
 #include "corpus.h"
+#include "frameconverter.h"
 #include "playercomponent.h"
 #include "transportcommands.h"
 #include "twips.h"
+#include "videosource.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -300,6 +302,43 @@ private slots:
         QCOMPARE(player.size(), QSize(512, 288));
         QVERIFY(player.CopyFrame());
         QCOMPARE(QGuiApplication::clipboard()->image().size(), QSize(720, 576));
+    }
+
+    // High dynamic range video is shown and copied tone-mapped unless that is switched off;
+    // the picture on screen follows the switch at once.
+    void hdrShownAndCopiedTonemapped()
+    {
+        const QString clip = corpus::path(QStringLiteral("pq.mp4"));
+        VideoSource source;
+        QVERIFY(source.open(clip, nullptr));
+        const auto f = source.frame(12);
+        QVERIFY(f);
+        FrameConverter converter;
+        const QImage plain = converter.toBgrImage(*f).convertToFormat(QImage::Format_RGB888);
+        converter.setTonemap(true);
+        const QImage toned = converter.toBgrImage(*f).convertToFormat(QImage::Format_RGB888);
+        QVERIFY(toned != plain);
+
+        PlayerComponent player;
+        QVERIFY(player.setFileName(clip));
+        player.show();
+        player.setPosition(12);
+        QVERIFY(player.CopyFrame());
+        QCOMPARE(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB888),
+                 toned);
+        QTRY_COMPARE(player.shownFrame(), 12);
+        QCOMPARE(player.grab().toImage().convertToFormat(QImage::Format_RGB888), toned);
+        QSignalSpy shown(&player, &PlayerComponent::frameShown);
+        for (bool on : {false, true}) {
+            player.setTonemap(on);
+            QVERIFY(shown.wait(30000));
+            QCOMPARE(shown.last().at(0).toInt(), 12);
+            const QImage& expected = on ? toned : plain;
+            QCOMPARE(player.grab().toImage().convertToFormat(QImage::Format_RGB888), expected);
+            QVERIFY(player.CopyFrame());
+            QCOMPARE(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB888),
+                     expected);
+        }
     }
 };
 
