@@ -272,6 +272,12 @@ struct ImageWriter::Private
                 dropEncoder();
                 return false;
             }
+        } else if (options.format == ImageFormat::Png) {
+            // Each row predicted from the one above it, then light deflate: on video frames
+            // this writes smaller files than the encoder's defaults (no prediction, level 6)
+            // in about two thirds of the time. Still lossless.
+            av_opt_set(c->priv_data, "pred", "up", 0);
+            c->compression_level = 3;
         } else if (options.format == ImageFormat::WebP) {
             if (options.quality > 0)
                 av_opt_set_double(c->priv_data, "quality", options.quality, 0);
