@@ -12,36 +12,8 @@ MEDIA=$2
 CLIPS=$3
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
-pass=0
-failed=0
-ok() { pass=$((pass + 1)); echo "ok: $*"; }
-bad() { failed=$((failed + 1)); echo "FAILED: $*"; }
-check() { # description, then a command that must succeed
-    local what=$1
-    shift
-    if "$@"; then ok "$what"; else bad "$what"; fi
-}
-FF=(ffmpeg -nostdin -v error -y)
-
-# Clips of our own, made once: cuts between unrelated test pictures (at frames 30, 50, 70
-# and 95 of 120), a bright PQ (HDR10) clip and a 16:9 PAL clip with non-square pixels.
-mkdir -p "$CLIPS"
-make_clip() { # NAME, then ffmpeg arguments
-    local name=$1
-    shift
-    [ -s "$CLIPS/$name" ] && return 0
-    "${FF[@]}" "$@" "$CLIPS/$name.tmp.${name##*.}" && mv "$CLIPS/$name.tmp.${name##*.}" "$CLIPS/$name"
-}
-make_clip cuts.mp4 -f lavfi -i testsrc=s=320x240:r=25:d=1.2 -f lavfi -i mandelbrot=s=320x240:r=25 \
-    -f lavfi -i smptebars=s=320x240:r=25:d=0.8 -f lavfi -i rgbtestsrc=s=320x240:r=25:d=1 \
-    -f lavfi -i testsrc2=s=320x240:r=25:d=1 \
-    -filter_complex "[1]trim=end_frame=20,setpts=PTS-STARTPTS[m];[0][m][2][3][4]concat=n=5,format=yuv420p" \
-    -c:v libx264 -preset veryfast -bf 2
-make_clip pq.mp4 -f lavfi -i "testsrc2=s=320x240:r=25:d=1,lutyuv=y=200+val*0.2" \
-    -pix_fmt yuv420p10le -c:v libx264 -preset veryfast \
-    -color_primaries bt2020 -color_trc smpte2084 -colorspace bt2020nc
-make_clip pal169.mpg -f lavfi -i testsrc2=s=720x576:r=25:d=0.4 -vf setsar=64/45 \
-    -c:v mpeg2video -q:v 3 -f vob
+. "$(dirname "$0")/checks.sh"
+make_option_clips "$CLIPS"
 
 # The frame number drawn into a corpus picture: 16 black/white blocks along the top, bit i
 # in block i.
@@ -54,29 +26,6 @@ numbers() {
     local f
     for f in "$1"/*; do number "$f"; done | sort -n | tr '\n' ' ' | sed 's/ $//'
 }
-# A folder's files, in frame-number order of their names, on one line.
-listing() { ls -A "$1" | sort -V | tr '\n' ' ' | sed 's/ $//'; }
-rgb() { "${FF[@]}" -i "$1" -f rawvideo -pix_fmt rgb24 "$2"; }
-psnr() { # average PSNR of two pictures, in dB (inf when identical)
-    ffmpeg -nostdin -i "$1" -i "$2" -lavfi '[0]format=rgb24[a];[1]format=rgb24[b];[a][b]psnr' -f null - 2>&1 |
-        sed -n 's/.*average:\([0-9.inf]*\).*/\1/p'
-}
-above() { [ "$1" = inf ] || awk -v a="$1" -v b="$2" 'BEGIN {exit !(a > b)}'; }
-mean() { od -An -v -tu1 "$1" | awk '{for (i = 1; i <= NF; i++) {s += $i; n++}} END {printf "%.2f", s / n}'; }
-probe() { ffprobe -v error -select_streams v:0 -show_entries "$1" -of csv=p=0 "$2" | head -1; }
-# One line per frame from ffprobe: number,time,pts,keyframe,type (time in seconds with
-# milliseconds from the frame's timestamp, or ffprobe's best guess when it has none).
-probe_frames() {
-    ffprobe -v error -select_streams v:0 \
-        -show_entries frame=pts,pts_time,best_effort_timestamp_time,key_frame,pict_type -of flat "$1" |
-        awk -F= '/^frames\.frame\./ {
-            split($1, k, "."); n = k[3]; v = $2; gsub(/"/, "", v); a[n, k[4]] = v; if (n > m) m = n }
-            END { for (i = 0; i <= m; i++) {
-                t = a[i, "pts_time"]; if (t == "N/A") t = a[i, "best_effort_timestamp_time"]
-                p = a[i, "pts"]; if (p == "N/A") p = ""
-                printf "%d,%.3f,%s,%s,%s\n", i, t, p, a[i, "key_frame"], a[i, "pict_type"] } }'
-}
-no_leftovers() { [ -z "$(find "$1" -mindepth 1 -name '.*')" ]; }
 
 # 1. Formats: PNG, TIFF and lossless WebP hold exactly the BMP's pixels; JPEG is close.
 out=$WORK/formats
@@ -224,16 +173,11 @@ check "--display-shape pixels are ffmpeg's scaling of the frame ($p dB)" above "
 out=$WORK/tonemap
 "$GRAB" "$CLIPS/pq.mp4" --out "$out" --from 5 --to 5 --tonemap --format png --quiet > /dev/null 2> "$WORK/err"
 "$GRAB" "$CLIPS/pq.mp4" --out "$out" --from 5 --to 5 --quiet > /dev/null
-"${FF[@]}" -i "$CLIPS/pq.mp4" -vf "select=eq(n\,5),zscale=t=linear:npl=100,format=gbrpf32le,zscale=p=bt709,tonemap=tonemap=hable:desat=0,zscale=t=bt709:m=bt709:r=tv,format=yuv420p" \
-    -frames:v 1 -f rawvideo -pix_fmt rgb24 "$WORK/want.rgb"
 rgb "$out/frame5.png" "$WORK/mapped.rgb"
 rgb "$out/frame5.bmp" "$WORK/plain.rgb"
-want=$(mean "$WORK/want.rgb")
+want=$(tonemapped_mean "$CLIPS/pq.mp4" 5 "$WORK/want.rgb")
 got=$(mean "$WORK/mapped.rgb")
 plain=$(mean "$WORK/plain.rgb")
-# How far a is from b, as a fraction of b.
-off() { awk -v a="$1" -v b="$2" 'BEGIN {d = (a - b) / b; print (d < 0 ? -d : d)}'; }
-within() { awk -v d="$(off "$1" "$2")" -v m="$3" 'BEGIN {exit !(d <= m)}'; }
 check "--tonemap mean brightness $got is within 10% of ffmpeg's $want" within "$got" "$want" 0.10
 check "(without --tonemap the same frame's mean is $plain, more than 10% off)" bash -c "! awk 'BEGIN {exit !($(off "$plain" "$want") <= 0.10)}'"
 "$GRAB" "$MEDIA/mpeg2.mpg" --out "$WORK/sdr" --from 7 --to 7 --tonemap --format png --quiet > /dev/null 2> "$WORK/err"
