@@ -45,6 +45,12 @@ public:
     void setPosition(int n) override { m_video->MCIWnd1->setPosition(n); }
     bool copyFrame() override { return m_video->MCIWnd1->CopyFrame(); }
     QString lastError() const override { return m_video->MCIWnd1->lastError().message(); }
+    char copiedPictureType() const override { return m_video->MCIWnd1->copiedPictureType(); }
+    MediaInfo mediaInfo() const override { return m_video->MCIWnd1->mediaInfo(); }
+    std::vector<FrameIndex::Facts> frameFacts() const override
+    {
+        return m_video->MCIWnd1->frameFacts();
+    }
 
 private:
     frmvideo* m_video;
@@ -271,6 +277,14 @@ void frmmain::buildMenus()
         add(mnutools, QStringLiteral("&Bulk Capture"), QKeySequence(Qt::CTRL | Qt::Key_B));
     m_c.mnucopy = add(mnutools, QStringLiteral("Cop&y Frame"),
                       QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+    mnutools->addSeparator();
+    // Settings kept between sessions; their check marks are the stored values.
+    mnutonemap = add(mnutools, QStringLiteral("&Tone-map HDR Video"));
+    mnutonemap->setCheckable(true);
+    mnutonemap->setChecked(Settings::toneMapHdr());
+    mnushape = add(mnutools, QStringLiteral("Capture in Display S&hape"));
+    mnushape->setCheckable(true);
+    mnushape->setChecked(Settings::captureDisplayShape());
 
     QMenu* mnuhelp = menuBar()->addMenu(QStringLiteral("&Help"));
     mnutopics = add(mnuhelp, QStringLiteral("&Help Topics"), QKeySequence(Qt::Key_F1));
@@ -299,6 +313,12 @@ void frmmain::wire()
     connect(m_c.mnuclose, &QAction::triggered, this, [m] { m->mnuclose_Click(); });
     connect(mnuexit, &QAction::triggered, this, [m] { m->mnuexit_Click(); });
     connect(mnufile, &QMenu::aboutToShow, this, &frmmain::mnufile_Click);
+    connect(mnutonemap, &QAction::toggled, this, [this](bool on) {
+        Settings::setToneMapHdr(on);
+        m_video->MCIWnd1->setTonemap(on);
+    });
+    connect(mnushape, &QAction::toggled, this,
+            [](bool on) { Settings::setCaptureDisplayShape(on); });
     connect(mnucontrol, &QMenu::aboutToShow, this, &frmmain::mnucontrol_Click);
 
     connect(m_c.cmdplay, &QAbstractButton::clicked, this, [t] { t->cmdplay_Click(); });
@@ -393,6 +413,7 @@ void frmmain::Form_Load()
         m_c.Slider2->setValue(*stored);
     player->setVolume(m_c.Slider2->value() * 10);
     player->setSpeed(m_c.Slider3->value());
+    player->setTonemap(mnutonemap->isChecked());
     shared().fullscreen = false;
     shared().norepeat = false;
 }

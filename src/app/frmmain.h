@@ -75,6 +75,8 @@ private:
     QAction* mnutopics = nullptr;
     QAction* mnutip = nullptr;
     QAction* mnuabout = nullptr;
+    QAction* mnutonemap = nullptr; // HDR video tone-mapped to standard range (stored)
+    QAction* mnushape = nullptr;   // captures in the display shape (stored)
     QMenu* mnufile = nullptr;
     QMenu* mnucontrol = nullptr;
     QPushButton* Command2 = nullptr;

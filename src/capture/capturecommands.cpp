@@ -1,11 +1,12 @@
 #include "capturecommands.h"
 
-#include "bmpwriter.h"
 #include "frmbulk.h"
 #include "mcommon.h"
+#include "settings.h"
 
 #include <QClipboard>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLoggingCategory>
@@ -14,12 +15,35 @@ namespace framix {
 
 Q_LOGGING_CATEGORY(lcCapture, "framix.capture", QtWarningMsg)
 
+namespace {
+
+// The types a frame can be saved as, bitmap first; the one chosen in the list gives a name
+// typed without an extension its extension.
+constexpr auto kSaveFilter = "Bitmap Files (*.bmp)|*.bmp|PNG Files (*.png)|*.png|"
+                             "JPEG Files (*.jpg;*.jpeg)|*.jpg;*.jpeg|"
+                             "TIFF Files (*.tiff;*.tif)|*.tiff;*.tif|WebP Files (*.webp)|*.webp|";
+
+} // namespace
+
 CaptureCommands::CaptureCommands(const MainControls& main, CapturePlayer* player)
     : m_main(main), m_player(player)
 {
 }
 
-bool saveClipboardPicture(const QString& path, QString* why)
+ImageOptions captureImageOptions(const CapturePlayer& player, ImageFormat format)
+{
+    ImageOptions options;
+    options.format = format;
+    if (format == ImageFormat::Jpeg)
+        options.quality = Settings::jpegQuality();
+    options.displayShape = Settings::captureDisplayShape();
+    const MediaInfo info = player.mediaInfo();
+    options.sarNum = info.sampleAspectNum;
+    options.sarDen = info.sampleAspectDen;
+    return options;
+}
+
+bool saveClipboardPicture(const CapturePlayer& player, const QString& path, QString* why)
 {
     const QImage picture = QGuiApplication::clipboard()->image();
     if (picture.isNull()) {
@@ -27,8 +51,10 @@ bool saveClipboardPicture(const QString& path, QString* why)
             *why = QStringLiteral("the clipboard holds no picture");
         return false;
     }
+    const ImageFormat format =
+        imageFormatFromName(QFileInfo(path).suffix()).value_or(ImageFormat::Bmp);
     EngineError error;
-    if (!BmpWriter::save(picture, path, &error)) {
+    if (!ImageWriter(captureImageOptions(player, format)).save(picture, path, &error)) {
         if (why)
             *why = error.detail;
         return false;
@@ -47,13 +73,13 @@ void CaptureCommands::mnucapture_Click()
         ShowFailure(m_main.lblstate, QStringLiteral("not captured"), m_player->lastError());
         return;
     }
-    const QString path = FileDialog(m_main.frmmain, true, QStringLiteral("Save Frame As..."),
-                                    QStringLiteral("Bitmap Files (*.bmp)|*.bmp|"), QString(),
-                                    QStringLiteral("bmp"), QString());
+    const QString path =
+        FileDialog(m_main.frmmain, true, QStringLiteral("Save Frame As..."),
+                   QString::fromLatin1(kSaveFilter), QString(), QStringLiteral("bmp"), QString());
     if (path.isEmpty())
         return;
     QString why;
-    if (!saveClipboardPicture(path, &why)) {
+    if (!saveClipboardPicture(*m_player, path, &why)) {
         ShowFailure(m_main.lblstate, QStringLiteral("not saved"), why);
         return; // the frame stays on the clipboard
     }

@@ -2,6 +2,7 @@
 
 #include "captureplayer.h"
 #include "frmbulk.h"
+#include "imagewriter.h"
 #include "maincontrols.h"
 
 #include <QPointer>
@@ -29,8 +30,14 @@ private:
     QPointer<frmbulk> m_bulk;
 };
 
-// Writes the clipboard's picture to `path` as a 24-bit Windows bitmap, all or nothing.
-// False when the clipboard holds no picture or the file cannot be written.
-bool saveClipboardPicture(const QString& path, QString* why = nullptr);
+// How captures of `player`'s file are written in `format`: JPEG at the chosen quality, and
+// in the picture's display shape when that setting is on.
+ImageOptions captureImageOptions(const CapturePlayer& player, ImageFormat format);
+
+// Writes the clipboard's picture to `path`, all or nothing, in the format its extension
+// names (.png, .jpg, .jpeg, .tif, .tiff, .webp; a 24-bit Windows bitmap for any other), as
+// `player`'s captures are written. False when the clipboard holds no picture or the file
+// cannot be written.
+bool saveClipboardPicture(const CapturePlayer& player, const QString& path, QString* why = nullptr);
 
 } // namespace framix

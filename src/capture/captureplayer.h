@@ -1,6 +1,11 @@
 #pragma once
 
+#include "frameindex.h"
+#include "mediainfo.h"
+
 #include <QString>
+
+#include <vector>
 
 namespace framix {
 
@@ -27,6 +32,13 @@ public:
     // lastError() when it could not be decoded.
     virtual bool copyFrame() = 0;
     virtual QString lastError() const = 0;
+    // The picture type ('I', 'P', 'B'; '?' when the decoder does not say) of the frame the
+    // last successful copyFrame() copied.
+    virtual char copiedPictureType() const = 0;
+    // The open file's description (sample aspect ratio, frame rate, ...).
+    virtual MediaInfo mediaInfo() const = 0;
+    // What the frame index says about each frame of the open file, by frame number.
+    virtual std::vector<FrameIndex::Facts> frameFacts() const = 0;
 };
 
 } // namespace framix

@@ -2,6 +2,7 @@
 
 #include "atomicfile.h"
 #include "framedetails.h"
+#include "framelist.h"
 #include "framenamer.h"
 #include "imagewritepool.h"
 #include "sequentialdecoder.h"
@@ -26,78 +27,6 @@ QString inFolder(const QString& dir, const QString& name)
     if (!path.endsWith(QLatin1Char('/')))
         path += QLatin1Char('/');
     return path + name;
-}
-
-// One frame handed to the writers.
-struct Entry
-{
-    int frame = -1;
-    qint64 timeMs = 0;
-    qint64 pts = FrameIndex::kNoTimestamp;
-    bool key = false;
-    char type = '?';
-    QString file;
-};
-
-QString csvField(const QString& text)
-{
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
-        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
-        return text;
-    QString quoted = text;
-    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
-
-// Seconds with exactly three decimals, from milliseconds.
-QString secondsText(qint64 ms)
-{
-    const bool negative = ms < 0;
-    const qint64 a = negative ? -ms : ms;
-    return QStringLiteral("%1%2.%3")
-        .arg(negative ? QStringLiteral("-") : QString())
-        .arg(a / 1000)
-        .arg(a % 1000, 3, 10, QLatin1Char('0'));
-}
-
-// Presentation times of every frame of an index, in milliseconds: the container's
-// timestamp where the frame's packet has one, otherwise estimated from the nearest frame
-// that has one and the frame rate (MPEG streams leave many pictures without).
-std::vector<qint64> frameTimes(const FrameIndex& index, double fallbackRate)
-{
-    const int count = index.frameCount();
-    const double num = index.timeBaseNum(), den = index.timeBaseDen();
-    const double rate =
-        index.frameRate() > 0 ? index.frameRate() : (fallbackRate > 0 ? fallbackRate : 25.0);
-    std::vector<qint64> ms(size_t(count), 0);
-    std::vector<char> known(size_t(count), 0);
-    for (int n = 0; n < count; ++n) {
-        const int p = index.frame(n).packet;
-        const qint64 pts = p >= 0 ? index.packet(p).pts : FrameIndex::kNoTimestamp;
-        if (pts != FrameIndex::kNoTimestamp && den > 0) {
-            ms[size_t(n)] = std::llround(double(pts) * num * 1000.0 / den);
-            known[size_t(n)] = 1;
-        }
-    }
-    int last = -1;
-    for (int n = 0; n < count; ++n) {
-        if (known[size_t(n)]) {
-            last = n;
-            continue;
-        }
-        if (last >= 0)
-            ms[size_t(n)] = ms[size_t(last)] + std::llround((n - last) * 1000.0 / rate);
-    }
-    const auto firstKnown = std::find(known.begin(), known.end(), 1);
-    if (firstKnown == known.end()) {
-        for (int n = 0; n < count; ++n)
-            ms[size_t(n)] = index.frame(n).timeMs;
-    } else {
-        const int k = int(firstKnown - known.begin());
-        for (int n = 0; n < k; ++n)
-            ms[size_t(n)] = ms[size_t(k)] - std::llround((k - n) * 1000.0 / rate);
-    }
-    return ms;
 }
 
 } // namespace
@@ -141,10 +70,10 @@ bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
     };
 
     // Every frame handed to the writers, in order; a job's tag is its place here.
-    std::vector<Entry> entries;
+    std::vector<FrameListEntry> entries;
     QHash<QString, int> taken; // file name -> frame
     bool clash = false;
-    const auto submit = [&](ImageWritePool& pool, const VideoFrame& frame, Entry entry) {
+    const auto submit = [&](ImageWritePool& pool, const VideoFrame& frame, FrameListEntry entry) {
         entry.file = namer->name(entry.frame, entry.timeMs, videoName) + extension;
         const auto other = taken.constFind(entry.file);
         if (other != taken.cend()) {
@@ -188,7 +117,7 @@ bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
             // Several frames are written at once, so the one reported may not be the first
             // that is missing. Name that one, with the reason.
             const QString reason = writeError.detail.section(QStringLiteral(": "), -1);
-            for (const Entry& e : entries) {
+            for (const FrameListEntry& e : entries) {
                 const QString file = inFolder(o.outDir, e.file);
                 if (!QFileInfo::exists(file)) {
                     writeError.detail = file + QStringLiteral(": ") + reason;
@@ -201,18 +130,11 @@ bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
         if (!o.csvPath.isEmpty()) {
             std::vector<int> tags = pool.writtenTags();
             std::sort(tags.begin(), tags.end());
-            QByteArray csv = "frame,time,pts,keyframe,type,file\n";
-            for (const int tag : tags) {
-                const Entry& e = entries[size_t(tag)];
-                csv +=
-                    QStringLiteral("%1,%2,%3,%4,%5,%6\n")
-                        .arg(e.frame)
-                        .arg(secondsText(e.timeMs),
-                             e.pts == FrameIndex::kNoTimestamp ? QString() : QString::number(e.pts),
-                             e.key ? QStringLiteral("1") : QStringLiteral("0"),
-                             QString(QLatin1Char(e.type)), csvField(e.file))
-                        .toUtf8();
-            }
+            std::vector<FrameListEntry> listed;
+            listed.reserve(tags.size());
+            for (const int tag : tags)
+                listed.push_back(entries[size_t(tag)]);
+            const QByteArray csv = frameListCsv(listed);
             EngineError csvError;
             if (!writeFileAtomically(o.csvPath, csv, &csvError) && ok) {
                 ok = false;
@@ -261,7 +183,7 @@ bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
                     break;
                 continue;
             }
-            Entry entry;
+            FrameListEntry entry;
             entry.frame = frame->number();
             entry.timeMs = frame->timeMs();
             if (!submit(pool, *frame, entry))
@@ -297,17 +219,11 @@ bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
                         .arg(from)
                         .arg(to)
                         .arg(count - 1));
-    // The keyframes: frames shown from a packet the container marks as one.
-    std::vector<char> isKey(size_t(count), 0);
-    for (int p = 0; p < index.packetCount(); ++p) {
-        const FrameIndex::Packet& packet = index.packet(p);
-        if (packet.key && packet.display >= 0 && packet.display < count)
-            isKey[size_t(packet.display)] = 1;
-    }
+    const std::vector<FrameIndex::Facts> facts = index.facts(source.info().frameRate);
     std::vector<int> wanted;
     if (o.keyframes) {
         for (int n = from; n <= to; ++n)
-            if (isKey[size_t(n)])
+            if (facts[size_t(n)].key)
                 wanted.push_back(n);
         if (wanted.empty())
             return fail(error, EngineError::Code::OutOfRange,
@@ -317,9 +233,6 @@ bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
         for (qint64 n = from; n <= to; n += step)
             wanted.push_back(int(n));
     }
-    const bool timed = !o.csvPath.isEmpty() || namer->usesTime();
-    const std::vector<qint64> times =
-        timed ? frameTimes(index, source.info().frameRate) : std::vector<qint64>();
 
     if (!makeFolder())
         return false;
@@ -345,12 +258,11 @@ bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
             }
             continue;
         }
-        Entry entry;
+        FrameListEntry entry;
         entry.frame = n;
-        entry.timeMs = timed ? times[size_t(n)] : frame->timeMs();
-        const int p = index.frame(n).packet;
-        entry.pts = p >= 0 ? index.packet(p).pts : FrameIndex::kNoTimestamp;
-        entry.key = isKey[size_t(n)];
+        entry.timeMs = facts[size_t(n)].timeMs;
+        entry.pts = facts[size_t(n)].pts;
+        entry.key = facts[size_t(n)].key;
         if (!submit(pool, *frame, entry)) {
             ok = !clash;
             break;

@@ -1,17 +1,26 @@
 #include "frmbulk.h"
 
-#include "bmpwritepool.h"
+#include "atomicfile.h"
+#include "capturecommands.h"
 #include "captureplayer.h"
 #include "desktop.h"
 #include "framegrabber.h"
+#include "framelist.h"
 #include "frmdir.h"
+#include "imagewritepool.h"
 #include "mcommon.h"
+#include "scenescan.h"
+#include "settings.h"
 #include "sharedstate.h"
 
+#include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QDoubleSpinBox>
+#include <QEventLoop>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -23,15 +32,44 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <thread>
 
 namespace framix {
 
 namespace {
 
 constexpr auto kTitle = "Tavrino";
+
+// The output types in the order of the list; the first is the default.
+struct OutputType
+{
+    const char* caption;
+    ImageFormat format;
+};
+constexpr OutputType kTypes[] = {
+    {"Bitmap Image (*.bmp)", ImageFormat::Bmp}, {"PNG Image (*.png)", ImageFormat::Png},
+    {"JPEG Image (*.jpg)", ImageFormat::Jpeg},  {"TIFF Image (*.tiff)", ImageFormat::Tiff},
+    {"WebP Image (*.webp)", ImageFormat::WebP},
+};
+
+// "0:42" or "1:02:03".
+QString durationText(qint64 seconds)
+{
+    const qint64 h = seconds / 3600, m = seconds / 60 % 60, sec = seconds % 60;
+    const QString mmss = QStringLiteral("%1:%2")
+                             .arg(m, h > 0 ? 2 : 1, 10, QLatin1Char('0'))
+                             .arg(sec, 2, 10, QLatin1Char('0'));
+    return h > 0 ? QString::number(h) + QLatin1Char(':') + mmss : mmss;
+}
 
 QSlider* positionSlider(QWidget* parent)
 {
@@ -52,9 +90,16 @@ frmbulk::frmbulk(const MainControls& main, CapturePlayer* player, QWidget* paren
     cmddir = new QPushButton(QStringLiteral("..."), this);
     cmddir->setToolTip(QStringLiteral("Open Directory List"));
     lsttypes = new QListWidget(this);
-    lsttypes->addItem(QStringLiteral("Bitmap Image (*.bmp)"));
+    for (const OutputType& type : kTypes)
+        lsttypes->addItem(QString::fromLatin1(type.caption));
     lsttypes->setCurrentRow(0);
-    lsttypes->setMaximumHeight(lsttypes->sizeHintForRow(0) * 2 + 6);
+    lsttypes->setMaximumHeight(lsttypes->sizeHintForRow(0) * int(std::size(kTypes)) + 6);
+    lblquality = new QLabel(QStringLiteral("&Quality:"), this);
+    spnquality = new QSpinBox(this);
+    spnquality->setRange(1, 100);
+    spnquality->setValue(Settings::jpegQuality());
+    spnquality->setToolTip(QStringLiteral("JPEG quality, 1 to 100"));
+    lblquality->setBuddy(spnquality);
     Frame1 = new QGroupBox(QStringLiteral("Capture &Settings:"), this);
     Option1 = new QRadioButton(QStringLiteral("Full Video Capture"), Frame1);
     Option2 = new QRadioButton(QStringLiteral("&From To Capture"), Frame1);
@@ -62,6 +107,24 @@ frmbulk::frmbulk(const MainControls& main, CapturePlayer* player, QWidget* paren
     sldto = positionSlider(Frame1);
     lblfrom = new QLabel(QStringLiteral("From"), Frame1);
     lblto = new QLabel(QStringLiteral("To"), Frame1);
+    Frame2 = new QGroupBox(QStringLiteral("Frames to Save:"), this);
+    optall = new QRadioButton(QStringLiteral("&All frames"), Frame2);
+    optevery = new QRadioButton(QStringLiteral("&Every Nth frame, N:"), Frame2);
+    spnevery = new QSpinBox(Frame2);
+    spnevery->setRange(2, 1000000);
+    spnevery->setValue(10);
+    optkey = new QRadioButton(QStringLiteral("&Keyframes only"), Frame2);
+    optscenes = new QRadioButton(QStringLiteral("Scene c&hanges, threshold:"), Frame2);
+    spnscene = new QDoubleSpinBox(Frame2);
+    spnscene->setRange(0.01, 0.99);
+    spnscene->setSingleStep(0.05);
+    spnscene->setValue(SceneDetector::kDefaultThreshold);
+    spnscene->setToolTip(QStringLiteral("How different a picture must be from the one before "
+                                        "it to start a new scene (0 to 1)"));
+    chkcsv = new QCheckBox(
+        QStringLiteral("Write a frame &list (%1)").arg(QLatin1String(kFrameListName)), this);
+    chkcsv->setToolTip(QStringLiteral("Frame number, time, timestamp, keyframe, picture type "
+                                      "and file name of every frame written"));
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setTextVisible(false);
     Label2 = new QLabel(QStringLiteral("Capturing Frame: "), this);
@@ -79,6 +142,14 @@ frmbulk::frmbulk(const MainControls& main, CapturePlayer* player, QWidget* paren
     frame->addWidget(sldto, 3, 1);
     lblfrom->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("From 0000000")));
 
+    auto* choice = new QGridLayout(Frame2);
+    choice->addWidget(optall, 0, 0, 1, 2);
+    choice->addWidget(optevery, 1, 0);
+    choice->addWidget(spnevery, 1, 1);
+    choice->addWidget(optkey, 2, 0, 1, 2);
+    choice->addWidget(optscenes, 3, 0);
+    choice->addWidget(spnscene, 3, 1);
+
     auto* grid = new QGridLayout(this);
     auto* movieLabel = new QLabel(QStringLiteral("Selected Movie:"), this);
     auto* outLabel = new QLabel(QStringLiteral("Output &Directory:"), this);
@@ -92,20 +163,34 @@ frmbulk::frmbulk(const MainControls& main, CapturePlayer* player, QWidget* paren
     grid->addWidget(cmddir, 1, 2);
     grid->addWidget(typeLabel, 2, 0);
     grid->addWidget(lsttypes, 2, 1, 1, 2);
-    grid->addWidget(Frame1, 3, 0, 1, 3);
-    grid->addWidget(ProgressBar1, 4, 0, 1, 3);
-    grid->addWidget(Label2, 5, 0, 1, 3);
+    auto* quality = new QHBoxLayout;
+    quality->addWidget(lblquality);
+    quality->addWidget(spnquality);
+    quality->addStretch();
+    quality->addWidget(chkcsv);
+    grid->addLayout(quality, 3, 1, 1, 2);
+    auto* settings = new QHBoxLayout;
+    settings->addWidget(Frame1, 1);
+    settings->addWidget(Frame2, 1);
+    grid->addLayout(settings, 4, 0, 1, 3);
+    grid->addWidget(ProgressBar1, 5, 0, 1, 3);
+    grid->addWidget(Label2, 6, 0, 1, 3);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(cmdcapture);
     buttons->addWidget(cmdcancel);
-    grid->addLayout(buttons, 6, 0, 1, 3);
-    resize(520, sizeHint().height());
+    grid->addLayout(buttons, 7, 0, 1, 3);
+    resize(640, sizeHint().height());
 
     connect(cmdcapture, &QPushButton::clicked, this, &frmbulk::cmdcapture_Click);
     connect(cmdcancel, &QPushButton::clicked, this, &frmbulk::cmdcancel_Click);
     connect(cmddir, &QPushButton::clicked, this, &frmbulk::cmddir_Click);
     connect(lsttypes, &QListWidget::itemClicked, this, &frmbulk::lsttypes_Click);
+    // The arrow keys choose a type as well as a click does.
+    connect(lsttypes, &QListWidget::currentRowChanged, this, &frmbulk::lsttypes_Click);
+    connect(spnquality, &QSpinBox::valueChanged, this, [](int q) { Settings::setJpegQuality(q); });
+    for (QRadioButton* option : {optall, optevery, optkey, optscenes})
+        connect(option, &QRadioButton::toggled, this, &frmbulk::updateChoiceControls);
     connect(Option1, &QRadioButton::clicked, this, &frmbulk::Option1_Click);
     connect(Option2, &QRadioButton::clicked, this, &frmbulk::Option2_Click);
     connect(sldfrom, &QSlider::valueChanged, this, &frmbulk::sldfrom_Change);
@@ -114,6 +199,8 @@ frmbulk::frmbulk(const MainControls& main, CapturePlayer* player, QWidget* paren
     // The dialog opens with the whole media chosen, the range controls greyed, and no run.
     Option1->setChecked(true);
     setRangeControlsEnabled(false);
+    optall->setChecked(true);
+    updateChoiceControls();
     Label2->setEnabled(false);
     cmdcancel->setEnabled(false);
     Form_Load();
@@ -181,8 +268,20 @@ void frmbulk::sldto_Change()
 
 void frmbulk::lsttypes_Click()
 {
-    if (lsttypes->currentRow() == 0)
-        OutExt = QStringLiteral(".bmp");
+    const int row = lsttypes->currentRow();
+    if (row < 0 || row >= int(std::size(kTypes)))
+        return;
+    m_format = kTypes[row].format;
+    OutExt = imageFileExtension(m_format);
+    updateChoiceControls();
+}
+
+void frmbulk::updateChoiceControls()
+{
+    spnquality->setEnabled(m_format == ImageFormat::Jpeg);
+    lblquality->setEnabled(m_format == ImageFormat::Jpeg);
+    spnevery->setEnabled(optevery->isChecked());
+    spnscene->setEnabled(optscenes->isChecked());
 }
 
 void frmbulk::cmddir_Click()
@@ -237,14 +336,38 @@ void frmbulk::cmdcapture_Click()
 
     m_player->setPosition(FirstFrame);
 
+    // Set before the frames are chosen: finding the scene changes serves the event loop, and
+    // a close meanwhile must leave the dialog to this handler.
+    m_running = true;
+    QString failure;
+    std::vector<int> frames;
+    if (!chooseFrames(&frames, &failure)) {
+        m_running = false;
+        if (!failure.isEmpty()) {
+            enablex();
+            Desktop::instance().message(this, failure, QString::fromLatin1(kTitle),
+                                        Desktop::Icon::Exclamation);
+        }
+        if (m_closed)
+            deleteLater();
+        return;
+    }
+
+    ImageOptions options = captureImageOptions(*m_player, m_format);
+    if (m_format == ImageFormat::Jpeg)
+        options.quality = spnquality->value();
     // Files are written by worker threads while the next frame is decoded (writing a large
     // frame costs about as much as decoding it); the queue is short, so a failure stops
     // the run within a few frames of the frame that failed.
-    BmpWritePool writer(qMax(2, QThread::idealThreadCount()), 3);
-    m_running = true;
-    QString failure;
-    const int last = LastFrame;
-    for (CurFrame = FirstFrame; CurFrame <= last; ++CurFrame) {
+    ImageWritePool writer(qMax(2, QThread::idealThreadCount()), 3, options);
+    bool listing = chkcsv->isChecked();
+    const QString folder = txtout->text();
+    const std::vector<FrameIndex::Facts> facts =
+        listing ? m_player->frameFacts() : std::vector<FrameIndex::Facts>();
+    std::vector<FrameListEntry> listed; // a job's tag is its place here
+    const quint32 started = Desktop::instance().tickCount();
+    for (size_t i = 0; i < frames.size(); ++i) {
+        CurFrame = frames[i];
         if (shared().cancelcapture)
             break;
         m_player->setPosition(CurFrame);
@@ -254,10 +377,25 @@ void frmbulk::cmdcapture_Click()
                 tr("Frame %1 could not be decoded.\n%2").arg(CurFrame).arg(m_player->lastError());
             break;
         }
+        const quint32 now = Desktop::instance().tickCount();
         Label2->setText(QStringLiteral("Capturing Frame:") + QString::number(CurFrame) +
-                        QStringLiteral("/") + QString::number(LastFrame));
+                        QStringLiteral("/") + QString::number(LastFrame) +
+                        rateText(int(i) + 1, int(frames.size()), now - started));
         const QString path = FrameGrabber::frameFileName(txtout->text(), CurFrame, OutExt);
-        writer.submit(QGuiApplication::clipboard()->image(), path);
+        if (listing) {
+            FrameListEntry entry;
+            entry.frame = CurFrame;
+            if (CurFrame < int(facts.size())) {
+                const FrameIndex::Facts& f = facts[size_t(CurFrame)];
+                entry.timeMs = f.timeMs;
+                entry.pts = f.pts;
+                entry.key = f.key;
+            }
+            entry.type = m_player->copiedPictureType();
+            entry.file = QFileInfo(path).fileName();
+            listed.push_back(entry);
+        }
+        writer.submit(QGuiApplication::clipboard()->image(), path, int(i));
         QCoreApplication::processEvents();
         QGuiApplication::clipboard()->clear();
         EngineError error;
@@ -265,24 +403,33 @@ void frmbulk::cmdcapture_Click()
             failure = tr("Could not save the frame file\n%1").arg(error.detail);
             break;
         }
-        if (CurFrame == LastFrame) {
+        if (i + 1 == frames.size()) {
             if (!writer.finish(&error)) {
                 failure = tr("Could not save the frame file\n%1").arg(error.detail);
                 break;
             }
+            if (listing && !writeFrameList(folder, writer, listed, &failure))
+                break;
             enablex();
             Desktop::instance().message(
                 this,
                 QStringLiteral("The frames have been captured and saved in the desired location"),
                 QString::fromLatin1(kTitle), Desktop::Icon::Information);
+            listing = false; // written
         }
         if (shared().cancelcapture)
             break;
     }
-    // Every frame handed to the writers is complete on disk before the run is over.
+    // Every frame handed to the writers is complete on disk before the run is over, and the
+    // list names those that are, also when the run stopped early.
     EngineError error;
     if (!writer.finish(&error) && failure.isEmpty())
         failure = tr("Could not save the frame file\n%1").arg(error.detail);
+    if (listing && !listed.empty()) {
+        QString why;
+        if (!writeFrameList(folder, writer, listed, &why) && failure.isEmpty())
+            failure = why;
+    }
     m_running = false;
     if (!failure.isEmpty()) {
         enablex();
@@ -291,6 +438,104 @@ void frmbulk::cmdcapture_Click()
     }
     if (m_closed)
         deleteLater(); // closed during the run: safe to go now that the run is over
+}
+
+bool frmbulk::chooseFrames(std::vector<int>* frames, QString* failure)
+{
+    frames->clear();
+    if (optscenes->isChecked())
+        return findScenes(frames, failure);
+    if (optkey->isChecked()) {
+        const std::vector<FrameIndex::Facts> facts = m_player->frameFacts();
+        for (int n = FirstFrame; n <= LastFrame && n < int(facts.size()); ++n)
+            if (facts[size_t(n)].key)
+                frames->push_back(n);
+        if (frames->empty())
+            *failure =
+                tr("There is no keyframe among frames %1 to %2.").arg(FirstFrame).arg(LastFrame);
+        return !frames->empty();
+    }
+    const qint64 step = optevery->isChecked() ? spnevery->value() : 1;
+    for (qint64 n = FirstFrame; n <= LastFrame; n += step)
+        frames->push_back(int(n));
+    return true;
+}
+
+bool frmbulk::findScenes(std::vector<int>* frames, QString* failure)
+{
+    // The scene search decodes every frame of the range; it runs on a worker thread while
+    // the dialog shows how far it got and Cancel or a close stop it.
+    std::atomic_bool stop{false};
+    std::atomic_int done{0};
+    std::atomic_bool finished{false};
+    std::optional<std::vector<int>> found;
+    EngineError error;
+    SceneScan scan;
+    scan.input = m_player->fileName();
+    // The last position of the media shows the last frame; the scene search counts frames.
+    const int frameCount = int(m_player->mediaInfo().frameCount);
+    scan.from = qMin(FirstFrame, qMax(0, frameCount - 1));
+    scan.to = qMin(LastFrame, frameCount - 1);
+    scan.threshold = spnscene->value();
+    scan.cancel = &stop;
+    scan.progress = [&done](int n, int) { done = n; };
+    std::thread worker([&] {
+        found = scan.run(&error);
+        finished = true;
+    });
+    QEventLoop wait;
+    QTimer poll;
+    const auto show = [&] {
+        if (shared().cancelcapture)
+            stop = true;
+        const int n = FirstFrame + qMax(0, done.load() - 1);
+        ProgressBar1->setValue(n);
+        Label2->setText(QStringLiteral("Finding Scene Changes:") + QString::number(n) +
+                        QStringLiteral("/") + QString::number(LastFrame));
+        if (finished)
+            wait.quit();
+    };
+    connect(&poll, &QTimer::timeout, &wait, show);
+    poll.start(50);
+    show();
+    if (!finished)
+        wait.exec();
+    worker.join();
+    if (found) {
+        *frames = std::move(*found);
+        return !frames->empty();
+    }
+    if (error.code != EngineError::Code::Cancelled)
+        *failure = tr("The scene changes could not be found.\n%1").arg(error.message());
+    return false;
+}
+
+bool frmbulk::writeFrameList(const QString& folder, const ImageWritePool& writer,
+                             const std::vector<FrameListEntry>& listed, QString* failure)
+{
+    std::vector<int> tags = writer.writtenTags();
+    std::sort(tags.begin(), tags.end());
+    std::vector<FrameListEntry> written;
+    written.reserve(tags.size());
+    for (const int tag : tags)
+        written.push_back(listed[size_t(tag)]);
+    EngineError error;
+    const QString path = QDir(folder).filePath(QLatin1String(kFrameListName));
+    if (writeFileAtomically(path, frameListCsv(written), &error))
+        return true;
+    *failure = tr("Could not save the frame list\n%1").arg(error.detail);
+    return false;
+}
+
+QString frmbulk::rateText(int done, int total, quint32 ms)
+{
+    // The first frames say little about the pace of the run.
+    if (done < 2 || ms < 100)
+        return QString();
+    const double rate = done * 1000.0 / ms;
+    const qint64 left = qint64(std::ceil((total - done) / rate));
+    return QStringLiteral("  (%1 frames/s, %2 left)")
+        .arg(QString::number(rate, 'f', rate < 10 ? 1 : 0), durationText(left));
 }
 
 void frmbulk::cmdcancel_Click()

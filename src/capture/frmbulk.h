@@ -1,11 +1,17 @@
 #pragma once
 
+#include "framelist.h"
 #include "frmdir.h"
+#include "imagewriter.h"
 #include "maincontrols.h"
 
 #include <QPointer>
 #include <QWidget>
 
+#include <vector>
+
+class QCheckBox;
+class QDoubleSpinBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -14,16 +20,21 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QSlider;
+class QSpinBox;
 
 namespace framix {
 
 class CapturePlayer;
+class ImageWritePool;
 
 // The bulk capture dialog: writes every frame of the open media, or a from-to range, into
-// a folder as frame<N>.bmp. Each frame goes the way a single capture goes: the player is
-// moved to it, copies it to the clipboard, and the clipboard's picture is written. The run
-// yields to the event loop once per frame, which is where Cancel, closing the dialog and
-// the video window are served.
+// a folder as frame<N>.bmp (or .png, .jpg, .tiff, .webp). Of the range it takes every
+// frame, every N-th, the keyframes or the first frame of each scene, and it can list what
+// it wrote in frames.csv beside the files. Each frame goes the way a single capture goes:
+// the player is moved to it, copies it to the clipboard, and the clipboard's picture is
+// written. The run yields to the event loop once per frame, which is where Cancel, closing
+// the dialog and the video window are served; finding the scene changes first runs on a
+// worker thread while the dialog stays responsive.
 //
 // Created by each Bulk Capture command and destroyed when closed. A close that happens
 // inside a run's event pass only hides the dialog; it is destroyed once the run has
@@ -54,11 +65,15 @@ public:
     bool isRunning() const { return m_running; }
     // The folder chooser while it is open.
     frmdir* chooser() const { return m_chooser; }
+    // The name of the frame list written beside the files.
+    static constexpr const char* kFrameListName = "frames.csv";
 
     QLineEdit* txtfile = nullptr;
     QLineEdit* txtout = nullptr;
     QPushButton* cmddir = nullptr;
     QListWidget* lsttypes = nullptr;
+    QLabel* lblquality = nullptr;
+    QSpinBox* spnquality = nullptr; // JPEG quality
     QGroupBox* Frame1 = nullptr;
     QRadioButton* Option1 = nullptr;
     QRadioButton* Option2 = nullptr;
@@ -66,6 +81,15 @@ public:
     QSlider* sldto = nullptr;
     QLabel* lblfrom = nullptr;
     QLabel* lblto = nullptr;
+    // Which frames of the range are saved.
+    QGroupBox* Frame2 = nullptr;
+    QRadioButton* optall = nullptr;
+    QRadioButton* optevery = nullptr;
+    QSpinBox* spnevery = nullptr;
+    QRadioButton* optkey = nullptr;
+    QRadioButton* optscenes = nullptr;
+    QDoubleSpinBox* spnscene = nullptr; // scene change threshold
+    QCheckBox* chkcsv = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
     QLabel* Label2 = nullptr;
     QPushButton* cmdcapture = nullptr;
@@ -78,6 +102,16 @@ private:
     void Form_Load();
     void Form_QueryUnload();
     void setRangeControlsEnabled(bool on);
+    void updateChoiceControls();
+    // The frames of FirstFrame..LastFrame to capture, in order; false with *failure set when
+    // there are none (or the scene search failed; an empty failure: it was cancelled).
+    bool chooseFrames(std::vector<int>* frames, QString* failure);
+    bool findScenes(std::vector<int>* frames, QString* failure);
+    // Writes the list of the frames the writers finished, in the order they were captured.
+    static bool writeFrameList(const QString& folder, const ImageWritePool& writer,
+                               const std::vector<FrameListEntry>& listed, QString* failure);
+    // "  (12.5 frames/s, 0:42 left)" after `done` of `total` frames, `ms` after the start.
+    static QString rateText(int done, int total, quint32 ms);
 
     MainControls m_main;
     CapturePlayer* m_player;
@@ -85,6 +119,7 @@ private:
     int LastFrame = 1;
     int CurFrame = 1;
     QString OutExt;
+    ImageFormat m_format = ImageFormat::Bmp;
     bool RestoreRepeat = false;
     bool m_running = false;
     bool m_closed = false;

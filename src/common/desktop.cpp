@@ -6,8 +6,10 @@
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QRegularExpression>
 
 #include <chrono>
+#include <optional>
 
 namespace framix {
 
@@ -18,13 +20,31 @@ Desktop* g_installed = nullptr;
 // In open mode the user may type the name of a file that does not exist yet; the dialog then
 // asks whether that file is wanted anyway. Answering No keeps the dialog open so another name
 // can be chosen. The file itself is not created here: the caller decides what to do with it.
+// "png" for a filter whose first pattern is "*.png"; nullopt for one that does not name
+// a single extension ("*.*", "*").
+std::optional<QString> suffixOf(const QString& nameFilter)
+{
+    static const QRegularExpression firstPattern(QStringLiteral("\\(\\*\\.([A-Za-z0-9]+)[ )]"));
+    const QRegularExpressionMatch match = firstPattern.match(nameFilter);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return match.captured(1);
+}
+
 class OpenOrCreateDialog : public QFileDialog
 {
 public:
     using QFileDialog::QFileDialog;
 
+    QString defaultExt;
+
     void accept() override
     {
+        if (acceptMode() == QFileDialog::AcceptSave) {
+            // A name typed without an extension gets the one of the type chosen in the
+            // filter list; a typed extension is kept as it is.
+            setDefaultSuffix(suffixOf(selectedNameFilter()).value_or(defaultExt));
+        }
         if (acceptMode() == QFileDialog::AcceptOpen) {
             const QStringList files = selectedFiles();
             if (!files.isEmpty()) {
@@ -72,8 +92,10 @@ bool Desktop::fileDialog(const FileRequest& request, QString* path)
     dialog.setAcceptMode(request.saveMode ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     if (!request.nameFilters.isEmpty())
         dialog.setNameFilters(request.nameFilters);
-    if (request.saveMode)
+    if (request.saveMode) {
+        dialog.defaultExt = request.defaultExt;
         dialog.setDefaultSuffix(request.defaultExt);
+    }
     if (!request.initialName.isEmpty())
         dialog.selectFile(request.initialName);
 

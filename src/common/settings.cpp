@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <iterator>
@@ -28,8 +29,12 @@ const QString kHeightKey = QStringLiteral("Height");
 const QString kVolumeKey = QStringLiteral("volume");
 const QString kOpenFolderKey = QStringLiteral("OpenFolder");
 const QString kShowTipsKey = QStringLiteral("Show Tips at Startup");
+const QString kToneMapKey = QStringLiteral("ToneMapHDR");
+const QString kDisplayShapeKey = QStringLiteral("CaptureDisplayShape");
+const QString kJpegQualityKey = QStringLiteral("JpegQuality");
 
 constexpr int kShowTipsDefault = 1;
+constexpr int kJpegQualityDefault = 95;
 
 QString readText(const QString& application, const QString& section, const QString& key)
 {
@@ -136,6 +141,39 @@ void Settings::setShowTipsAtStartup(int value)
     // The option is a 16-bit flag in the store.
     writeText(optionsApplicationName(), kOptionsSection, kShowTipsKey,
               QString::number(static_cast<qint16>(value)));
+}
+
+bool Settings::toneMapHdr()
+{
+    return readInt(kTitleApplication, kSettingsSection, kToneMapKey).value_or(1) != 0;
+}
+
+void Settings::setToneMapHdr(bool on)
+{
+    writeText(kTitleApplication, kSettingsSection, kToneMapKey, QString::number(on ? 1 : 0));
+}
+
+bool Settings::captureDisplayShape()
+{
+    return readInt(kTitleApplication, kSettingsSection, kDisplayShapeKey).value_or(0) != 0;
+}
+
+void Settings::setCaptureDisplayShape(bool on)
+{
+    writeText(kTitleApplication, kSettingsSection, kDisplayShapeKey, QString::number(on ? 1 : 0));
+}
+
+int Settings::jpegQuality()
+{
+    const int q =
+        readInt(kTitleApplication, kSettingsSection, kJpegQualityKey).value_or(kJpegQualityDefault);
+    return q >= 1 && q <= 100 ? q : kJpegQualityDefault;
+}
+
+void Settings::setJpegQuality(int quality)
+{
+    writeText(kTitleApplication, kSettingsSection, kJpegQualityKey,
+              QString::number(std::clamp(quality, 1, 100)));
 }
 
 QString Settings::optionsApplicationName()

@@ -36,6 +36,20 @@ public:
     static int showTipsAtStartup();
     static void setShowTipsAtStartup(int value);
 
+    // Whether high dynamic range video (PQ or HLG) is shown, copied and saved tone-mapped
+    // to standard range; on unless the user turned it off.
+    static bool toneMapHdr();
+    static void setToneMapHdr(bool on);
+
+    // Whether captures are saved in the picture's display shape (non-square pixels scaled)
+    // rather than as the stored pixels; off unless the user turned it on.
+    static bool captureDisplayShape();
+    static void setCaptureDisplayShape(bool on);
+
+    // The quality JPEG captures are saved at, 1..100 (95 unless the user chose another).
+    static int jpegQuality();
+    static void setJpegQuality(int quality);
+
     // The name of the file holding the options: the executable's base name.
     static QString optionsApplicationName();
 

@@ -49,6 +49,48 @@ double FrameIndex::frameRate() const
     return m_frameRate;
 }
 
+std::vector<FrameIndex::Facts> FrameIndex::facts(double fallbackRate) const
+{
+    const int count = frameCount();
+    const double num = m_timeBaseNum, den = m_timeBaseDen;
+    const double rate = m_frameRate > 0 ? m_frameRate : (fallbackRate > 0 ? fallbackRate : 25.0);
+    std::vector<Facts> out(static_cast<size_t>(count));
+    std::vector<char> known(size_t(count), 0);
+    for (int n = 0; n < count; ++n) {
+        const int p = m_frames[n].packet;
+        if (p < 0)
+            continue;
+        out[size_t(n)].pts = m_packets[p].pts;
+        if (m_packets[p].pts != kNoTimestamp && den > 0) {
+            out[size_t(n)].timeMs = std::llround(double(m_packets[p].pts) * num * 1000.0 / den);
+            known[size_t(n)] = 1;
+        }
+    }
+    for (const Packet& packet : m_packets)
+        if (packet.key && packet.display >= 0 && packet.display < count)
+            out[size_t(packet.display)].key = true;
+    int last = -1;
+    for (int n = 0; n < count; ++n) {
+        if (known[size_t(n)]) {
+            last = n;
+            continue;
+        }
+        if (last >= 0)
+            out[size_t(n)].timeMs =
+                out[size_t(last)].timeMs + std::llround((n - last) * 1000.0 / rate);
+    }
+    const auto firstKnown = std::find(known.begin(), known.end(), 1);
+    if (firstKnown == known.end()) {
+        for (int n = 0; n < count; ++n)
+            out[size_t(n)].timeMs = m_frames[n].timeMs;
+    } else {
+        const int k = int(firstKnown - known.begin());
+        for (int n = 0; n < k; ++n)
+            out[size_t(n)].timeMs = out[size_t(k)].timeMs - std::llround((k - n) * 1000.0 / rate);
+    }
+    return out;
+}
+
 void FrameIndex::finish(double nominalFrameRate)
 {
     for (Packet& p : m_packets)

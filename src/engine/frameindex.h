@@ -8,6 +8,7 @@
 #include <limits>
 
 #include <optional>
+#include <vector>
 
 namespace framix {
 
@@ -51,6 +52,20 @@ public:
     int timeBaseDen() const { return m_timeBaseDen; }
     // Average display rate over the whole stream, frames per second (0 when unknown).
     double frameRate() const;
+
+    // What a list of saved frames tells about each: its presentation time in ms (the
+    // container's timestamp where the frame's packet has one, otherwise estimated from the
+    // nearest frame that has one and the frame rate, or `fallbackRate` when the index has
+    // none; MPEG streams leave many pictures without), its timestamp in the stream's time
+    // base (kNoTimestamp when the container gives none) and whether decoding can start at
+    // it (its packet is marked as a keyframe).
+    struct Facts
+    {
+        qint64 timeMs = 0;
+        qint64 pts = kNoTimestamp;
+        bool key = false;
+    };
+    std::vector<Facts> facts(double fallbackRate) const;
 
     // The packet number of a packet read after a seek, or -1 when it matches none. Several
     // packets can carry the same bytes (a still scene coded as skipped frames); then the one

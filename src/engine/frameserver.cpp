@@ -35,6 +35,7 @@ struct FrameServer::Private
     QString cacheDir;
     bool quit = false;
     QVector<qint64> times;
+    std::vector<FrameIndex::Facts> facts;
     int streamNext = -1; // next frame the stream decodes; -1 when no stream runs
     int streamGeneration = 0;
     int streamDeadline = -1;
@@ -338,6 +339,7 @@ void FrameServer::closeFile()
         d->frameRequest = -1;
         d->stopStreamLocked();
         d->times.clear();
+        d->facts.clear();
         d->requestGeneration = ++d->generation;
         d->cancelOpen = true;
     }
@@ -388,6 +390,12 @@ QVector<qint64> FrameServer::frameTimesMs() const
 {
     std::lock_guard lock(d->mutex);
     return d->times;
+}
+
+std::vector<FrameIndex::Facts> FrameServer::frameFacts() const
+{
+    std::lock_guard lock(d->mutex);
+    return d->facts;
 }
 
 void FrameServer::startStream(int from)
@@ -685,8 +693,10 @@ void FrameServer::Private::publishTimes()
     t.reserve(source.frameCount());
     for (int i = 0; i < source.frameCount(); ++i)
         t.append(source.index().frame(i).timeMs);
+    std::vector<FrameIndex::Facts> f = source.index().facts(source.info().frameRate);
     std::lock_guard lock(mutex);
     times = std::move(t);
+    facts = std::move(f);
     reindexed = source.stats().reindexed;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engineerror.h"
+#include "frameindex.h"
 #include "mediainfo.h"
 #include "videoframe.h"
 
@@ -61,6 +62,9 @@ public:
     // The open file's frame display times in ms, frame by frame; set before opened() is
     // emitted. Thread-safe.
     QVector<qint64> frameTimesMs() const;
+    // What the open file's index says about each frame (FrameIndex::facts), published with
+    // the times. Thread-safe.
+    std::vector<FrameIndex::Facts> frameFacts() const;
 
     // Playback. startStream() makes the worker decode frames from `from` on, in order, into
     // a short queue that takeStreamFrame() drains; the worker waits while the queue is

@@ -1,5 +1,7 @@
 #include "playercomponent.h"
 
+#include "framedetails.h"
+
 #include "sharedstate.h"
 #include "twips.h"
 
@@ -563,6 +565,7 @@ QImage PlayerComponent::currentFrameImage(EngineError* error)
     auto result = m_server.fetchFrame(target, error);
     if (!result)
         return {};
+    m_copiedType = frameDetails(result->frame).pictureType;
     if (m_shownFrame != target && m_mode != Playing) {
         m_requestedFrame = -1; // whatever was asked for before is older than this
         showPicture(target, result->image, kCopyPaintMs);

@@ -55,6 +55,11 @@ public:
     // then. False, with lastError() set, when the file cannot be played or was cancelled.
     bool setFileName(const QString& path);
     EngineError lastError() const { return m_lastError; }
+    // The picture type ('I', 'P', 'B'; '?' when the decoder does not say) of the frame the
+    // last successful currentFrameImage() or CopyFrame() gave.
+    char copiedPictureType() const { return m_copiedType; }
+    // What the open file's index says about each frame (time, timestamp, keyframe).
+    std::vector<FrameIndex::Facts> frameFacts() const { return m_server.frameFacts(); }
 
     int length() const;
     int start() const { return 0; }
@@ -153,6 +158,7 @@ private:
     MediaInfo m_info;
     QVector<qint64> m_times;
     EngineError m_lastError;
+    char m_copiedType = '?';
 
     QString m_fileName;
     QString m_deviceType;

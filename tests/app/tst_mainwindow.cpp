@@ -12,14 +12,19 @@
 #include "frmvideo.h"
 #include "settings.h"
 #include "sharedstate.h"
+#include "tonemapper.h"
 #include "videosource.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
+#include <QFile>
+#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
 #include <QPointer>
@@ -28,6 +33,7 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -45,13 +51,37 @@ template <class W> QPointer<W> shownWindow()
     return nullptr;
 }
 
-// Whether `image` holds the engine's own picture of frame n.
-bool isFrame(const QImage& image, const QString& clip, int n)
+// The engine's own picture of frame n, tone-mapped when asked.
+QImage frameImage(const QString& clip, int n, bool tonemap = false)
 {
     VideoSource source;
     const auto frame = source.open(corpus::path(clip), nullptr) ? source.frame(n) : std::nullopt;
-    return frame && image.convertToFormat(QImage::Format_RGB888) ==
-                        FrameConverter().toBgrImage(*frame).convertToFormat(QImage::Format_RGB888);
+    if (!frame)
+        return {};
+    const QImage bgr =
+        tonemap ? Tonemapper().toBgrImage(*frame) : FrameConverter().toBgrImage(*frame);
+    return bgr.convertToFormat(QImage::Format_RGB888);
+}
+
+// Whether `image` holds the engine's own picture of frame n.
+bool isFrame(const QImage& image, const QString& clip, int n, bool tonemap = false)
+{
+    const QImage want = frameImage(clip, n, tonemap);
+    return !want.isNull() && image.convertToFormat(QImage::Format_RGB888) == want;
+}
+
+// The mean difference of two pictures' channels, in levels (255 when their sizes differ).
+double meanDifference(const QImage& a, const QImage& b)
+{
+    const QImage x = a.convertToFormat(QImage::Format_RGB888);
+    const QImage y = b.convertToFormat(QImage::Format_RGB888);
+    if (x.size() != y.size() || x.isNull())
+        return 255;
+    double sum = 0;
+    for (int row = 0; row < x.height(); ++row)
+        for (int i = 0; i < x.width() * 3; ++i)
+            sum += std::abs(int(x.constScanLine(row)[i]) - int(y.constScanLine(row)[i]));
+    return sum / (double(x.width()) * x.height() * 3);
 }
 
 } // namespace
@@ -115,6 +145,8 @@ private slots:
     void init()
     {
         shared() = SharedState{};
+        Settings::setToneMapHdr(true);
+        Settings::setCaptureDisplayShape(false);
         m_desktop.emplace();
         QDir(m_dir.filePath("out")).removeRecursively();
         m_main = std::make_unique<frmmain>();
@@ -371,6 +403,8 @@ private slots:
     {
         QTest::addColumn<QString>("answer");
         QTest::newRow("saved") << "shot.bmp";
+        QTest::newRow("saved as PNG") << "shot.png";
+        QTest::newRow("saved as JPEG") << "shot.jpg";
         QTest::newRow("cancelled") << QString();
         QTest::newRow("unwritable") << "no/such/folder/shot.bmp";
     }
@@ -386,10 +420,16 @@ private slots:
         const int at = player()->position();
         QVERIFY(player()->mode() == "paused" && player()->zoom() == 100);
         QVERIFY(m_desktop->dialogs.value(0).defaultExt == "bmp");
+        QCOMPARE(m_desktop->dialogs.value(0).nameFilters.value(1), "PNG Files (*.png)");
         const QImage clipboard = QGuiApplication::clipboard()->image();
-        if (answer == "shot.bmp")
-            QVERIFY(isFrame(QImage(file), "mpeg4.avi", at) && clipboard.isNull());
-        else
+        if (answer.startsWith("shot.")) {
+            // The type is the one the name's extension gives; JPEG is lossy, the others exact.
+            const QByteArray type = QImageReader(file).format();
+            QCOMPARE(type, answer.endsWith("jpg") ? "jpeg" : QFileInfo(file).suffix().toLatin1());
+            QVERIFY(clipboard.isNull());
+            QVERIFY(type == "jpeg" ? meanDifference(QImage(file), frameImage("mpeg4.avi", at)) < 2
+                                   : isFrame(QImage(file), "mpeg4.avi", at));
+        } else
             QVERIFY(!QFile::exists(file) && isFrame(clipboard, "mpeg4.avi", at));
         QTest::qWait(100);
         QVERIFY(player()->mode() == "paused" && player()->position() == at);
@@ -444,6 +484,104 @@ private slots:
             QVERIFY(bulk->cmdcapture->isEnabled() && !bulk->cmdcancel->isEnabled());
             bulk->close();
         }
+    }
+
+    // The other output types and frame choices of a full run: exactly the frames chosen, in
+    // the type chosen, each listed with ffprobe's keyframe flag; the progress text gives the
+    // pace and the time left (the fake clock moves a second per reading).
+    void bulkTypesAndChoices_data()
+    {
+        QTest::addColumn<int>("type"); // row of the type list
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<int>("every"); // 0: keyframes only
+        QTest::newRow("PNG, every 40th") << 1 << "png" << 40;
+        QTest::newRow("JPEG, keyframes") << 2 << "jpg" << 0;
+        QTest::newRow("TIFF, every 100th") << 3 << "tiff" << 100;
+    }
+    void bulkTypesAndChoices()
+    {
+        QFETCH(int, type);
+        QFETCH(QString, suffix);
+        QFETCH(int, every);
+        const QVector<corpus::OracleFrame> oracle = corpus::oracle("mpeg4.avi");
+        QStringList want;
+        for (int n = 0; n < oracle.size(); ++n)
+            if (every > 0 ? n % every == 0 : oracle[n].key)
+                want << QString("frame%1.%2").arg(n).arg(suffix);
+        QPointer<frmbulk> bulk = openBulk(m_dir.filePath("out"));
+        bulk->lsttypes->setCurrentRow(type);
+        if (every > 0) {
+            bulk->optevery->click();
+            bulk->spnevery->setValue(every);
+        } else {
+            bulk->optkey->click();
+        }
+        bulk->chkcsv->setChecked(true);
+        bulk->cmdcapture->click();
+        QDir out(m_dir.filePath("out"));
+        QStringList files = out.entryList(QDir::Files);
+        files.removeOne(frmbulk::kFrameListName);
+        const auto number = [](const QString& file) {
+            return file.mid(5).section('.', 0, 0).toInt();
+        };
+        std::sort(files.begin(), files.end(),
+                  [&](const QString& a, const QString& b) { return number(a) < number(b); });
+        QCOMPARE(files, want);
+        for (const QString& file : files) {
+            // Qt reads TIFF only with an extra plugin; the file's own header is checked then
+            // (the command-line tests compare its pixels with ffmpeg's reading).
+            if (!QImageReader::supportedImageFormats().contains(suffix.toLatin1())) {
+                QFile f(out.filePath(file));
+                QVERIFY(f.open(QIODevice::ReadOnly) && f.read(4) == QByteArray("II*\0", 4));
+                continue;
+            }
+            const QImage saved(out.filePath(file));
+            QVERIFY2(suffix == "jpg"
+                         ? meanDifference(saved, frameImage("mpeg4.avi", number(file))) < 2
+                         : isFrame(saved, "mpeg4.avi", number(file)),
+                     qPrintable(file));
+        }
+        QFile list(out.filePath(frmbulk::kFrameListName));
+        QVERIFY(list.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(list.readAll()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), want.size() + 1);
+        for (int i = 1; i < lines.size(); ++i) {
+            const QStringList f = lines[i].split(',');
+            QVERIFY2(f.size() == 6 && f[5] == want[i - 1] &&
+                         f[3] == (oracle[f[0].toInt()].key ? "1" : "0") &&
+                         (f[3] == "0" || f[4] == "I"),
+                     qPrintable(lines[i]));
+        }
+        const QString last = want.last().section('.', 0, 0).mid(5);
+        QCOMPARE(bulk->Label2->text(),
+                 QString("Capturing Frame:%1/250  (1.0 frames/s, 0:00 left)").arg(last));
+        QCOMPARE(m_desktop->messages.value(0),
+                 "The frames have been captured and saved in the desired location");
+        bulk->close();
+    }
+
+    // HDR video is shown and copied tone-mapped while the setting is on, as it is at first;
+    // turned off, the stored pixels come back, and the setting is kept for the next start.
+    void hdrToneMapping()
+    {
+        QAction* setting = find<QAction>("&Tone-map HDR Video");
+        QVERIFY(setting && setting->isChecked());
+        open("pq.mp4");
+        c().mnucopy->trigger();
+        QVERIFY(isFrame(QGuiApplication::clipboard()->image(), "pq.mp4", 0, true));
+        setting->trigger();
+        QVERIFY(!Settings::toneMapHdr());
+        c().mnucopy->trigger();
+        QVERIFY(isFrame(QGuiApplication::clipboard()->image(), "pq.mp4", 0));
+        m_main.reset();
+        m_main = std::make_unique<frmmain>();
+        QVERIFY(!find<QAction>("&Tone-map HDR Video")->isChecked());
+        m_main->setEndProgram([] {});
+        m_main->Form_Load();
+        m_main->show();
+        open("mpeg4.avi"); // standard range: the same either way
+        c().mnucopy->trigger();
+        QVERIFY(isFrame(QGuiApplication::clipboard()->image(), "mpeg4.avi", 0));
     }
 
     // The bulk dialog turns Repeat off and disables the main window while open; its sliders

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -118,17 +119,25 @@ private slots:
 
     // The real dialog, accepted with the name typed: Open asks before taking a file that
     // does not exist, and No leaves the dialog up for another try (here cancelled); Save
-    // adds the default extension.
+    // adds the extension of the type chosen in the list (the first, unless another is
+    // chosen) to a name typed without one.
     void realDialog_data()
     {
         QTest::addColumn<bool>("save");
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("answer"); // to the question; NoButton: none may come
         QTest::addColumn<QString>("chosen");
-        QTest::newRow("missing, yes") << false << "new.mpg" << int(QMessageBox::Yes) << "new.mpg";
-        QTest::newRow("missing, no") << false << "new.mpg" << int(QMessageBox::No) << QString();
-        QTest::newRow("existing") << false << "here.mpg" << 0 << QString("here.mpg");
-        QTest::newRow("save") << true << "typed" << 0 << QString("typed.bmp");
+        QTest::addColumn<int>("type"); // the save type chosen in the list
+        QTest::newRow("missing, yes")
+            << false << "new.mpg" << int(QMessageBox::Yes) << "new.mpg" << 0;
+        QTest::newRow("missing, no")
+            << false << "new.mpg" << int(QMessageBox::No) << QString() << 0;
+        QTest::newRow("existing") << false << "here.mpg" << 0 << QString("here.mpg") << 0;
+        QTest::newRow("save") << true << "typed" << 0 << QString("typed.bmp") << 0;
+        QTest::newRow("save, PNG chosen") << true << "typed" << 0 << QString("typed.png") << 1;
+        QTest::newRow("save, JPEG chosen") << true << "typed" << 0 << QString("typed.jpg") << 2;
+        QTest::newRow("save, extension typed")
+            << true << "typed.webp" << 0 << QString("typed.webp") << 1;
     }
     void realDialog()
     {
@@ -136,6 +145,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(int, answer);
         QFETCH(QString, chosen);
+        QFETCH(int, type);
         QTemporaryDir dir;
         QFile(dir.filePath("here.mpg")).open(QIODevice::WriteOnly);
         int shown = 0;
@@ -147,11 +157,20 @@ private slots:
                     b->click();
                 else
                     box->reject();
-            } else if (auto* d = qobject_cast<QDialog*>(w)) {
-                ++shown == 1 ? d->accept() : d->reject();
+            } else if (auto* d = qobject_cast<QFileDialog*>(w)) {
+                // The type is chosen first and the name typed after it, since choosing a
+                // type puts its extension on the name already typed.
+                if (save) {
+                    d->selectNameFilter(d->nameFilters().value(type));
+                    d->findChild<QLineEdit*>("fileNameEdit")->setText(name);
+                }
+                ++shown == 1 ? static_cast<QDialog*>(d)->accept() : d->reject();
             }
         });
-        Desktop::FileRequest request{nullptr, save, "Frame", {}, name, "bmp", dir.path()};
+        const QStringList types{"Bitmap Files (*.bmp)", "PNG Files (*.png)",
+                                "JPEG Files (*.jpg *.jpeg)"};
+        Desktop::FileRequest request{nullptr, save,  "Frame",   save ? types : QStringList(),
+                                     name,    "bmp", dir.path()};
         QString path;
         const bool ok = Desktop().fileDialog(request, &path);
         QCOMPARE(ok ? path : QString(), chosen.isEmpty() ? QString() : dir.filePath(chosen));
@@ -268,11 +287,17 @@ private slots:
         Settings::setVideoPlacement({1500, 0.1, 7000.5, 300});
         Settings::setVolume(-250);
         Settings::setShowTipsAtStartup(0);
+        Settings::setToneMapHdr(false);
+        Settings::setCaptureDisplayShape(true);
+        Settings::setJpegQuality(80);
+        QVERIFY(!Settings::toneMapHdr() && Settings::captureDisplayShape() &&
+                Settings::jpegQuality() == 80);
         const Settings::Placement p = Settings::videoPlacement();
         QVERIFY(p.left == 1500 && p.top == double(0.1f) && p.width == 7000.5 && p.height == 300);
         QVERIFY(Settings::volume() == -250 && Settings::showTipsAtStartup() == 0);
-        for (const char* line : {"[Settings]", "Left=1500\n", "Top=0.1\n", "Width=7000.5\n",
-                                 "Height=300\n", "volume=-250\n"})
+        for (const char* line :
+             {"[Settings]", "Left=1500\n", "Top=0.1\n", "Width=7000.5\n", "Height=300\n",
+              "volume=-250\n", "ToneMapHDR=0\n", "CaptureDisplayShape=1\n", "JpegQuality=80\n"})
             QVERIFY2(read("Framix").contains(line), line);
         QVERIFY(read("tst_common").contains("[Options]\nShow%20Tips%20at%20Startup=0\n"));
     }
@@ -282,12 +307,16 @@ private slots:
     {
         const Settings::Placement empty = Settings::videoPlacement();
         QVERIFY(!Settings::volume().has_value() && Settings::showTipsAtStartup() == 1);
-        write("Framix", "[Settings]\nLeft=1200\nTop=high\nWidth=nan\nHeight=\nvolume=loud\n");
+        QVERIFY(Settings::toneMapHdr() && !Settings::captureDisplayShape() &&
+                Settings::jpegQuality() == 95);
+        write("Framix", "[Settings]\nLeft=1200\nTop=high\nWidth=nan\nHeight=\nvolume=loud\n"
+                        "ToneMapHDR=off\nJpegQuality=101\n");
         write("tst_common", "[Options]\nShow%20Tips%20at%20Startup=yes\n");
         const Settings::Placement p = Settings::videoPlacement();
         QVERIFY(p.left == 1200 && p.top == empty.top && p.width == empty.width &&
                 p.height == empty.height);
         QVERIFY(!Settings::volume().has_value() && Settings::showTipsAtStartup() == 1);
+        QVERIFY(Settings::toneMapHdr() && Settings::jpegQuality() == 95);
     }
 };
 
