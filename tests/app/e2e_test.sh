@@ -11,6 +11,8 @@
 #     back where it was, in the normal state, showing the whole picture.
 #  5. Ctrl+G to a frame typed as a number, and to one typed as a time, each followed by
 #     Ctrl+Shift+C: the clipboard holds exactly ffmpeg's pixels of that frame.
+#  6. F9 with a name typed as .png; then Bulk Capture set up from the keyboard (folder, PNG,
+#     every 10th frame, the frame list): the files hold exactly ffmpeg's pixels.
 # usage: e2e_test.sh FRAMIX SIZES_DIR
 set -uo pipefail
 FRAMIX=$1
@@ -232,6 +234,49 @@ if start goto "$SIZES/$clip"; then
             bad "Ctrl+G opened no Go to Frame dialog"
         fi
     done
+
+    # 6. The frame on screen (50) saved as PNG by its typed name, then a bulk run as PNG.
+    keys "$MAIN" F9
+    if dialog=$(wait_window "Save Frame As..."); then
+        sleep 0.3
+        xdotool windowactivate --sync "$dialog" type --delay 10 "$WORK/shot.png"
+        xdotool key Return
+        for _ in $(seq 1 50); do [ -s "$WORK/shot.png" ] && break; sleep 0.1; done
+        [ "$(head -c 8 "$WORK/shot.png" 2> /dev/null | od -An -c | tr -d ' ')" = "211PNG\r\n032\n" ] &&
+            cmp -s <(rgb "$WORK/shot.png") <(rgb "$WORK/ref-goto-50.bmp") &&
+            ok "F9 with a name typed as .png saves frame 50 as a PNG file, exactly" ||
+            bad "F9 as .png: $(file "$WORK/shot.png" 2>&1)"
+    else
+        bad "F9 opened no save dialog"
+    fi
+    keys "$MAIN" ctrl+b
+    if bulk=$(wait_window "Framix (Bulk Capture)"); then
+        sleep 0.3
+        keys "$bulk" alt+d ctrl+a
+        xdotool type --delay 10 "$WORK/bulk6"
+        # The type list, one down from BMP to PNG; every 10th frame; the frame list; begin.
+        keys "$bulk" alt+t Down alt+e alt+l alt+b
+        if done=$(wait_window "Tavrino" 300); then
+            keys "$done" Return
+            want="frame0.png frame10.png frame20.png frame30.png frame40.png frame50.png frame60.png frame70.png frame80.png frame90.png frame100.png frames.csv"
+            got=$(ls -A "$WORK/bulk6" 2> /dev/null | sort -V | tr '\n' ' ' | sed 's/ $//')
+            [ "$got" = "$want" ] && ok "Bulk Capture as PNG, every 10th frame, with the list: $got" ||
+                bad "Bulk Capture as PNG every 10th wrote '$got'"
+            exact=0
+            for n in 0 30 90; do
+                reference "$SIZES/$clip" "$n" "$WORK/ref-bulk.bmp"
+                cmp -s <(rgb "$WORK/bulk6/frame$n.png") <(rgb "$WORK/ref-bulk.bmp") && exact=$((exact + 1))
+            done
+            [ "$exact" -eq 3 ] && ok "bulk PNG frames 0, 30, 90 hold exactly ffmpeg's pixels" ||
+                bad "bulk PNG: $exact of 3 files exact"
+            [ "$(wc -l < "$WORK/bulk6/frames.csv")" -eq 12 ] && ok "frames.csv lists the 11 files" ||
+                bad "frames.csv: $(head -3 "$WORK/bulk6/frames.csv" 2>&1)"
+        else
+            bad "the bulk run did not end with its message"
+        fi
+    else
+        bad "Ctrl+B opened no bulk dialog"
+    fi
     stop
 else
     bad "the program did not come up for the go-to run"
