@@ -285,6 +285,8 @@ MediaInfo DecodeSession::probeInfo() const
             info.sampleAspectNum = sar.num;
             info.sampleAspectDen = sar.den;
         }
+        const AVColorTransferCharacteristic trc = st->codecpar->color_trc;
+        info.hdr = trc == AVCOL_TRC_SMPTE2084 || trc == AVCOL_TRC_ARIB_STD_B67;
         info.videoCodec = describeVideoCodec(st->codecpar->codec_id);
         const char* pix = av_get_pix_fmt_name(static_cast<AVPixelFormat>(st->codecpar->format));
         info.pixelFormat = pix ? QString::fromUtf8(pix) : QString();

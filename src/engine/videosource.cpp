@@ -130,10 +130,6 @@ bool VideoSource::open(const QString& path, EngineError* error, const Options& o
     if (!d->session.open(path, error, options.cancel))
         return false;
     d->info = d->session.probeInfo();
-    if (const AVStream* st = d->session.videoStream()) {
-        const AVColorTransferCharacteristic trc = st->codecpar->color_trc;
-        d->info.hdr = trc == AVCOL_TRC_SMPTE2084 || trc == AVCOL_TRC_ARIB_STD_B67;
-    }
     if (!d->session.hasVideo()) {
         // Sound only: nothing to index; the length comes from the duration.
         d->open = true;
