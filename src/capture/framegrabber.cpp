@@ -13,8 +13,6 @@
 #include <QHash>
 #include <QThread>
 
-#include <algorithm>
-#include <cmath>
 #include <optional>
 
 namespace framix {
@@ -128,13 +126,7 @@ bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
                 *error = writeError;
         }
         if (!o.csvPath.isEmpty()) {
-            std::vector<int> tags = pool.writtenTags();
-            std::sort(tags.begin(), tags.end());
-            std::vector<FrameListEntry> listed;
-            listed.reserve(tags.size());
-            for (const int tag : tags)
-                listed.push_back(entries[size_t(tag)]);
-            const QByteArray csv = frameListCsv(listed);
+            const QByteArray csv = frameListCsv(entries, pool.writtenTags());
             EngineError csvError;
             if (!writeFileAtomically(o.csvPath, csv, &csvError) && ok) {
                 ok = false;

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <algorithm>
+
 namespace framix {
 
 namespace {
@@ -42,6 +44,16 @@ QByteArray frameListCsv(const std::vector<FrameListEntry>& entries)
                    .toUtf8();
     }
     return csv;
+}
+
+QByteArray frameListCsv(const std::vector<FrameListEntry>& entries, std::vector<int> written)
+{
+    std::sort(written.begin(), written.end());
+    std::vector<FrameListEntry> listed;
+    listed.reserve(written.size());
+    for (const int place : written)
+        listed.push_back(entries[size_t(place)]);
+    return frameListCsv(listed);
 }
 
 } // namespace framix

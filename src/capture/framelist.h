@@ -26,5 +26,8 @@ struct FrameListEntry
 
 // The CSV text of `entries`, in their order.
 QByteArray frameListCsv(const std::vector<FrameListEntry>& entries);
+// The same for those of `entries` whose places are in `written` (the frames whose files
+// were written, in any order), in the order of `entries`.
+QByteArray frameListCsv(const std::vector<FrameListEntry>& entries, std::vector<int> written);
 
 } // namespace framix

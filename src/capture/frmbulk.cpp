@@ -38,9 +38,9 @@
 #include <QThread>
 #include <QTimer>
 
-#include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <iterator>
 #include <thread>
 
 namespace framix {
@@ -342,14 +342,7 @@ void frmbulk::cmdcapture_Click()
     QString failure;
     std::vector<int> frames;
     if (!chooseFrames(&frames, &failure)) {
-        m_running = false;
-        if (!failure.isEmpty()) {
-            enablex();
-            Desktop::instance().message(this, failure, QString::fromLatin1(kTitle),
-                                        Desktop::Icon::Exclamation);
-        }
-        if (m_closed)
-            deleteLater();
+        endRun(failure);
         return;
     }
 
@@ -430,6 +423,11 @@ void frmbulk::cmdcapture_Click()
         if (!writeFrameList(folder, writer, listed, &why) && failure.isEmpty())
             failure = why;
     }
+    endRun(failure);
+}
+
+void frmbulk::endRun(const QString& failure)
+{
     m_running = false;
     if (!failure.isEmpty()) {
         enablex();
@@ -513,15 +511,9 @@ bool frmbulk::findScenes(std::vector<int>* frames, QString* failure)
 bool frmbulk::writeFrameList(const QString& folder, const ImageWritePool& writer,
                              const std::vector<FrameListEntry>& listed, QString* failure)
 {
-    std::vector<int> tags = writer.writtenTags();
-    std::sort(tags.begin(), tags.end());
-    std::vector<FrameListEntry> written;
-    written.reserve(tags.size());
-    for (const int tag : tags)
-        written.push_back(listed[size_t(tag)]);
     EngineError error;
     const QString path = QDir(folder).filePath(QLatin1String(kFrameListName));
-    if (writeFileAtomically(path, frameListCsv(written), &error))
+    if (writeFileAtomically(path, frameListCsv(listed, writer.writtenTags()), &error))
         return true;
     *failure = tr("Could not save the frame list\n%1").arg(error.detail);
     return false;

@@ -107,6 +107,9 @@ private:
     // there are none (or the scene search failed; an empty failure: it was cancelled).
     bool chooseFrames(std::vector<int>* frames, QString* failure);
     bool findScenes(std::vector<int>* frames, QString* failure);
+    // The end of a run, complete or not: a failure is reported, and a dialog closed during
+    // the run goes now.
+    void endRun(const QString& failure);
     // Writes the list of the frames the writers finished, in the order they were captured.
     static bool writeFrameList(const QString& folder, const ImageWritePool& writer,
                                const std::vector<FrameListEntry>& listed, QString* failure);
