@@ -13,6 +13,8 @@
 #     Ctrl+Shift+C: the clipboard holds exactly ffmpeg's pixels of that frame.
 #  6. F9 with a name typed as .png; then Bulk Capture set up from the keyboard (folder, PNG,
 #     every 10th frame, the frame list): the files hold exactly ffmpeg's pixels.
+#  7. A 720x576 16:9 clip is shown 1024x576; F9 saves the stored 720x576 pixels, and after
+#     Tools > Capture in Display Shape a 1024x576 picture.
 # usage: e2e_test.sh FRAMIX SIZES_DIR
 set -uo pipefail
 FRAMIX=$1
@@ -280,6 +282,33 @@ if start goto "$SIZES/$clip"; then
     stop
 else
     bad "the program did not come up for the go-to run"
+    stop
+fi
+
+# 7. Non-square pixels: shown in their shape, saved as stored unless the setting says so.
+clip=720x576.mpg
+if start shape "$SIZES/$clip"; then
+    for _ in $(seq 1 30); do
+        size=$(xwininfo -id "$VIDEO" | awk '/Width:|Height:/ {printf "%s ", $NF}')
+        [ "$size" = "1024 576 " ] && break
+        sleep 0.1
+    done
+    [ "$size" = "1024 576 " ] && ok "720x576 16:9 is shown 1024x576" || bad "720x576 16:9 is shown $size"
+    capture "$WORK/stored"
+    reference "$SIZES/$clip" 0 "$WORK/ref-stored.bmp"
+    same_picture "$WORK/stored.bmp" "$WORK/ref-stored.bmp" &&
+        ok "F9 saves the stored 720x576 pixels of frame 0" || bad "F9 did not save the stored frame 0"
+    keys "$MAIN" alt+t h
+    sleep 0.3
+    capture "$WORK/shaped"
+    [ "$(identify -format '%wx%h' "$WORK/shaped.bmp" 2> /dev/null)" = 1024x576 ] &&
+        ok "after Tools > Capture in Display Shape, F9 saves 1024x576" ||
+        bad "with the display shape setting F9 saved $(identify -format '%wx%h' "$WORK/shaped.bmp" 2>&1)"
+    grep -q "^CaptureDisplayShape=1" "$WORK/config-shape/Framix/Framix.ini" &&
+        ok "the setting is kept in Framix.ini" || bad "the display shape setting was not stored"
+    stop
+else
+    bad "the program did not come up for the 16:9 clip"
     stop
 fi
 
