@@ -378,8 +378,9 @@ void frmbulk::cmdcapture_Click()
         if (listing) {
             FrameListEntry entry;
             entry.frame = CurFrame;
-            if (CurFrame < int(facts.size())) {
-                const FrameIndex::Facts& f = facts[size_t(CurFrame)];
+            // The media's last position shows its last frame.
+            if (!facts.empty()) {
+                const FrameIndex::Facts& f = facts[size_t(qMin(CurFrame, int(facts.size()) - 1))];
                 entry.timeMs = f.timeMs;
                 entry.pts = f.pts;
                 entry.key = f.key;
