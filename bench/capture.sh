@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Bulk capture of every frame through the real bulk dialog (headless), next to framix-grab
 # and to ffmpeg writing the same BMP files, in the same run, on the 1080p H.264 and the
-# MPEG-2 corpus clips. Prints frames per second and the ratios.
-# usage: bench/capture.sh [BUILD_DIR]   (default: build)
+# MPEG-2 corpus clips. Prints frames per second and the ratios. FORMAT=png writes PNG files
+# instead (ffmpeg with its png encoder's defaults).
+# usage: [FORMAT=bmp|png] bench/capture.sh [BUILD_DIR]   (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=${1:-build}
@@ -16,6 +17,8 @@ export XDG_CONFIG_HOME=$OUT/config
 mkdir -p "$XDG_CONFIG_HOME/Framix"
 printf '[Options]\nShow%%20Tips%%20at%%20Startup=0\n' > "$XDG_CONFIG_HOME/Framix/bulk_driver.ini"
 trap 'rm -rf "$OUT"' EXIT
+FORMAT=${FORMAT:-bmp}
+case $FORMAT in bmp | png) ;; *) echo "FORMAT is bmp or png"; exit 2 ;; esac
 
 seconds() { local t0 t1; t0=$(date +%s.%N); "$@" > /dev/null 2>&1; t1=$(date +%s.%N); echo "$t1 - $t0" | bc -l; }
 median() { sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
@@ -32,14 +35,14 @@ run() { # clip
         for tool in "${order[@]:$((round % 3)):3}"; do
             rm -rf "${OUT:?}/$tool"; mkdir -p "$OUT/$tool"
             case $tool in
-            ff) seconds ffmpeg -nostdin -v error -i "$clip" -map 0:v:0 -fps_mode passthrough -start_number 0 "$OUT/ff/frame%d.bmp" >> "$OUT/ff.t" ;;
-            fx) seconds "$GRAB" "$clip" --out "$OUT/fx" --quiet >> "$OUT/fx.t" ;;
+            ff) seconds ffmpeg -nostdin -v error -i "$clip" -map 0:v:0 -fps_mode passthrough -start_number 0 "$OUT/ff/frame%d.$FORMAT" >> "$OUT/ff.t" ;;
+            fx) seconds "$GRAB" "$clip" --out "$OUT/fx" --format "$FORMAT" --quiet >> "$OUT/fx.t" ;;
             dlg)
                 # The dialog's full run writes positions 0..Length: one file more than the
                 # frames. The run itself, from Begin Capture to the completion message, as
                 # the driver times it (the program's start and opening the clip come before
                 # the user's click).
-                env QT_QPA_PLATFORM=offscreen "$DRIVER" "$clip" "$OUT/dlg" 2> /dev/null |
+                env QT_QPA_PLATFORM=offscreen "$DRIVER" "$clip" "$OUT/dlg" "$FORMAT" 2> /dev/null |
                     sed -n 's/^bulk capture took \([0-9]*\) ms$/\1/p' | awk '{print $1 / 1000}' >> "$OUT/dlg.t"
                 files=$(ls "$OUT/dlg" | wc -l)
                 [ "$files" -eq $((n + 1)) ] || { echo "the dialog wrote $files files for $n frames"; exit 1; } ;;
@@ -58,6 +61,6 @@ run() { # clip
         "$1" "$n" "$ROUNDS" "$(echo "$n / $ff" | bc -l)" "$(echo "$n / $fx" | bc -l)" "$(echo "$files / $dlg" | bc -l)" \
         "$vs_grab" "$vs_ff"
 }
-echo "== bulk capture of every frame into $(dirname "$OUT")"
+echo "== bulk capture of every frame as $FORMAT into $(dirname "$OUT")"
 run mpeg2.mpg
 run h264.mp4
