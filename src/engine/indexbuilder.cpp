@@ -52,7 +52,11 @@ Ordering scanOrdering(const AVFormatContext* fmt, const AVStream* st)
     if (desc && (desc->props & AV_CODEC_PROP_INTRA_ONLY))
         return Ordering::PacketOrder;
     const QByteArray format(fmt->iformat->name);
-    if (!format.startsWith("mov,") && !format.startsWith("matroska"))
+    // A transport stream stamps every H.264 and HEVC access unit it carries (camcorders'
+    // .mts/.m2ts, broadcast recordings), as MP4 and Matroska do.
+    const bool transport =
+        format == "mpegts" && (codec == AV_CODEC_ID_H264 || codec == AV_CODEC_ID_HEVC);
+    if (!format.startsWith("mov,") && !format.startsWith("matroska") && !transport)
         return Ordering::None; // AVI's packed B-frames, MPEG streams without timestamps
     switch (codec) {
     case AV_CODEC_ID_H264:

@@ -77,6 +77,13 @@ make closedgop.mpg -f lavfi -i testsrc2=s=176x144:r=25:d=4 -c:v mpeg2video -g 12
 make interlaced.mpg -f lavfi -i testsrc2=s=352x288:r=25:d=3 -c:v mpeg2video -g 12 -bf 2 \
     -flags +ilme+ildct -top 1 -f vob
 make mjpeg.avi -f lavfi -i testsrc2=s=160x120:r=25:d=2 -c:v mjpeg -q:v 3
+# H.264 and HEVC in transport streams, as camcorders and broadcast recordings carry them:
+# B-pyramids, open GOPs, and a cut that starts in the middle of a GOP.
+make h264.ts -f lavfi -i testsrc2=s=320x240:r=25:d=8 -c:v libx264 -preset veryfast -bf 3 \
+    -b_strategy 0 -x264-params b-pyramid=normal:open-gop=1:keyint=50:scenecut=0 -f mpegts
+make hevc.m2ts -f lavfi -i testsrc2=s=320x240:r=25:d=6 -c:v libx265 -preset ultrafast \
+    -x265-params bframes=4:keyint=40:log-level=error -f mpegts -mpegts_m2ts_mode 1
+make midgop.ts -ss 1.3 -i h264.ts -c copy -f mpegts
 # Timestamps that lie: B-frames stamped in decoding order, while the decoder shows them in
 # display order.
 make lies.mkv -i vfr.mkv -c copy -bsf:v setts=pts=DTS
