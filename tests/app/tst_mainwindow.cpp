@@ -560,6 +560,26 @@ private slots:
         bulk->close();
     }
 
+    // Finding the scene changes stops like a run: the dialog closed during the search
+    // writes nothing, says nothing and gives the main window back.
+    void sceneSearchStopsWhenClosed()
+    {
+        open("h264.mp4"); // 500 frames of 1080p: the search takes seconds
+        QPointer<frmbulk> bulk = openBulk(m_dir.filePath("out"));
+        bulk->optscenes->click();
+        QString shown;
+        QTimer::singleShot(300, bulk, [&] {
+            shown = bulk->Label2->text();
+            bulk->close();
+        });
+        bulk->cmdcapture->click();
+        QVERIFY2(shown.startsWith("Finding Scene Changes:"), qPrintable(shown));
+        QVERIFY(!QDir(m_dir.filePath("out")).exists() || written().isEmpty());
+        QVERIFY(m_desktop->messages.isEmpty());
+        QTRY_VERIFY(bulk.isNull());
+        QVERIFY(m_main->isEnabled());
+    }
+
     // HDR video is shown and copied tone-mapped while the setting is on, as it is at first;
     // turned off, the stored pixels come back, and the setting is kept for the next start.
     void hdrToneMapping()
