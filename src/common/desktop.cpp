@@ -17,9 +17,6 @@ namespace {
 
 Desktop* g_installed = nullptr;
 
-// In open mode the user may type the name of a file that does not exist yet; the dialog then
-// asks whether that file is wanted anyway. Answering No keeps the dialog open so another name
-// can be chosen. The file itself is not created here: the caller decides what to do with it.
 // "png" for a filter whose first pattern is "*.png"; nullopt for one that does not name
 // a single extension ("*.*", "*").
 std::optional<QString> suffixOf(const QString& nameFilter)
@@ -31,6 +28,10 @@ std::optional<QString> suffixOf(const QString& nameFilter)
     return match.captured(1);
 }
 
+// In open mode the user may type the name of a file that does not exist yet; the dialog then
+// asks whether that file is wanted anyway. Answering No keeps the dialog open so another name
+// can be chosen. The file itself is not created here: the caller decides what to do with it.
+// In save mode a name typed without an extension gets the one of the type chosen in the list.
 class OpenOrCreateDialog : public QFileDialog
 {
 public:
