@@ -11,7 +11,8 @@ namespace framix {
 
 namespace {
 constexpr quint32 kMagic = 0x46525849; // "FRXI"
-constexpr quint32 kVersion = 1;
+// 2: MPEG-4 Part 2 packets are keyframes only when they start with an I-VOP.
+constexpr quint32 kVersion = 2;
 
 quint64 lookupKey(int size, quint32 checksum)
 {

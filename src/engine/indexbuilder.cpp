@@ -2,15 +2,23 @@
 
 #include "enginelog.h"
 
+#include <QByteArray>
+
 #include <algorithm>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace framix {
 
 namespace {
 
-// What the index keeps of a packet read from the file.
-FrameIndex::Packet indexEntry(const AVPacket* pkt)
+// What the index keeps of a packet read from the file. `startable` says whether decoding can
+// start at a packet the container marks as a keyframe (null: it can).
+FrameIndex::Packet indexEntry(const AVPacket* pkt,
+                              const std::function<bool(const AVPacket*)>& startable)
 {
     FrameIndex::Packet p;
     p.pos = pkt->pos;
@@ -18,7 +26,7 @@ FrameIndex::Packet indexEntry(const AVPacket* pkt)
     p.pts = pkt->pts == AV_NOPTS_VALUE ? FrameIndex::kNoTimestamp : pkt->pts;
     p.size = pkt->size;
     p.checksum = DecodeSession::checksum(pkt);
-    p.key = pkt->flags & AV_PKT_FLAG_KEY;
+    p.key = (pkt->flags & AV_PKT_FLAG_KEY) && (!startable || startable(pkt));
     return p;
 }
 
@@ -28,6 +36,7 @@ enum class Ordering
     None,         // it cannot: index by decoding
     Timestamps,   // every packet's presentation timestamp, where the container has them all
     MpegPictures, // MPEG-1/2 picture headers: the decoder's reordering of I, P and B pictures
+    Mpeg4Vops,    // MPEG-4 Part 2 in AVI, which has no timestamps: the VOP headers, likewise
     PacketOrder,  // codecs that never reorder: one picture per packet, in packet order
 };
 
@@ -52,6 +61,8 @@ Ordering scanOrdering(const AVFormatContext* fmt, const AVStream* st)
     if (desc && (desc->props & AV_CODEC_PROP_INTRA_ONLY))
         return Ordering::PacketOrder;
     const QByteArray format(fmt->iformat->name);
+    if (codec == AV_CODEC_ID_MPEG4 && format == "avi")
+        return Ordering::Mpeg4Vops;
     // A transport stream stamps every H.264 and HEVC access unit it carries (camcorders'
     // .mts/.m2ts, broadcast recordings), as MP4 and Matroska do.
     const bool transport =
@@ -172,6 +183,264 @@ private:
     int m_height = -1;
 };
 
+// Reads bits from the front of a byte range, most significant first; past its end it reads
+// zeros and says so.
+class BitReader
+{
+public:
+    BitReader(const uint8_t* data, int size) : m_data(data), m_size(size) {}
+    unsigned get(int n)
+    {
+        unsigned v = 0;
+        for (int i = 0; i < n; ++i, ++m_pos) {
+            const int byte = m_pos >> 3;
+            if (byte >= m_size) {
+                m_over = true;
+                v <<= 1;
+                continue;
+            }
+            v = (v << 1) | ((m_data[byte] >> (7 - (m_pos & 7))) & 1);
+        }
+        return v;
+    }
+    bool over() const { return m_over; }
+
+private:
+    const uint8_t* m_data;
+    int m_size;
+    int m_pos = 0;
+    bool m_over = false;
+};
+
+// What an MPEG-4 Part 2 video object layer header says that decides the decoder's output:
+// whether pictures are reordered (low delay), and how to read each VOP header as far as its
+// "coded" flag.
+struct Mpeg4Layer
+{
+    bool known = false;
+    bool controlParameters = false; // the layer states low delay itself
+    bool lowDelay = false;
+    int incrementBits = 1; // bits of a VOP's time increment
+};
+
+// Reads the layer header after its start code; false for what this model does not cover
+// (shapes other than rectangular, headers that end early).
+bool readMpeg4Layer(const uint8_t* p, int size, Mpeg4Layer* layer)
+{
+    BitReader b(p, size);
+    b.get(1); // random accessible
+    const unsigned objectType = b.get(8);
+    unsigned verid = 1;
+    if (b.get(1)) {
+        verid = b.get(4);
+        b.get(3);
+    }
+    if (b.get(4) == 15)
+        b.get(16); // extended pixel aspect ratio
+    Mpeg4Layer l;
+    l.controlParameters = b.get(1);
+    if (l.controlParameters) {
+        b.get(2); // chroma format
+        l.lowDelay = b.get(1);
+        if (b.get(1))
+            b.get(15 + 1 + 15 + 1 + 15 + 1 + 3 + 11 + 1 + 15 + 1); // VBV parameters
+    } else {
+        // As the decoder guesses: simple and advanced simple profiles start as low delay
+        // (the first B-VOP says otherwise).
+        l.lowDelay = objectType == 1 || objectType == 17;
+    }
+    const unsigned shape = b.get(2);
+    if (shape == 3 && verid != 1)
+        b.get(4);
+    b.get(1); // marker
+    const unsigned resolution = b.get(16);
+    if (b.over() || shape != 0 || resolution == 0)
+        return false;
+    int bits = 0;
+    while (bits < 16 && (1u << bits) < resolution)
+        ++bits;
+    l.incrementBits = qMax(1, bits);
+    l.known = true;
+    *layer = l;
+    return true;
+}
+
+// Reads the headers of MPEG-4 Part 2 packets: the layer headers, DivX's mark of a packed
+// stream, and each VOP's type and "coded" flag.
+class Mpeg4Reader
+{
+public:
+    struct Vop
+    {
+        int type = 0; // 0 I, 1 P, 2 B, 3 S
+        bool coded = true;
+    };
+    struct Headers
+    {
+        int firstCode = -1;
+        std::vector<Vop> vops;
+    };
+
+    explicit Mpeg4Reader(const AVCodecParameters* par)
+    {
+        if (par->extradata && par->extradata_size > 0) {
+            Headers h;
+            m_usable = read(par->extradata, par->extradata_size, &h) && h.vops.empty();
+        }
+    }
+    // False when a header cannot be read (or the stream's own headers could not be).
+    bool read(const uint8_t* p, int size, Headers* h)
+    {
+        if (!m_usable)
+            return false;
+        for (int i = 0; i + 3 < size; ++i) {
+            if (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1)
+                continue;
+            const uint8_t code = p[i + 3];
+            const uint8_t* b = p + i + 4;
+            const int left = size - i - 4;
+            if (h->firstCode < 0)
+                h->firstCode = code;
+            if (code >= 0x20 && code <= 0x2f) {
+                if (!readMpeg4Layer(b, left, &m_layer))
+                    return false;
+            } else if (code == 0xb2) {
+                // DivX names a packed stream in its user data: "DivX503b1393p".
+                const QByteArray text(reinterpret_cast<const char*>(b), qMin(left, 64));
+                const QByteArray name = text.left(text.indexOf('\0'));
+                if (name.startsWith("DivX") && name.contains('b'))
+                    m_packed = name.endsWith('p');
+            } else if (code == 0xb6) {
+                BitReader r(b, left);
+                Vop vop;
+                vop.type = int(r.get(2));
+                int seconds = 0;
+                while (r.get(1) && !r.over())
+                    if (++seconds > 60)
+                        return false;
+                const bool marker = r.get(1);
+                r.get(m_layer.incrementBits);
+                const bool marker2 = r.get(1);
+                vop.coded = r.get(1);
+                if (r.over() || !marker || !marker2 || !m_layer.known)
+                    return false;
+                h->vops.push_back(vop);
+            }
+            i += 3;
+        }
+        return true;
+    }
+    // Whether decoding can start at this packet: its first VOP is a coded I-VOP. AVI marks
+    // other packets as keyframes too, such as the placeholder after an I-VOP in a packed
+    // stream, and decoding from one of those would begin without a reference picture.
+    bool startsWithIntra(const AVPacket* pkt)
+    {
+        Headers h;
+        if (!read(pkt->data, pkt->size, &h))
+            return true; // as the container says
+        return !h.vops.empty() && h.vops[0].type == 0 && h.vops[0].coded;
+    }
+    Mpeg4Layer& layer() { return m_layer; }
+    bool packed() const { return m_packed; }
+
+private:
+    Mpeg4Layer m_layer;
+    bool m_usable = true;
+    bool m_packed = false;
+};
+
+// The MPEG-4 Part 2 decoder's output, packet by packet. A VOP that is not coded shows
+// nothing; a B-VOP is shown at once once two reference VOPs exist and dropped before; an
+// I-, P- or S-VOP is shown at once in low delay, otherwise the reference before it is shown
+// (and the last one at the end). A "packed" stream (DivX's user data ends in 'p') carries a
+// B-VOP in the packet of the P-VOP before it, and a small placeholder packet after its last
+// B-VOP: the decoder keeps the second VOP of a packet (an I- or B-VOP) and decodes it in
+// place of the next packet (unless that one starts a new sequence), keeping that packet's
+// own VOP in turn.
+class Mpeg4Order
+{
+public:
+    explicit Mpeg4Order(const AVCodecParameters* par) : m_reader(par) {}
+    bool add(const AVPacket* pkt, int number)
+    {
+        Mpeg4Reader::Headers h;
+        if (!m_reader.read(pkt->data, pkt->size, &h))
+            return false;
+        if (m_kept) {
+            const Vop kept = *std::exchange(m_kept, std::nullopt);
+            if (h.firstCode != 0xb0) {
+                // Decoded in place of this packet, whose own first VOP (an I- or B-VOP) is
+                // kept in turn for the next one.
+                const int decoded = decode(kept, number);
+                if (decoded > 0 && pkt->size > 7 && !h.vops.empty() &&
+                    (h.vops[0].type == 0 || h.vops[0].type == 2))
+                    m_kept = h.vops[0];
+                return decoded >= 0;
+            }
+        }
+        if (h.vops.empty())
+            return true; // headers only: nothing to show
+        if (h.vops.size() > (m_reader.packed() ? 2u : 1u))
+            return false;
+        const int decoded = decode(h.vops[0], number);
+        if (decoded < 0)
+            return false;
+        if (decoded > 0 && h.vops.size() == 2 && (h.vops[1].type == 0 || h.vops[1].type == 2))
+            m_kept = h.vops[1];
+        return true;
+    }
+    const std::vector<int>& finish()
+    {
+        if (!m_reader.layer().lowDelay && m_next >= 0)
+            m_shown.push_back(std::exchange(m_next, -1));
+        return m_shown;
+    }
+
+private:
+    using Vop = Mpeg4Reader::Vop;
+    // Decodes one VOP as the decoder would, from packet `number`: 1 when it made a picture,
+    // 0 when it made none, -1 when this model does not cover it.
+    int decode(const Vop& vop, int number)
+    {
+        Mpeg4Layer& layer = m_reader.layer();
+        if (vop.type == 2 && layer.lowDelay && !layer.controlParameters)
+            layer.lowDelay = false; // a B-VOP: the guess was wrong, as the decoder finds
+        if (!vop.coded)
+            return 0;
+        if (vop.type == 2) {
+            if (m_references < 2)
+                return 0;
+            m_shown.push_back(number);
+            return 1;
+        }
+        if (m_references == 0 && vop.type != 0)
+            return -1; // a P-VOP before any I-VOP
+        m_last = std::exchange(m_next, number);
+        ++m_references;
+        if (layer.lowDelay)
+            m_shown.push_back(number);
+        else if (m_last >= 0)
+            m_shown.push_back(m_last);
+        return 1;
+    }
+
+    Mpeg4Reader m_reader;
+    std::optional<Vop> m_kept; // the second VOP of a packed packet
+    std::vector<int> m_shown;
+    int m_last = -1;
+    int m_next = -1;
+    int m_references = 0;
+};
+
+// Where decoding can start, for codecs whose container's keyframe marks are not enough.
+std::function<bool(const AVPacket*)> startCheck(const AVStream* st)
+{
+    if (st->codecpar->codec_id != AV_CODEC_ID_MPEG4)
+        return nullptr;
+    auto reader = std::make_shared<Mpeg4Reader>(st->codecpar);
+    return [reader](const AVPacket* pkt) { return reader->startsWithIntra(pkt); };
+}
+
 } // namespace
 
 // One pass over the whole stream with the same packets the random-access path will see.
@@ -187,6 +456,7 @@ std::optional<FrameIndex> buildIndex(DecodeSession& session, const VideoSource::
     const qint64 fileSize = qMax<qint64>(1, avio_size(session.format()->pb));
     takeLastFfmpegError();
     ff::PacketPtr pkt = ff::makePacket();
+    const auto startable = startCheck(st);
     ff::FramePtr frm = ff::makeFrame();
     int lastPercent = -1;
 
@@ -207,7 +477,7 @@ std::optional<FrameIndex> buildIndex(DecodeSession& session, const VideoSource::
             fail(error, EngineError::Code::Cancelled, QString());
             return std::nullopt;
         }
-        const FrameIndex::Packet p = indexEntry(pkt.get());
+        const FrameIndex::Packet p = indexEntry(pkt.get(), startable);
         const int number = index.packetCount();
         index.addPacket(p);
         if (options.progress && pkt->pos >= 0) {
@@ -246,9 +516,10 @@ std::optional<FrameIndex> buildIndex(DecodeSession& session, const VideoSource::
 
 // Used only where the order it derives is the decoder's: no packet is empty or marked to be
 // dropped, and per ordering, every packet has a timestamp of its own and no two share one
-// (Timestamps), every packet holds one whole frame picture (MpegPictures), decoding starts
-// at a keyframe (Timestamps, PacketOrder). Every later decode checks the order again
-// (VideoSource::Private::takeOutput), and a file where it differs is indexed by decoding.
+// (Timestamps), every packet holds one whole frame picture (MpegPictures) or one VOP
+// (Mpeg4Vops, or two in a packed stream), decoding starts at a keyframe (Timestamps, PacketOrder,
+// Mpeg4Vops). Every later decode checks the order again (VideoSource::Private::takeOutput), and a
+// file where it differs is indexed by decoding.
 std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::Options& options,
                                     EngineError* error, bool* declined)
 {
@@ -261,8 +532,10 @@ std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::O
     index.setTimeBase(st->time_base.num, st->time_base.den);
     const qint64 fileSize = qMax<qint64>(1, avio_size(session.format()->pb));
     ff::PacketPtr pkt = ff::makePacket();
+    const auto startable = startCheck(st);
     std::vector<std::pair<qint64, int>> byTime; // (pts, packet)
     MpegOrder mpeg;
+    Mpeg4Order mpeg4(st->codecpar);
     int lastPercent = -1;
     bool usable = true;
     while (usable && session.readVideoPacket(pkt.get())) {
@@ -284,13 +557,17 @@ std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::O
         case Ordering::MpegPictures:
             usable = usable && mpeg.add(pkt.get(), number);
             break;
+        case Ordering::Mpeg4Vops:
+            usable = usable && (!first || (pkt->flags & AV_PKT_FLAG_KEY)) &&
+                     mpeg4.add(pkt.get(), number);
+            break;
         case Ordering::PacketOrder:
             usable = usable && (!first || (pkt->flags & AV_PKT_FLAG_KEY));
             break;
         case Ordering::None:
             break;
         }
-        index.addPacket(indexEntry(pkt.get()));
+        index.addPacket(indexEntry(pkt.get(), startable));
         if (options.progress && pkt->pos >= 0) {
             const int percent =
                 int(qBound(qint64(0), qint64(pkt->pos * 100 / fileSize), qint64(99)));
@@ -314,6 +591,8 @@ std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::O
             return std::nullopt;
     } else if (ordering == Ordering::MpegPictures) {
         shown = mpeg.finish();
+    } else if (ordering == Ordering::Mpeg4Vops) {
+        shown = mpeg4.finish();
     } else {
         for (int i = 0; i < index.packetCount(); ++i)
             shown.push_back(i);

@@ -601,9 +601,12 @@ std::optional<VideoFrame> VideoSource::Private::run(int n, int windowStart, bool
             av_packet_unref(pkt.get());
             continue;
         }
-        // Pictures shown before the window that nothing refers to need not be decoded.
+        // Pictures shown before the window that nothing refers to need not be decoded. Not
+        // so in MPEG-4 Part 2: a packed stream decodes a B-VOP in the place of the packet
+        // after its own, and skipping that packet would lose the next B-VOP as well.
         const int shown = index.packet(i).display;
-        const bool skip = allowSkip && shown >= 0 && shown < windowStart;
+        const bool skip = allowSkip && shown >= 0 && shown < windowStart &&
+                          session.videoStream()->codecpar->codec_id != AV_CODEC_ID_MPEG4;
         dec->skip_frame = skip ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
         if (skip) {
             skippedSinceOut = true;

@@ -21,7 +21,8 @@ QString path(const QString& name)
 QStringList clips()
 {
     return {QStringLiteral("mpeg1.mpg"), QStringLiteral("mpeg2.mpg"), QStringLiteral("mpeg4.avi"),
-            QStringLiteral("wmv2.wmv"),  QStringLiteral("h264.mp4"),  QStringLiteral("vfr.mkv")};
+            QStringLiteral("xvid.avi"),  QStringLiteral("wmv2.wmv"),  QStringLiteral("h264.mp4"),
+            QStringLiteral("vfr.mkv")};
 }
 
 QVector<OracleFrame> oracle(const QString& clip)

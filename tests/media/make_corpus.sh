@@ -84,6 +84,11 @@ make h264.ts -f lavfi -i testsrc2=s=320x240:r=25:d=8 -c:v libx264 -preset veryfa
 make hevc.m2ts -f lavfi -i testsrc2=s=320x240:r=25:d=6 -c:v libx265 -preset ultrafast \
     -x265-params bframes=4:keyint=40:log-level=error -f mpegts -mpegts_m2ts_mode 1
 make midgop.ts -ss 1.3 -i h264.ts -c copy -f mpegts
+# MPEG-4 Part 2 in AVI, whose order the VOP headers give: without B-VOPs (low delay), from
+# Xvid with B-VOPs (packed, as DivX and Xvid write them), and a copy that starts in the middle of a GOP.
+make mpeg4-ip.avi -f lavfi -i testsrc2=s=176x144:r=25:d=4 -c:v mpeg4 -q:v 5 -g 25 -bf 0
+make xvid.avi -f lavfi -i testsrc2=s=320x240:r=25:d=6 -c:v libxvid -q:v 5 -g 40 -bf 1 -vtag XVID
+make mpeg4-cut.avi -i mpeg4.avi -ss 2.1 -map 0:v -c copy
 # Timestamps that lie: B-frames stamped in decoding order, while the decoder shows them in
 # display order.
 make lies.mkv -i vfr.mkv -c copy -bsf:v setts=pts=DTS
@@ -118,7 +123,7 @@ mkdir -p folder.mpg
 # The oracle: what ffmpeg's own decoder outputs, every frame, no duplication or dropping,
 # timed in the stream's own time base; and beside it one line per frame, 1 where ffprobe's
 # decoder reports a key frame.
-for clip in mpeg1.mpg mpeg2.mpg mpeg4.avi wmv2.wmv h264.mp4 vfr.mkv; do
+for clip in mpeg1.mpg mpeg2.mpg mpeg4.avi xvid.avi wmv2.wmv h264.mp4 vfr.mkv; do
     [ -s "$clip.framemd5" ] && [ -s "$clip.keyframes" ] && continue
     "${FF[@]}" -i "$clip" -map 0:v:0 -fps_mode passthrough -enc_time_base -1 -f framemd5 "$clip.framemd5.tmp"
     ffprobe -v error -select_streams v:0 -show_entries frame=key_frame -of csv=p=0 "$clip" |
