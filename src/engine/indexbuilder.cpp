@@ -98,22 +98,32 @@ struct MpegHeaders
     int height = -1;
 };
 
-MpegHeaders readMpegHeaders(const uint8_t* p, int size)
+// Calls f(code, the bytes after the start code, how many) for each start code (00 00 01
+// code) of a packet in order, for as long as f returns true. Returns whether every one was
+// visited.
+template <class F> bool forEachStartCode(const uint8_t* p, int size, F&& f)
 {
-    MpegHeaders h;
     for (int i = 0; i + 3 < size; ++i) {
         if (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1)
             continue;
-        const uint8_t code = p[i + 3];
-        const uint8_t* b = p + i + 4;
-        const int left = size - i - 4;
+        if (!f(p[i + 3], p + i + 4, size - i - 4))
+            return false;
+        i += 3;
+    }
+    return true;
+}
+
+MpegHeaders readMpegHeaders(const uint8_t* p, int size)
+{
+    MpegHeaders h;
+    forEachStartCode(p, size, [&h](uint8_t code, const uint8_t* b, int left) {
         if (code == 0x00) {
             if (++h.pictures > 1)
-                break;
+                return false;
             if (left >= 2)
                 h.type = (b[1] >> 3) & 7; // after the 10-bit temporal reference
         } else if (code <= 0xaf) {
-            break; // a slice: the headers are behind us
+            return false; // a slice: the headers are behind us
         } else if (code == 0xb3 && left >= 3) {
             h.width = (b[0] << 4) | (b[1] >> 4);
             h.height = ((b[1] & 15) << 8) | b[2];
@@ -124,8 +134,8 @@ MpegHeaders readMpegHeaders(const uint8_t* p, int size)
         } else if (code == 0xb8 && left >= 4) {
             h.closedGop = (b[3] >> 6) & 1; // after the 25-bit time code
         }
-        i += 3;
-    }
+        return true;
+    });
     return h;
 }
 
@@ -293,18 +303,12 @@ public:
     {
         if (!m_usable)
             return false;
-        for (int i = 0; i + 3 < size; ++i) {
-            if (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1)
-                continue;
-            const uint8_t code = p[i + 3];
-            const uint8_t* b = p + i + 4;
-            const int left = size - i - 4;
+        return forEachStartCode(p, size, [this, h](uint8_t code, const uint8_t* b, int left) {
             if (h->firstCode < 0)
                 h->firstCode = code;
-            if (code >= 0x20 && code <= 0x2f) {
-                if (!readMpeg4Layer(b, left, &m_layer))
-                    return false;
-            } else if (code == 0xb2) {
+            if (code >= 0x20 && code <= 0x2f)
+                return readMpeg4Layer(b, left, &m_layer);
+            if (code == 0xb2) {
                 // DivX names a packed stream in its user data: "DivX503b1393p".
                 const QByteArray text(reinterpret_cast<const char*>(b), qMin(left, 64));
                 const QByteArray name = text.left(text.indexOf('\0'));
@@ -326,9 +330,8 @@ public:
                     return false;
                 h->vops.push_back(vop);
             }
-            i += 3;
-        }
-        return true;
+            return true;
+        });
     }
     // Whether decoding can start at this packet: its first VOP is a coded I-VOP. AVI marks
     // other packets as keyframes too, such as the placeholder after an I-VOP in a packed
