@@ -38,7 +38,14 @@ enum class Ordering
     MpegPictures, // MPEG-1/2 picture headers: the decoder's reordering of I, P and B pictures
     Mpeg4Vops,    // MPEG-4 Part 2 in AVI, which has no timestamps: the VOP headers, likewise
     PacketOrder,  // codecs that never reorder: one picture per packet, in packet order
+    FramePictures, // as Timestamps, once each packet's header says it holds a frame picture
 };
+
+bool interlaced(const AVStream* st)
+{
+    const AVFieldOrder fields = st->codecpar->field_order;
+    return fields != AV_FIELD_PROGRESSIVE && fields != AV_FIELD_UNKNOWN;
+}
 
 Ordering scanOrdering(const AVFormatContext* fmt, const AVStream* st)
 {
@@ -69,6 +76,8 @@ Ordering scanOrdering(const AVFormatContext* fmt, const AVStream* st)
         format == "mpegts" && (codec == AV_CODEC_ID_H264 || codec == AV_CODEC_ID_HEVC);
     if (!format.startsWith("mov,") && !format.startsWith("matroska") && !transport)
         return Ordering::None; // AVI's packed B-frames, MPEG streams without timestamps
+    if (codec == AV_CODEC_ID_H264 && interlaced(st))
+        return Ordering::FramePictures;
     switch (codec) {
     case AV_CODEC_ID_H264:
     case AV_CODEC_ID_HEVC:
@@ -80,11 +89,48 @@ Ordering scanOrdering(const AVFormatContext* fmt, const AVStream* st)
     default:
         return Ordering::None;
     }
-    // Field-coded video can take two packets for one picture.
-    const AVFieldOrder fields = st->codecpar->field_order;
-    return fields == AV_FIELD_PROGRESSIVE || fields == AV_FIELD_UNKNOWN ? Ordering::Timestamps
-                                                                        : Ordering::None;
+    // Field-coded video can take two packets for one picture. Interlaced H.264 is read
+    // packet by packet (FramePictures), the rest is indexed by decoding.
+    return interlaced(st) ? Ordering::None : Ordering::Timestamps;
 }
+
+// Interlaced H.264 (broadcast 1080i) codes a picture either as one frame, whose macroblocks
+// may switch between frame and field coding (MBAFF), or as two fields, each an access unit of
+// its own (PAFF). Only the first gives one decoded picture per packet, as timestamps ordering
+// assumes; libavcodec's parser reads each packet's slice header to tell them apart.
+class FramePictures
+{
+public:
+    explicit FramePictures(const AVCodecParameters* par)
+        : m_parser(av_parser_init(par->codec_id)), m_context(avcodec_alloc_context3(nullptr))
+    {
+        if (!m_parser || !m_context || avcodec_parameters_to_context(m_context.get(), par) < 0)
+            m_parser.reset();
+        else
+            m_parser->flags |= PARSER_FLAG_COMPLETE_FRAMES;
+    }
+
+    // Whether the packet holds a whole frame picture.
+    bool add(const AVPacket* pkt)
+    {
+        if (!m_parser)
+            return false;
+        uint8_t* out = nullptr;
+        int outSize = 0;
+        const int used = av_parser_parse2(m_parser.get(), m_context.get(), &out, &outSize,
+                                          pkt->data, pkt->size, pkt->pts, pkt->dts, pkt->pos);
+        return used == pkt->size && outSize == pkt->size &&
+               m_parser->picture_structure == AV_PICTURE_STRUCTURE_FRAME;
+    }
+
+private:
+    struct ParserDeleter
+    {
+        void operator()(AVCodecParserContext* p) const { av_parser_close(p); }
+    };
+    std::unique_ptr<AVCodecParserContext, ParserDeleter> m_parser;
+    ff::CodecPtr m_context;
+};
 
 // What an MPEG-1/2 packet's headers say, up to its first slice.
 struct MpegHeaders
@@ -539,6 +585,9 @@ std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::O
     std::vector<std::pair<qint64, int>> byTime; // (pts, packet)
     MpegOrder mpeg;
     Mpeg4Order mpeg4(st->codecpar);
+    std::optional<FramePictures> frames;
+    if (ordering == Ordering::FramePictures)
+        frames.emplace(st->codecpar);
     int lastPercent = -1;
     bool usable = true;
     while (usable && session.readVideoPacket(pkt.get())) {
@@ -552,6 +601,9 @@ std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::O
         const bool first = number == 0;
         usable = pkt->size > 0 && !(pkt->flags & (AV_PKT_FLAG_DISCARD | AV_PKT_FLAG_CORRUPT));
         switch (ordering) {
+        case Ordering::FramePictures:
+            usable = usable && frames->add(pkt.get());
+            [[fallthrough]];
         case Ordering::Timestamps:
             usable =
                 usable && pkt->pts != AV_NOPTS_VALUE && (!first || (pkt->flags & AV_PKT_FLAG_KEY));
@@ -582,7 +634,7 @@ std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::O
     if (!usable || index.packetCount() == 0)
         return std::nullopt;
     std::vector<int> shown;
-    if (ordering == Ordering::Timestamps) {
+    if (ordering == Ordering::Timestamps || ordering == Ordering::FramePictures) {
         std::sort(byTime.begin(), byTime.end());
         for (size_t i = 0; i < byTime.size(); ++i) {
             if (i > 0 && byTime[i].first == byTime[i - 1].first)

@@ -35,7 +35,8 @@ private slots:
             QTest::newRow(qPrintable(c)) << corpus::path(c) << true;
         for (const char* c :
              {"mpeg2.ts", "opengop.mpg", "closedgop.mpg", "interlaced.mpg", "mjpeg.avi", "odd.avi",
-              "h264.ts", "hevc.m2ts", "mpeg4-ip.avi", "xvid.avi"})
+              "h264.ts", "hevc.m2ts", "mpeg4-ip.avi", "xvid.avi", "interlaced.ts",
+              "interlaced.mkv"})
             QTest::newRow(c) << corpus::path(QLatin1String(c)) << true;
         // Starts in the middle of a GOP: the pictures before its first keyframe are the
         // decoder's to drop, so it is indexed by decoding.

@@ -84,6 +84,11 @@ make h264.ts -f lavfi -i testsrc2=s=320x240:r=25:d=8 -c:v libx264 -preset veryfa
 make hevc.m2ts -f lavfi -i testsrc2=s=320x240:r=25:d=6 -c:v libx265 -preset ultrafast \
     -x265-params bframes=4:keyint=40:log-level=error -f mpegts -mpegts_m2ts_mode 1
 make midgop.ts -ss 1.3 -i h264.ts -c copy -f mpegts
+# Interlaced H.264 as broadcast 1080i carries it: frame pictures that switch macroblock pairs
+# between frame and field coding (MBAFF), with B-pyramids; and the same stream in Matroska.
+make interlaced.ts -f lavfi -i testsrc2=s=352x288:r=25:d=6 -c:v libx264 -preset veryfast -bf 3 \
+    -flags +ildct+ilme -x264-params tff=1:b-pyramid=normal:keyint=50:open-gop=1 -f mpegts
+make interlaced.mkv -i interlaced.ts -c copy
 # MPEG-4 Part 2 in AVI, whose order the VOP headers give: without B-VOPs (low delay), from
 # Xvid with B-VOPs (packed, as DivX and Xvid write them), and a copy that starts in the middle of a GOP.
 make mpeg4-ip.avi -f lavfi -i testsrc2=s=176x144:r=25:d=4 -c:v mpeg4 -q:v 5 -g 25 -bf 0
