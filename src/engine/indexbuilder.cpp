@@ -117,6 +117,9 @@ public:
             return false;
         uint8_t* out = nullptr;
         int outSize = 0;
+        // Left as it was by a packet whose header the parser cannot read: a stale answer must
+        // not pass for this packet's.
+        m_parser->picture_structure = AV_PICTURE_STRUCTURE_UNKNOWN;
         const int used = av_parser_parse2(m_parser.get(), m_context.get(), &out, &outSize,
                                           pkt->data, pkt->size, pkt->pts, pkt->dts, pkt->pos);
         return used == pkt->size && outSize == pkt->size &&
