@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -566,6 +567,95 @@ std::optional<FrameIndex> buildIndex(DecodeSession& session, const VideoSource::
     return index;
 }
 
+// The decoder's own output for the first `count` packets of the stream, into *shown: the
+// packets whose pictures come out, in order. The container is read again from the start. A
+// packet that differs from the scan's, or an output that cannot be told, leaves *shown empty.
+// False only when cancelled or the file cannot be read again.
+bool decodeHead(DecodeSession& session, const FrameIndex& index, int count,
+                const std::atomic_bool* cancel, EngineError* error, std::vector<int>* shown)
+{
+    shown->clear();
+    if (!session.reopenContainer(error))
+        return false;
+    AVCodecContext* dec = session.decoder();
+    avcodec_flush_buffers(dec);
+    dec->skip_loop_filter = AVDISCARD_ALL; // as when indexing by decoding: order is unchanged
+    dec->skip_frame = AVDISCARD_DEFAULT;
+    ff::PacketPtr pkt = ff::makePacket();
+    ff::FramePtr frm = ff::makeFrame();
+    bool same = true;
+    auto receiveAll = [&] {
+        while (avcodec_receive_frame(dec, frm.get()) >= 0) {
+            same = same && frm->pts >= 0 && frm->pts < count;
+            shown->push_back(int(frm->pts));
+            av_frame_unref(frm.get());
+        }
+    };
+    int number = 0;
+    for (; same && number < count && session.readVideoPacket(pkt.get()); ++number) {
+        const FrameIndex::Packet& p = index.packet(number);
+        same = pkt->pos == p.pos && pkt->size == p.size &&
+               DecodeSession::checksum(pkt.get()) == p.checksum && !(cancel && cancel->load());
+        if (same) {
+            pkt->pts = number; // rides through the reordering, as when indexing by decoding
+            pkt->dts = AV_NOPTS_VALUE;
+            avcodec_send_packet(dec, pkt.get());
+            receiveAll();
+        }
+        av_packet_unref(pkt.get());
+    }
+    if (same && number == count) {
+        avcodec_send_packet(dec, nullptr);
+        receiveAll();
+    }
+    avcodec_flush_buffers(dec);
+    dec->skip_loop_filter = AVDISCARD_DEFAULT;
+    if (cancel && cancel->load())
+        return fail(error, EngineError::Code::Cancelled, QString());
+    std::vector<int> sorted = *shown;
+    std::sort(sorted.begin(), sorted.end());
+    if (!same || number != count || std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end())
+        shown->clear();
+    return true;
+}
+
+// A stream that does not start at a keyframe (a recording cut in the middle of a GOP), or
+// whose first keyframe is preceded in display order by pictures that refer to the GOP before
+// it: what the decoder shows of the first GOP is its own business, so that stretch, up to the
+// second keyframe, is decoded; from there on the timestamps give the order, provided nothing
+// after the stretch is shown before any of it. byTime is sorted; returns the packets shown.
+std::optional<std::vector<int>>
+joinDecodedHead(DecodeSession& session, const FrameIndex& index,
+                const std::vector<std::pair<qint64, int>>& byTime,
+                const VideoSource::Options& options, EngineError* error, bool* declined)
+{
+    int first = -1, second = -1;
+    for (int i = 0; i < index.packetCount() && second < 0; ++i)
+        if (index.packet(i).key)
+            (first < 0 ? first : second) = i;
+    if (second < 0)
+        return std::nullopt;
+    qint64 lastOfHead = std::numeric_limits<qint64>::min();
+    qint64 firstOfRest = std::numeric_limits<qint64>::max();
+    for (int i = 0; i < index.packetCount(); ++i) {
+        qint64& bound = i < second ? lastOfHead : firstOfRest;
+        bound = i < second ? qMax(bound, index.packet(i).pts) : qMin(bound, index.packet(i).pts);
+    }
+    if (firstOfRest <= lastOfHead)
+        return std::nullopt;
+    std::vector<int> shown;
+    if (!decodeHead(session, index, second, options.cancel, error, &shown)) {
+        *declined = false; // cancelled, or the file could not be read again
+        return std::nullopt;
+    }
+    if (shown.empty())
+        return std::nullopt;
+    for (const auto& [pts, packet] : byTime)
+        if (packet >= second)
+            shown.push_back(packet);
+    return shown;
+}
+
 // Used only where the order it derives is the decoder's: no packet is empty or marked to be
 // dropped, and per ordering, every packet has a timestamp of its own and no two share one
 // (Timestamps), every packet holds one whole frame picture (MpegPictures) or one VOP
@@ -580,6 +670,8 @@ std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::O
     const Ordering ordering = scanOrdering(session.format(), st);
     if (ordering == Ordering::None)
         return std::nullopt;
+    // Read before the stream may be opened again, which replaces the stream.
+    const AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
     FrameIndex index;
     index.setTimeBase(st->time_base.num, st->time_base.den);
     const qint64 fileSize = qMax<qint64>(1, avio_size(session.format()->pb));
@@ -593,6 +685,7 @@ std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::O
         frames.emplace(st->codecpar);
     int lastPercent = -1;
     bool usable = true;
+    bool seenKey = false;
     while (usable && session.readVideoPacket(pkt.get())) {
         if (options.cancel && options.cancel->load()) {
             av_packet_unref(pkt.get());
@@ -605,11 +698,13 @@ std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::O
         usable = pkt->size > 0 && !(pkt->flags & (AV_PKT_FLAG_DISCARD | AV_PKT_FLAG_CORRUPT));
         switch (ordering) {
         case Ordering::FramePictures:
-            usable = usable && frames->add(pkt.get());
+            // Before the first keyframe the parser may not have the parameter sets yet; those
+            // packets are decoded (see joinDecodedHead).
+            seenKey = seenKey || (pkt->flags & AV_PKT_FLAG_KEY);
+            usable = usable && (frames->add(pkt.get()) || !seenKey);
             [[fallthrough]];
         case Ordering::Timestamps:
-            usable =
-                usable && pkt->pts != AV_NOPTS_VALUE && (!first || (pkt->flags & AV_PKT_FLAG_KEY));
+            usable = usable && pkt->pts != AV_NOPTS_VALUE;
             byTime.emplace_back(pkt->pts, number);
             break;
         case Ordering::MpegPictures:
@@ -644,9 +739,14 @@ std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::O
                 return std::nullopt;
             shown.push_back(byTime[i].second);
         }
-        // Nothing shown before the first keyframe: the decoder would drop such pictures.
-        if (shown.front() != 0)
-            return std::nullopt;
+        // Anything shown before the first packet, or a first packet that is not a keyframe:
+        // the decoder drops pictures there, and which ones only it can say.
+        if (shown.front() != 0 || !index.packet(0).key) {
+            auto joined = joinDecodedHead(session, index, byTime, options, error, declined);
+            if (!joined)
+                return std::nullopt;
+            shown = std::move(*joined);
+        }
     } else if (ordering == Ordering::MpegPictures) {
         shown = mpeg.finish();
     } else if (ordering == Ordering::Mpeg4Vops) {
@@ -659,7 +759,6 @@ std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::O
         return std::nullopt;
     for (const int packet : shown)
         index.addFrame(packet);
-    const AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
     index.finish(rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0);
     if (options.progress)
         options.progress(100);

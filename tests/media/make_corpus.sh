@@ -86,14 +86,27 @@ make hevc.m2ts -f lavfi -i testsrc2=s=320x240:r=25:d=6 -c:v libx265 -preset ultr
 make midgop.ts -ss 1.3 -i h264.ts -c copy -f mpegts
 # Interlaced H.264 as broadcast 1080i carries it: frame pictures that switch macroblock pairs
 # between frame and field coding (MBAFF), with B-pyramids; and the same stream in Matroska.
-make interlaced.ts -f lavfi -i testsrc2=s=352x288:r=25:d=6 -c:v libx264 -preset veryfast -bf 3 \
+make interlaced.ts -f lavfi -i testsrc2=s=352x288:r=25:d=8 -c:v libx264 -preset veryfast -bf 3 \
     -flags +ildct+ilme -x264-params tff=1:b-pyramid=normal:keyint=50:open-gop=1 -f mpegts
 make interlaced.mkv -i interlaced.ts -c copy
+# Recordings that begin wherever the recorder started, in the middle of a GOP: the streams
+# above with their start cut off at a transport packet boundary, so that the first packets
+# are B and P pictures whose references are gone.
+for cut in h264:30 interlaced:40; do
+    clip=${cut%:*}
+    if [ ! -s cut-$clip.ts ]; then
+        tail -c +$(( $(stat -c %s $clip.ts) * ${cut#*:} / 100 / 188 * 188 + 1 )) $clip.ts > cut.tmp
+        mv cut.tmp cut-$clip.ts
+    fi
+done
 # MPEG-4 Part 2 in AVI, whose order the VOP headers give: without B-VOPs (low delay), from
 # Xvid with B-VOPs (packed, as DivX and Xvid write them), and a copy that starts in the middle of a GOP.
 make mpeg4-ip.avi -f lavfi -i testsrc2=s=176x144:r=25:d=4 -c:v mpeg4 -q:v 5 -g 25 -bf 0
 make xvid.avi -f lavfi -i testsrc2=s=320x240:r=25:d=6 -c:v libxvid -q:v 5 -g 40 -bf 1 -vtag XVID
 make mpeg4-cut.avi -i mpeg4.avi -ss 2.1 -map 0:v -c copy
+# H.264 in AVI, which has no timestamps to order its B-frames by: indexed by decoding, and
+# long enough (1080p) to close a file while that runs.
+make h264.avi -i h264.mp4 -map 0:v -c copy -bsf:v h264_mp4toannexb
 # Timestamps that lie: B-frames stamped in decoding order, while the decoder shows them in
 # display order.
 make lies.mkv -i vfr.mkv -c copy -bsf:v setts=pts=DTS
