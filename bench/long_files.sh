@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Opening long files with a cold index cache. Makes, once, a 20-minute 640x360 H.264 MKV
 # (B-frames, 250-frame GOPs) and the same stream in an M2TS transport stream (as camcorders
-# write), a 20-minute 640x360 Xvid AVI (packed B-frames, as DivX and Xvid write them), a
+# write) and in AVI, a 20-minute 640x360 Xvid AVI (packed B-frames, as DivX and Xvid write them), a
 # 10-minute 720x576 interlaced H.264 transport stream (as broadcast recordings are, also cut
 # to start in the middle of a GOP), a 1-hour
 # 320x240 MPEG-2 program stream and a 10-minute 1080p H.264 MP4; then for each prints the
@@ -26,6 +26,7 @@ make_clip() { # name, then ffmpeg arguments
 make_clip long640.mkv -f lavfi -i testsrc=s=640x360:r=25:d=1200 \
     -c:v libx264 -preset ultrafast -bf 3 -g 250 -keyint_min 250 -sc_threshold 0 -pix_fmt yuv420p
 make_clip long640.m2ts -i "$MEDIA/long640.mkv" -c copy -f mpegts -mpegts_m2ts_mode 1
+make_clip long640-h264.avi -i "$MEDIA/long640.mkv" -map 0:v -c copy -bsf:v h264_mp4toannexb
 make_clip long640.avi -f lavfi -i testsrc=s=640x360:r=25:d=1200 -c:v libxvid -bf 2 -q:v 5
 make_clip long576i.ts -f lavfi -i testsrc=s=720x576:r=25:d=600 -c:v libx264 -preset ultrafast \
     -bf 3 -g 50 -flags +ildct+ilme -x264-params tff=1 -pix_fmt yuv420p -f mpegts
@@ -43,7 +44,7 @@ make_clip long1080.mp4 -f lavfi -i testsrc=s=1920x1080:r=25:d=600 \
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 now() { date +%s.%N; }
-for clip in ${CLIPS:-long640.mkv long640.m2ts long640.avi long576i.ts long576i-cut.ts long240.mpg long1080.mp4}; do
+for clip in ${CLIPS:-long640.mkv long640.m2ts long640-h264.avi long640.avi long576i.ts long576i-cut.ts long240.mpg long1080.mp4}; do
     frames=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets \
         -of csv=p=0 "$MEDIA/$clip" | head -n 1 | tr -d ,)
     # Near the end, and short of the packet count by more than a GOP: a recording cut in the

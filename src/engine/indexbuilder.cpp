@@ -34,12 +34,13 @@ FrameIndex::Packet indexEntry(const AVPacket* pkt,
 // How a scan can tell the order in which the decoder shows the pictures, without decoding.
 enum class Ordering
 {
-    None,         // it cannot: index by decoding
-    Timestamps,   // every packet's presentation timestamp, where the container has them all
-    MpegPictures, // MPEG-1/2 picture headers: the decoder's reordering of I, P and B pictures
-    Mpeg4Vops,    // MPEG-4 Part 2 in AVI, which has no timestamps: the VOP headers, likewise
-    PacketOrder,  // codecs that never reorder: one picture per packet, in packet order
+    None,          // it cannot: index by decoding
+    Timestamps,    // every packet's presentation timestamp, where the container has them all
+    MpegPictures,  // MPEG-1/2 picture headers: the decoder's reordering of I, P and B pictures
+    Mpeg4Vops,     // MPEG-4 Part 2 in AVI, which has no timestamps: the VOP headers, likewise
+    PacketOrder,   // codecs that never reorder: one picture per packet, in packet order
     FramePictures, // as Timestamps, once each packet's header says it holds a frame picture
+    PictureOrder,  // H.264 without timestamps (AVI, raw streams): each picture's order count
 };
 
 bool interlaced(const AVStream* st)
@@ -71,6 +72,8 @@ Ordering scanOrdering(const AVFormatContext* fmt, const AVStream* st)
     const QByteArray format(fmt->iformat->name);
     if (codec == AV_CODEC_ID_MPEG4 && format == "avi")
         return Ordering::Mpeg4Vops;
+    if (codec == AV_CODEC_ID_H264 && (format == "avi" || format == "h264"))
+        return Ordering::PictureOrder;
     // A transport stream stamps every H.264 and HEVC access unit it carries (camcorders'
     // .mts/.m2ts, broadcast recordings), as MP4 and Matroska do.
     const bool transport =
@@ -91,18 +94,19 @@ Ordering scanOrdering(const AVFormatContext* fmt, const AVStream* st)
         return Ordering::None;
     }
     // Field-coded video can take two packets for one picture. Interlaced H.264 is read
-    // packet by packet (FramePictures), the rest is indexed by decoding.
+    // packet by packet (H264Pictures), the rest is indexed by decoding.
     return interlaced(st) ? Ordering::None : Ordering::Timestamps;
 }
 
 // Interlaced H.264 (broadcast 1080i) codes a picture either as one frame, whose macroblocks
 // may switch between frame and field coding (MBAFF), or as two fields, each an access unit of
-// its own (PAFF). Only the first gives one decoded picture per packet, as timestamps ordering
-// assumes; libavcodec's parser reads each packet's slice header to tell them apart.
-class FramePictures
+// its own (PAFF). Only the first gives one decoded picture per packet, as the scan assumes;
+// libavcodec's parser reads each packet's slice header to tell them apart, and gives the
+// picture's order count, which orders H.264 where the container has no timestamps.
+class H264Pictures
 {
 public:
-    explicit FramePictures(const AVCodecParameters* par)
+    explicit H264Pictures(const AVCodecParameters* par)
         : m_parser(av_parser_init(par->codec_id)), m_context(avcodec_alloc_context3(nullptr))
     {
         if (!m_parser || !m_context || avcodec_parameters_to_context(m_context.get(), par) < 0)
@@ -111,8 +115,8 @@ public:
             m_parser->flags |= PARSER_FLAG_COMPLETE_FRAMES;
     }
 
-    // Whether the packet holds a whole frame picture.
-    bool add(const AVPacket* pkt)
+    // Whether the packet holds a whole frame picture; if so, *order is its order count.
+    bool add(const AVPacket* pkt, int* order = nullptr)
     {
         if (!m_parser)
             return false;
@@ -123,6 +127,8 @@ public:
         m_parser->picture_structure = AV_PICTURE_STRUCTURE_UNKNOWN;
         const int used = av_parser_parse2(m_parser.get(), m_context.get(), &out, &outSize,
                                           pkt->data, pkt->size, pkt->pts, pkt->dts, pkt->pos);
+        if (order)
+            *order = m_parser->output_picture_number;
         return used == pkt->size && outSize == pkt->size &&
                m_parser->picture_structure == AV_PICTURE_STRUCTURE_FRAME;
     }
@@ -614,7 +620,8 @@ bool decodeHead(DecodeSession& session, const FrameIndex& index, int count,
         return fail(error, EngineError::Code::Cancelled, QString());
     std::vector<int> sorted = *shown;
     std::sort(sorted.begin(), sorted.end());
-    if (!same || number != count || std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end())
+    if (!same || number != count ||
+        std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end())
         shown->clear();
     return true;
 }
@@ -624,10 +631,10 @@ bool decodeHead(DecodeSession& session, const FrameIndex& index, int count,
 // it: what the decoder shows of the first GOP is its own business, so that stretch, up to the
 // second keyframe, is decoded; from there on the timestamps give the order, provided nothing
 // after the stretch is shown before any of it. byTime is sorted; returns the packets shown.
-std::optional<std::vector<int>>
-joinDecodedHead(DecodeSession& session, const FrameIndex& index,
-                const std::vector<std::pair<qint64, int>>& byTime,
-                const VideoSource::Options& options, EngineError* error, bool* declined)
+std::optional<std::vector<int>> joinDecodedHead(DecodeSession& session, const FrameIndex& index,
+                                                const std::vector<std::pair<qint64, int>>& byTime,
+                                                const VideoSource::Options& options,
+                                                EngineError* error, bool* declined)
 {
     int first = -1, second = -1;
     for (int i = 0; i < index.packetCount() && second < 0; ++i)
@@ -656,6 +663,82 @@ joinDecodedHead(DecodeSession& session, const FrameIndex& index,
     return shown;
 }
 
+// H.264 without timestamps (AVI, raw streams): between one reset of the picture order count
+// (an IDR picture) and the next, the decoder shows the pictures in order of their counts,
+// holding back as many as its reorder depth. What it shows up to the second keyframe is its
+// own business (it may drop pictures there, and settles its depth), so that stretch is
+// decoded; after it, the counts give the order, provided that they never ask for a deeper
+// reorder than the decoder then has, nor put a picture before one of that stretch.
+// orders[i] is packet i's order count, INT_MIN where it could not be read.
+std::optional<std::vector<int>> orderedByCount(DecodeSession& session, const FrameIndex& index,
+                                               const std::vector<int>& orders,
+                                               const VideoSource::Options& options,
+                                               EngineError* error, bool* declined)
+{
+    const int count = index.packetCount();
+    int first = -1, second = -1;
+    for (int i = 0; i < count && second < 0; ++i)
+        if (index.packet(i).key)
+            (first < 0 ? first : second) = i;
+    if (second < 0)
+        return std::nullopt;
+    // (period, order count) for every packet from the first keyframe on; a period ends at a
+    // keyframe whose count does not go on rising.
+    std::vector<std::pair<int, int>> place(count, {-1, 0});
+    std::vector<int> periodStart(count, first);
+    int period = 0, highest = std::numeric_limits<int>::min(), start = first;
+    for (int i = first; i < count; ++i) {
+        if (orders[i] == std::numeric_limits<int>::min())
+            return std::nullopt;
+        if (i > first && index.packet(i).key && orders[i] <= highest) {
+            ++period;
+            highest = std::numeric_limits<int>::min();
+            start = i;
+        }
+        highest = qMax(highest, orders[i]);
+        place[i] = {period, orders[i]};
+        periodStart[i] = start;
+    }
+    const auto lastOfHead = *std::max_element(place.begin() + first, place.begin() + second);
+    if (*std::min_element(place.begin() + second, place.end()) <= lastOfHead)
+        return std::nullopt;
+
+    std::vector<int> shown;
+    if (!decodeHead(session, index, second, options.cancel, error, &shown)) {
+        *declined = false; // cancelled, or the file could not be read again
+        return std::nullopt;
+    }
+    if (shown.empty())
+        return std::nullopt;
+    // How many pictures decoded before each one are shown after it: the decoder must hold
+    // back at least that many. Counted over a window, beyond which every earlier picture of
+    // the period must come first.
+    const int depth = session.decoder()->has_b_frames;
+    constexpr int kWindow = 32;
+    std::vector<int> runningMax(count, std::numeric_limits<int>::min());
+    for (int i = first; i < count; ++i)
+        runningMax[i] = i > periodStart[i] ? qMax(runningMax[i - 1], orders[i]) : orders[i];
+    for (int i = second; i < count; ++i) {
+        const int from = qMax(periodStart[i], i - kWindow);
+        if (from > periodStart[i] && runningMax[from - 1] >= orders[i])
+            return std::nullopt;
+        int later = 0;
+        for (int j = from; j < i; ++j)
+            later += orders[j] > orders[i];
+        if (later > depth)
+            return std::nullopt;
+    }
+    std::vector<int> rest(count - second);
+    for (int i = second; i < count; ++i)
+        rest[i - second] = i;
+    std::sort(rest.begin(), rest.end(), [&](int a, int b) { return place[a] < place[b]; });
+    for (size_t k = 1; k < rest.size(); ++k)
+        if (place[rest[k]] == place[rest[k - 1]])
+            return std::nullopt;
+    shown.insert(shown.end(), rest.begin(), rest.end());
+    return shown;
+}
+
 // Used only where the order it derives is the decoder's: no packet is empty or marked to be
 // dropped, and per ordering, every packet has a timestamp of its own and no two share one
 // (Timestamps), every packet holds one whole frame picture (MpegPictures) or one VOP
@@ -680,9 +763,10 @@ std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::O
     std::vector<std::pair<qint64, int>> byTime; // (pts, packet)
     MpegOrder mpeg;
     Mpeg4Order mpeg4(st->codecpar);
-    std::optional<FramePictures> frames;
-    if (ordering == Ordering::FramePictures)
+    std::optional<H264Pictures> frames;
+    if (ordering == Ordering::FramePictures || ordering == Ordering::PictureOrder)
         frames.emplace(st->codecpar);
+    std::vector<int> orders; // PictureOrder: each packet's picture order count
     int lastPercent = -1;
     bool usable = true;
     bool seenKey = false;
@@ -707,6 +791,15 @@ std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::O
             usable = usable && pkt->pts != AV_NOPTS_VALUE;
             byTime.emplace_back(pkt->pts, number);
             break;
+        case Ordering::PictureOrder: {
+            // As for interlaced H.264: before the first keyframe, packets are decoded.
+            seenKey = seenKey || (pkt->flags & AV_PKT_FLAG_KEY);
+            int order = 0;
+            const bool frame = frames->add(pkt.get(), &order);
+            usable = usable && (frame || !seenKey);
+            orders.push_back(frame ? order : std::numeric_limits<int>::min());
+            break;
+        }
         case Ordering::MpegPictures:
             usable = usable && mpeg.add(pkt.get(), number);
             break;
@@ -747,6 +840,11 @@ std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::O
                 return std::nullopt;
             shown = std::move(*joined);
         }
+    } else if (ordering == Ordering::PictureOrder) {
+        auto ordered = orderedByCount(session, index, orders, options, error, declined);
+        if (!ordered)
+            return std::nullopt;
+        shown = std::move(*ordered);
     } else if (ordering == Ordering::MpegPictures) {
         shown = mpeg.finish();
     } else if (ordering == Ordering::Mpeg4Vops) {

@@ -35,8 +35,8 @@ private slots:
             QTest::newRow(qPrintable(c)) << corpus::path(c) << true;
         for (const char* c :
              {"mpeg2.ts", "opengop.mpg", "closedgop.mpg", "interlaced.mpg", "mjpeg.avi", "odd.avi",
-              "h264.ts", "hevc.m2ts", "mpeg4-ip.avi", "xvid.avi", "interlaced.ts",
-              "interlaced.mkv"})
+              "h264.ts", "hevc.m2ts", "mpeg4-ip.avi", "xvid.avi", "interlaced.ts", "interlaced.mkv",
+              "h264.avi", "pyramid.avi", "cut-pyramid.avi", "raw.h264"})
             QTest::newRow(c) << corpus::path(QLatin1String(c)) << true;
         // Starts in the middle of a GOP: which pictures before and around its first keyframe
         // come out is the decoder's to say. With timestamps, that stretch is decoded and the

@@ -108,7 +108,8 @@ private slots:
         QSignalSpy opened(&server, &FrameServer::opened);
         QSignalSpy progress(&server, &FrameServer::indexProgress);
         QSignalSpy failed(&server, &FrameServer::errorOccurred);
-        // H.264 in AVI is indexed by decoding: long enough to close in the middle of it.
+        // H.264 in AVI decodes its first 1080p GOP while indexing: long enough to close in
+        // the middle of it.
         server.openFile(corpus::path(QStringLiteral("h264.avi")));
         QVERIFY(progress.wait(30000));
         server.closeFile();

@@ -104,9 +104,13 @@ done
 make mpeg4-ip.avi -f lavfi -i testsrc2=s=176x144:r=25:d=4 -c:v mpeg4 -q:v 5 -g 25 -bf 0
 make xvid.avi -f lavfi -i testsrc2=s=320x240:r=25:d=6 -c:v libxvid -q:v 5 -g 40 -bf 1 -vtag XVID
 make mpeg4-cut.avi -i mpeg4.avi -ss 2.1 -map 0:v -c copy
-# H.264 in AVI, which has no timestamps to order its B-frames by: indexed by decoding, and
-# long enough (1080p) to close a file while that runs.
+# H.264 without timestamps to order its B-frames by: in AVI (1080p, 250-frame GOPs, whose
+# first GOP takes a while to decode), from the B-pyramid and open-GOP transport stream in
+# AVI, cut in the middle of a GOP, and as a raw stream.
 make h264.avi -i h264.mp4 -map 0:v -c copy -bsf:v h264_mp4toannexb
+make pyramid.avi -i h264.ts -map 0:v -c copy
+make cut-pyramid.avi -i cut-h264.ts -map 0:v -c copy
+make raw.h264 -i h264.ts -map 0:v -c copy -f h264
 # Timestamps that lie: B-frames stamped in decoding order, while the decoder shows them in
 # display order.
 make lies.mkv -i vfr.mkv -c copy -bsf:v setts=pts=DTS
