@@ -342,7 +342,9 @@ std::optional<VideoFrame> VideoSource::fetch(int n, EngineError* error)
     // there does more cheaply from that GOP's own keyframe.
     const bool backward = d->lastRequest >= 0 && n < d->lastRequest;
     d->lastRequest = n;
-    const int gopStart = qMax(0, d->index.packet(d->index.frame(n).startPacket).display);
+    // The start packet's own picture is usually the first its GOP shows; not so for the very
+    // first packet of a stream cut in the middle of a GOP, whose picture may come later.
+    const int gopStart = qBound(0, d->index.packet(d->index.frame(n).startPacket).display, n);
     const int windowStart = backward ? qMax(gopStart, n - d->windowFrames() + 1) : n;
     int k = d->index.frame(n).startPacket;
     for (int m = windowStart; m < n; ++m)

@@ -75,6 +75,7 @@ if [ "$MODE" != quick ]; then
     check_range interlaced.ts 95 105 bt601
     check_range cut-h264.ts 3 12 bt601
     check_range cut-interlaced.ts 45 55 bt601
+    check_range cut-hevc.m2ts 0 8 bt601
 fi
 
 # 3. The whole file: frame0 .. frame<count-1>, nothing else.

@@ -41,7 +41,7 @@ private slots:
         // Starts in the middle of a GOP: which pictures before and around its first keyframe
         // come out is the decoder's to say. With timestamps, that stretch is decoded and the
         // rest read; the VOP model declines and the file is indexed by decoding.
-        for (const char* c : {"midgop.ts", "cut-h264.ts", "cut-interlaced.ts"})
+        for (const char* c : {"midgop.ts", "cut-h264.ts", "cut-interlaced.ts", "cut-hevc.m2ts"})
             QTest::newRow(c) << corpus::path(QLatin1String(c)) << true;
         QTest::newRow("mpeg4-cut.avi") << corpus::path(QStringLiteral("mpeg4-cut.avi")) << false;
         for (const corpus::PictureCase& c : corpus::pictureCases())

@@ -92,11 +92,11 @@ make interlaced.mkv -i interlaced.ts -c copy
 # Recordings that begin wherever the recorder started, in the middle of a GOP: the streams
 # above with their start cut off at a transport packet boundary, so that the first packets
 # are B and P pictures whose references are gone.
-for cut in h264:30 interlaced:40; do
-    clip=${cut%:*}
-    if [ ! -s cut-$clip.ts ]; then
-        tail -c +$(( $(stat -c %s $clip.ts) * ${cut#*:} / 100 / 188 * 188 + 1 )) $clip.ts > cut.tmp
-        mv cut.tmp cut-$clip.ts
+for cut in h264.ts:30:188 interlaced.ts:40:188 hevc.m2ts:30:192; do
+    IFS=: read -r clip percent packet <<< "$cut"
+    if [ ! -s "cut-$clip" ]; then
+        tail -c +$(( $(stat -c %s "$clip") * percent / 100 / packet * packet + 1 )) "$clip" > cut.tmp
+        mv cut.tmp "cut-$clip"
     fi
 done
 # MPEG-4 Part 2 in AVI, whose order the VOP headers give: without B-VOPs (low delay), from
