@@ -770,6 +770,7 @@ std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::O
     int lastPercent = -1;
     bool usable = true;
     bool seenKey = false;
+    qint64 latest = AV_NOPTS_VALUE; // the highest timestamp so far
     while (usable && session.readVideoPacket(pkt.get())) {
         if (options.cancel && options.cancel->load()) {
             av_packet_unref(pkt.get());
@@ -789,6 +790,12 @@ std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::O
             [[fallthrough]];
         case Ordering::Timestamps:
             usable = usable && pkt->pts != AV_NOPTS_VALUE;
+            // A keyframe stamped before a picture that came earlier is a discontinuity (two
+            // recordings joined, a broadcast's clock reset): the decoder shows the pictures
+            // around it in an order the timestamps do not give.
+            usable = usable && !((pkt->flags & AV_PKT_FLAG_KEY) && latest != AV_NOPTS_VALUE &&
+                                 pkt->pts < latest);
+            latest = latest == AV_NOPTS_VALUE ? pkt->pts : qMax(latest, pkt->pts);
             byTime.emplace_back(pkt->pts, number);
             break;
         case Ordering::PictureOrder: {

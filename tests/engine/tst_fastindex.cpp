@@ -44,6 +44,8 @@ private slots:
         for (const char* c : {"midgop.ts", "cut-h264.ts", "cut-interlaced.ts", "cut-hevc.m2ts"})
             QTest::newRow(c) << corpus::path(QLatin1String(c)) << true;
         QTest::newRow("mpeg4-cut.avi") << corpus::path(QStringLiteral("mpeg4-cut.avi")) << false;
+        // Timestamps that start again in the middle: indexed by decoding.
+        QTest::newRow("spliced.ts") << corpus::path(QStringLiteral("spliced.ts")) << false;
         for (const corpus::PictureCase& c : corpus::pictureCases())
             QTest::newRow(qPrintable(c.what)) << c.clip << false;
         const QString sizes = qEnvironmentVariable("FRAMIX_TEST_SIZES");

@@ -104,6 +104,10 @@ done
 make mpeg4-ip.avi -f lavfi -i testsrc2=s=176x144:r=25:d=4 -c:v mpeg4 -q:v 5 -g 25 -bf 0
 make xvid.avi -f lavfi -i testsrc2=s=320x240:r=25:d=6 -c:v libxvid -q:v 5 -g 40 -bf 1 -vtag XVID
 make mpeg4-cut.avi -i mpeg4.avi -ss 2.1 -map 0:v -c copy
+# Two recordings joined end to end: the timestamps start again in the middle (half a second
+# apart, so that no two pictures share one).
+make shifted.ts -i h264.ts -map 0:v -c copy -output_ts_offset 0.5 -f mpegts
+[ -s spliced.ts ] || { cat h264.ts shifted.ts > spliced.tmp && mv spliced.tmp spliced.ts; }
 # H.264 without timestamps to order its B-frames by: in AVI (1080p, 250-frame GOPs, whose
 # first GOP takes a while to decode), from the B-pyramid and open-GOP transport stream in
 # AVI, cut in the middle of a GOP, and as a raw stream.
