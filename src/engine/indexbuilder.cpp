@@ -626,6 +626,16 @@ bool decodeHead(DecodeSession& session, const FrameIndex& index, int count,
     return true;
 }
 
+// The packets of the first two keyframes, -1 for any the stream lacks.
+std::pair<int, int> firstTwoKeyframes(const FrameIndex& index)
+{
+    int first = -1, second = -1;
+    for (int i = 0; i < index.packetCount() && second < 0; ++i)
+        if (index.packet(i).key)
+            (first < 0 ? first : second) = i;
+    return {first, second};
+}
+
 // A stream that does not start at a keyframe (a recording cut in the middle of a GOP), or
 // whose first keyframe is preceded in display order by pictures that refer to the GOP before
 // it: what the decoder shows of the first GOP is its own business, so that stretch, up to the
@@ -636,10 +646,7 @@ std::optional<std::vector<int>> joinDecodedHead(DecodeSession& session, const Fr
                                                 const VideoSource::Options& options,
                                                 EngineError* error, bool* declined)
 {
-    int first = -1, second = -1;
-    for (int i = 0; i < index.packetCount() && second < 0; ++i)
-        if (index.packet(i).key)
-            (first < 0 ? first : second) = i;
+    const auto [first, second] = firstTwoKeyframes(index);
     if (second < 0)
         return std::nullopt;
     qint64 lastOfHead = std::numeric_limits<qint64>::min();
@@ -676,10 +683,7 @@ std::optional<std::vector<int>> orderedByCount(DecodeSession& session, const Fra
                                                EngineError* error, bool* declined)
 {
     const int count = index.packetCount();
-    int first = -1, second = -1;
-    for (int i = 0; i < count && second < 0; ++i)
-        if (index.packet(i).key)
-            (first < 0 ? first : second) = i;
+    const auto [first, second] = firstTwoKeyframes(index);
     if (second < 0)
         return std::nullopt;
     // (period, order count) for every packet from the first keyframe on; a period ends at a
