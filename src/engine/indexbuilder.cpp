@@ -506,7 +506,7 @@ std::function<bool(const AVPacket*)> startCheck(const AVStream* st)
 // The decoder's output order and the frames it drops do not depend on the loop filter, so
 // it is skipped here for speed; pictures themselves are never kept.
 std::optional<FrameIndex> buildIndex(DecodeSession& session, const VideoSource::Options& options,
-                                     EngineError* error)
+                                     EngineError* error, int packetLimit)
 {
     AVCodecContext* dec = session.decoder();
     const AVStream* st = session.videoStream();
@@ -528,7 +528,8 @@ std::optional<FrameIndex> buildIndex(DecodeSession& session, const VideoSource::
             av_frame_unref(frm.get());
         }
     };
-    while (session.readVideoPacket(pkt.get())) {
+    while ((packetLimit < 0 || index.packetCount() < packetLimit) &&
+           session.readVideoPacket(pkt.get())) {
         if (options.cancel && options.cancel->load()) {
             av_packet_unref(pkt.get());
             dec->skip_loop_filter = AVDISCARD_DEFAULT;
@@ -573,57 +574,39 @@ std::optional<FrameIndex> buildIndex(DecodeSession& session, const VideoSource::
     return index;
 }
 
-// The decoder's own output for the first `count` packets of the stream, into *shown: the
-// packets whose pictures come out, in order. The container is read again from the start. A
-// packet that differs from the scan's, or an output that cannot be told, leaves *shown empty.
-// False only when cancelled or the file cannot be read again.
-bool decodeHead(DecodeSession& session, const FrameIndex& index, int count,
-                const std::atomic_bool* cancel, EngineError* error, std::vector<int>* shown)
+// The decoder's own output for the first `count` packets of the stream: the packets whose
+// pictures come out, in order. The container is read again from the start. Nothing when the
+// packets read differ from the scan's or an output cannot be told (declined), or when
+// cancelled or the file cannot be read again (*declined false, *error says why).
+std::optional<std::vector<int>> decodeHead(DecodeSession& session, const FrameIndex& index,
+                                           int count, const VideoSource::Options& options,
+                                           EngineError* error, bool* declined)
 {
-    shown->clear();
-    if (!session.reopenContainer(error))
-        return false;
-    AVCodecContext* dec = session.decoder();
-    avcodec_flush_buffers(dec);
-    dec->skip_loop_filter = AVDISCARD_ALL; // as when indexing by decoding: order is unchanged
-    dec->skip_frame = AVDISCARD_DEFAULT;
-    ff::PacketPtr pkt = ff::makePacket();
-    ff::FramePtr frm = ff::makeFrame();
-    bool same = true;
-    auto receiveAll = [&] {
-        while (avcodec_receive_frame(dec, frm.get()) >= 0) {
-            same = same && frm->pts >= 0 && frm->pts < count;
-            shown->push_back(int(frm->pts));
-            av_frame_unref(frm.get());
-        }
-    };
-    int number = 0;
-    for (; same && number < count && session.readVideoPacket(pkt.get()); ++number) {
-        const FrameIndex::Packet& p = index.packet(number);
-        same = pkt->pos == p.pos && pkt->size == p.size &&
-               DecodeSession::checksum(pkt.get()) == p.checksum && !(cancel && cancel->load());
-        if (same) {
-            pkt->pts = number; // rides through the reordering, as when indexing by decoding
-            pkt->dts = AV_NOPTS_VALUE;
-            avcodec_send_packet(dec, pkt.get());
-            receiveAll();
-        }
-        av_packet_unref(pkt.get());
+    VideoSource::Options quiet = options;
+    quiet.progress = nullptr;
+    std::optional<FrameIndex> head;
+    if (session.reopenContainer(error))
+        head = buildIndex(session, quiet, error, count);
+    if (!head) {
+        *declined = false;
+        return std::nullopt;
     }
-    if (same && number == count) {
-        avcodec_send_packet(dec, nullptr);
-        receiveAll();
+    if (head->packetCount() != count)
+        return std::nullopt;
+    for (int i = 0; i < count; ++i) {
+        const FrameIndex::Packet &a = head->packet(i), &b = index.packet(i);
+        if (a.pos != b.pos || a.size != b.size || a.checksum != b.checksum)
+            return std::nullopt;
     }
-    avcodec_flush_buffers(dec);
-    dec->skip_loop_filter = AVDISCARD_DEFAULT;
-    if (cancel && cancel->load())
-        return fail(error, EngineError::Code::Cancelled, QString());
-    std::vector<int> sorted = *shown;
+    std::vector<int> shown;
+    for (int n = 0; n < head->frameCount(); ++n)
+        shown.push_back(head->frame(n).packet);
+    std::vector<int> sorted = shown;
     std::sort(sorted.begin(), sorted.end());
-    if (!same || number != count ||
+    if (sorted.empty() || sorted.front() < 0 ||
         std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end())
-        shown->clear();
-    return true;
+        return std::nullopt;
+    return shown;
 }
 
 // The packets of the first two keyframes, -1 for any the stream lacks.
@@ -650,23 +633,17 @@ std::optional<std::vector<int>> joinDecodedHead(DecodeSession& session, const Fr
     if (second < 0)
         return std::nullopt;
     qint64 lastOfHead = std::numeric_limits<qint64>::min();
-    qint64 firstOfRest = std::numeric_limits<qint64>::max();
-    for (int i = 0; i < index.packetCount(); ++i) {
-        qint64& bound = i < second ? lastOfHead : firstOfRest;
-        bound = i < second ? qMax(bound, index.packet(i).pts) : qMin(bound, index.packet(i).pts);
-    }
-    if (firstOfRest <= lastOfHead)
-        return std::nullopt;
-    std::vector<int> shown;
-    if (!decodeHead(session, index, second, options.cancel, error, &shown)) {
-        *declined = false; // cancelled, or the file could not be read again
-        return std::nullopt;
-    }
-    if (shown.empty())
+    for (int i = 0; i < second; ++i)
+        lastOfHead = qMax(lastOfHead, index.packet(i).pts);
+    for (int i = second; i < index.packetCount(); ++i)
+        if (index.packet(i).pts <= lastOfHead)
+            return std::nullopt;
+    auto shown = decodeHead(session, index, second, options, error, declined);
+    if (!shown)
         return std::nullopt;
     for (const auto& [pts, packet] : byTime)
         if (packet >= second)
-            shown.push_back(packet);
+            shown->push_back(packet);
     return shown;
 }
 
@@ -707,12 +684,8 @@ std::optional<std::vector<int>> orderedByCount(DecodeSession& session, const Fra
     if (*std::min_element(place.begin() + second, place.end()) <= lastOfHead)
         return std::nullopt;
 
-    std::vector<int> shown;
-    if (!decodeHead(session, index, second, options.cancel, error, &shown)) {
-        *declined = false; // cancelled, or the file could not be read again
-        return std::nullopt;
-    }
-    if (shown.empty())
+    auto shown = decodeHead(session, index, second, options, error, declined);
+    if (!shown)
         return std::nullopt;
     // How many pictures decoded before each one are shown after it: the decoder must hold
     // back at least that many. Counted over a window, beyond which every earlier picture of
@@ -739,7 +712,7 @@ std::optional<std::vector<int>> orderedByCount(DecodeSession& session, const Fra
     for (size_t k = 1; k < rest.size(); ++k)
         if (place[rest[k]] == place[rest[k - 1]])
             return std::nullopt;
-    shown.insert(shown.end(), rest.begin(), rest.end());
+    shown->insert(shown->end(), rest.begin(), rest.end());
     return shown;
 }
 

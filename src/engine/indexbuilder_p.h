@@ -9,9 +9,10 @@
 
 namespace framix {
 
-// One decoding pass over the whole stream: the decoder's own numbering, for any file.
+// One decoding pass over the whole stream: the decoder's own numbering, for any file. With a
+// packet limit, over that many packets only, as if the stream ended there.
 std::optional<FrameIndex> buildIndex(DecodeSession& session, const VideoSource::Options& options,
-                                     EngineError* error);
+                                     EngineError* error, int packetLimit = -1);
 
 // One read of every video packet without decoding, where what the container and the
 // codec's headers say provably gives the decoder's numbering. Anything else declines
