@@ -605,9 +605,13 @@ std::optional<VideoFrame> VideoSource::Private::run(int n, int windowStart, bool
         }
         // Pictures shown before the window that nothing refers to need not be decoded. Not
         // so in MPEG-4 Part 2: a packed stream decodes a B-VOP in the place of the packet
-        // after its own, and skipping that packet would lose the next B-VOP as well.
+        // after its own, and skipping that packet would lose the next B-VOP as well. Nor a
+        // picture coded over several packets (the two fields of interlaced H.264, whose
+        // second packet shows nothing of its own): the decoder would be left with one field
+        // of a pair, and pair the other with the wrong picture.
         const int shown = index.packet(i).display;
-        const bool skip = allowSkip && shown >= 0 && shown < windowStart &&
+        const bool wholePicture = i + 1 >= index.packetCount() || index.packet(i + 1).display >= 0;
+        const bool skip = allowSkip && shown >= 0 && shown < windowStart && wholePicture &&
                           session.videoStream()->codecpar->codec_id != AV_CODEC_ID_MPEG4;
         dec->skip_frame = skip ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
         if (skip) {

@@ -10,6 +10,7 @@ QObject* makeAudioTest();
 QObject* makeFrameServerTest();
 QObject* makeFastIndexTest();
 QObject* makeTonemapTest();
+QObject* makeRealMediaTest();
 
 int main(int argc, char** argv)
 {
@@ -17,5 +18,5 @@ int main(int argc, char** argv)
     return runTestClasses(argc, argv,
                           {makeFrameAccessTest(), makeIndexCacheTest(), makeBadInputTest(),
                            makePictureTest(), makeAudioTest(), makeFrameServerTest(),
-                           makeFastIndexTest(), makeTonemapTest()});
+                           makeFastIndexTest(), makeTonemapTest(), makeRealMediaTest()});
 }
