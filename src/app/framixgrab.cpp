@@ -49,11 +49,11 @@ QString reason(const EngineError& error)
 // One line per frame: stream, dts, pts, duration, size, MD5 of the packed picture. The
 // timestamps count frames (time base 1/rate), as ffmpeg writes them for constant-rate
 // video; the size and hash columns are what identify a picture.
-int listChecksums(const QString& path, int from, int to)
+int listChecksums(const QString& path, int from, int to, const SourceOptions& source)
 {
     SequentialDecoder decoder;
     EngineError error;
-    if (!decoder.open(path, &error, &g_interrupted))
+    if (!decoder.open(path, &error, &g_interrupted, source))
         return failWith(QStringLiteral("%1: %2").arg(path, reason(error)));
     const MediaInfo& info = decoder.info();
     const int rate = info.frameRate > 0 ? int(std::lround(info.frameRate)) : 25;
@@ -149,6 +149,11 @@ Name tokens (--name): {frame} the frame number, {frame:0N} zero-padded to N digi
 The extension of the format is added. A template needs {frame} or {time}.
 
 Frame numbers count the decoded frames in display order from 0, the same for every option.
+Video the file asks to be turned (a phone's portrait video) is saved upright, at the turned
+size, unless --no-autorotate is given. Video that does not name its colour matrix is
+converted as BT.709 when its stored picture is HD (1280 or more wide, or more than 576
+lines) and as BT.601 otherwise (--matrix chooses); video that names one is converted
+with it, so the pixels are ffmpeg's.
 The CSV file has the header frame,time,pts,keyframe,type,file: time in seconds with
 milliseconds, pts in the stream's time base (empty when the file gives none), keyframe 1
 or 0, the picture type (I, P or B) and the file written.
@@ -244,10 +249,28 @@ int main(int argc, char** argv)
     const QCommandLineOption md5Opt(QStringLiteral("framemd5"),
                                     QStringLiteral("Print one MD5 per decoded frame, as ffmpeg -f "
                                                    "framemd5 does, instead of saving pictures."));
+    const QCommandLineOption streamOpt(
+        QStringLiteral("stream"),
+        QStringLiteral("Read the video stream of this index (as ffprobe numbers the file's "
+                       "streams) instead of the default one: the stream the file marks as "
+                       "default, else the first video stream that is not a cover picture."),
+        QStringLiteral("N"));
+    const QCommandLineOption noAutorotateOpt(
+        QStringLiteral("no-autorotate"),
+        QStringLiteral("Keep the stored orientation of video that the file asks to be shown "
+                       "turned or mirrored (phone videos); by default frames are saved "
+                       "upright, as ffmpeg and players show them."));
+    const QCommandLineOption matrixOpt(
+        QStringLiteral("matrix"),
+        QStringLiteral("The colour matrix of video that does not name its own: bt601 or "
+                       "bt709. By default BT.709 when the stored picture is HD (1280 or more "
+                       "wide, or more than 576 lines), else BT.601, as players decide; ffmpeg "
+                       "itself takes BT.601 for all (--matrix bt601 gives its pixels)."),
+        QStringLiteral("bt601|bt709"));
     const QCommandLineOption quietOpt(QStringLiteral("quiet"), QStringLiteral("No progress line."));
     parser.addOptions({outOpt, fromOpt, toOpt, formatOpt, qualityOpt, depthOpt, everyOpt,
                        keyframesOpt, scenesOpt, sceneThresholdOpt, csvOpt, nameOpt, shapeOpt,
-                       tonemapOpt, md5Opt, quietOpt});
+                       tonemapOpt, streamOpt, noAutorotateOpt, matrixOpt, md5Opt, quietOpt});
     // A command line that cannot be understood exits 2, like every other usage error.
     if (!parser.parse(withSceneThreshold(QCoreApplication::arguments()))) {
         std::fprintf(stderr, "framix-grab: %s (see --help)\n", qPrintable(parser.errorText()));
@@ -279,6 +302,24 @@ int main(int argc, char** argv)
     if (from >= 0 && to >= 0 && from > to)
         return usageError(QStringLiteral("--from %1 is after --to %2").arg(from).arg(to));
 
+    SourceOptions source;
+    if (parser.isSet(streamOpt)) {
+        bool ok = false;
+        source.stream = parser.value(streamOpt).toInt(&ok);
+        if (!ok || source.stream < 0)
+            return usageError(QStringLiteral("--stream needs a stream index (0 or more)"));
+    }
+    source.autorotate = !parser.isSet(noAutorotateOpt);
+    if (parser.isSet(matrixOpt)) {
+        const QString m = parser.value(matrixOpt).toLower();
+        if (m == QLatin1String("bt601"))
+            source.matrix = SourceOptions::Matrix::Bt601;
+        else if (m == QLatin1String("bt709"))
+            source.matrix = SourceOptions::Matrix::Bt709;
+        else
+            return usageError(QStringLiteral("--matrix is bt601 or bt709"));
+    }
+
     // Options that only mean something for saved pictures.
     QStringList pictureOptions;
     for (const auto* opt : {&formatOpt, &qualityOpt, &depthOpt, &everyOpt, &keyframesOpt,
@@ -291,7 +332,7 @@ int main(int argc, char** argv)
             return usageError(QStringLiteral("--framemd5 prints checksums and saves no pictures: "
                                              "%1 cannot go with it")
                                   .arg(pictureOptions.join(QStringLiteral(", "))));
-        return listChecksums(input, qMax(from, 0), to);
+        return listChecksums(input, qMax(from, 0), to, source);
     }
 
     FrameGrabber::Options options;
@@ -367,6 +408,7 @@ int main(int argc, char** argv)
     if (parser.value(outOpt).trimmed().isEmpty())
         return usageError(QStringLiteral("--out needs a folder name"));
     options.input = input;
+    options.source = source;
     options.outDir = parser.value(outOpt);
     options.cancel = &g_interrupted;
     options.from = from;

@@ -158,7 +158,7 @@ bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
     if (!needIndex) {
         // Every frame is looked at, in order: read the file straight through, no index.
         SequentialDecoder decoder;
-        if (!decoder.open(o.input, error, o.cancel) || !makeFolder())
+        if (!decoder.open(o.input, error, o.cancel, o.source) || !makeFolder())
             return false;
         ImageOptions image = o.image;
         image.sarNum = decoder.info().sampleAspectNum;
@@ -197,6 +197,7 @@ bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
     VideoSource::Options vo;
     vo.indexCacheDir = o.indexCacheDir;
     vo.cancel = o.cancel;
+    vo.source = o.source;
     if (!source.open(o.input, error, vo))
         return false;
     if (!source.info().hasVideo)

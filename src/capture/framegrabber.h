@@ -3,6 +3,7 @@
 #include "engineerror.h"
 #include "imagewriter.h"
 #include "scenedetector.h"
+#include "sourceoptions.h"
 
 #include <QString>
 
@@ -28,6 +29,7 @@ public:
         int from = -1;         // -1: from the first frame
         int to = -1;           // -1: to the last frame
         QString indexCacheDir; // for everything that uses the frame index
+        SourceOptions source;  // which video stream, turned upright or not
         const std::atomic_bool* cancel = nullptr;
         // Called on the calling thread after each frame looked at: frames done and the
         // total (0 while the total is not known).

@@ -10,6 +10,7 @@ std::optional<std::vector<int>> SceneScan::run(EngineError* error) const
     VideoSource::Options options;
     options.indexCacheDir = indexCacheDir;
     options.cancel = cancel;
+    options.source = video;
     if (!source.open(input, error, options))
         return std::nullopt;
     const int count = source.frameCount();

@@ -2,6 +2,7 @@
 
 #include "engineerror.h"
 #include "scenedetector.h"
+#include "sourceoptions.h"
 
 #include <QString>
 
@@ -23,6 +24,7 @@ struct SceneScan
     int to = -1; // -1: to the last frame
     double threshold = SceneDetector::kDefaultThreshold;
     QString indexCacheDir; // empty: the default one
+    SourceOptions video;   // which video stream, turned upright or not
     const std::atomic_bool* cancel = nullptr;
     // Called after each frame: frames looked at and how many the range holds.
     std::function<void(int done, int total)> progress;

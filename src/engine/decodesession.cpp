@@ -28,6 +28,38 @@ EngineError::Code codeForOpenError(int err)
 
 } // namespace
 
+QVector<int> videoStreamsOf(const AVFormatContext* ctx)
+{
+    // Cover art (a still picture attached to the file) is not video.
+    QVector<int> streams;
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+        const AVStream* st = ctx->streams[i];
+        if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+            !(st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            streams << int(i);
+    }
+    return streams;
+}
+
+int defaultVideoStreamOf(const AVFormatContext* ctx)
+{
+    // As players choose: the one the container marks as the default, else the first. Streams
+    // without a known codec or picture size (a broadcast's announced but empty service) come
+    // after those with.
+    const QVector<int> streams = videoStreamsOf(ctx);
+    int best = -1, bestScore = -1;
+    for (const int i : streams) {
+        const AVCodecParameters* par = ctx->streams[i]->codecpar;
+        const int score = (par->codec_id != AV_CODEC_ID_NONE && par->width > 0 ? 2 : 0) +
+                          ((ctx->streams[i]->disposition & AV_DISPOSITION_DEFAULT) ? 1 : 0);
+        if (score > bestScore) {
+            best = i;
+            bestScore = score;
+        }
+    }
+    return best;
+}
+
 EngineError noPictureError()
 {
     const QString logged = takeLastFfmpegError();
@@ -123,10 +155,12 @@ int DecodeSession::interruptCallback(void* opaque)
     return self->m_cancel && self->m_cancel->load(std::memory_order_relaxed) ? 1 : 0;
 }
 
-bool DecodeSession::open(const QString& path, EngineError* error, const std::atomic_bool* cancel)
+bool DecodeSession::open(const QString& path, EngineError* error, const std::atomic_bool* cancel,
+                         const SourceOptions& options)
 {
     installFfmpegLogHandler();
     m_path = path;
+    m_options = options;
     m_cancel = cancel;
     const QFileInfo fi(path);
     if (!fi.exists())
@@ -177,10 +211,27 @@ bool DecodeSession::openContainer(EngineError* error)
     if (err < 0)
         qCInfo(lcEngine) << "stream info incomplete for" << m_path << ff::errorText(err);
 
-    int video = av_find_best_stream(ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    // Cover art in a sound file is a still picture, not video.
-    if (video >= 0 && (ctx->streams[video]->disposition & AV_DISPOSITION_ATTACHED_PIC))
-        video = -1;
+    m_defaultVideo = defaultVideoStreamOf(ctx);
+    int video = m_defaultVideo;
+    if (m_options.stream >= 0) {
+        const int asked = m_options.stream;
+        if (asked >= int(ctx->nb_streams) ||
+            ctx->streams[asked]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO ||
+            (ctx->streams[asked]->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
+            QStringList videos;
+            for (const int i : videoStreamsOf(ctx))
+                videos << QString::number(i);
+            return fail(
+                error, EngineError::Code::NoStreams,
+                QStringLiteral("stream %1 is not a video stream of %2 (%3)")
+                    .arg(asked)
+                    .arg(m_path,
+                         videos.isEmpty()
+                             ? QStringLiteral("it has none")
+                             : QStringLiteral("its video streams: %1").arg(videos.join(", "))));
+        }
+        video = asked;
+    }
     const int audio = av_find_best_stream(ctx, AVMEDIA_TYPE_AUDIO, -1, video, nullptr, 0);
     if (m_decoder && video != m_videoIndex)
         return fail(error, EngineError::Code::IoError,
@@ -192,6 +243,12 @@ bool DecodeSession::openContainer(EngineError* error)
     m_audioIndex = audio >= 0 ? audio : -1;
     if (m_videoIndex < 0 && m_audioIndex < 0)
         return fail(error, EngineError::Code::NoStreams, m_path);
+
+    m_orientation = Orientation{};
+    if (video >= 0 && m_options.autorotate)
+        m_orientation = orientationOf(reinterpret_cast<const int32_t*>(
+            av_stream_get_side_data(ctx->streams[video], AV_PKT_DATA_DISPLAYMATRIX, nullptr)));
+    m_preparer.setup(m_orientation, m_options.matrix);
 
     // This session reads only the picture; audio has a reader of its own.
     for (unsigned i = 0; i < ctx->nb_streams; ++i)
@@ -277,13 +334,20 @@ MediaInfo DecodeSession::probeInfo() const
     if (m_videoIndex >= 0) {
         const AVStream* st = fmt->streams[m_videoIndex];
         info.hasVideo = true;
-        info.width = st->codecpar->width;
-        info.height = st->codecpar->height;
+        info.videoStream = m_videoIndex;
+        info.storedWidth = st->codecpar->width;
+        info.storedHeight = st->codecpar->height;
+        info.rotation = m_orientation.rotation;
+        info.mirrored = m_orientation.mirrored;
+        const bool swap = m_orientation.swapsAxes();
+        info.width = swap ? info.storedHeight : info.storedWidth;
+        info.height = swap ? info.storedWidth : info.storedHeight;
         AVRational sar = st->sample_aspect_ratio.num ? st->sample_aspect_ratio
                                                      : st->codecpar->sample_aspect_ratio;
         if (sar.num > 0 && sar.den > 0) {
-            info.sampleAspectNum = sar.num;
-            info.sampleAspectDen = sar.den;
+            // A quarter turn turns the pixels' shape too.
+            info.sampleAspectNum = swap ? sar.den : sar.num;
+            info.sampleAspectDen = swap ? sar.num : sar.den;
         }
         const AVColorTransferCharacteristic trc = st->codecpar->color_trc;
         info.hdr = trc == AVCOL_TRC_SMPTE2084 || trc == AVCOL_TRC_ARIB_STD_B67;
@@ -294,6 +358,30 @@ MediaInfo DecodeSession::probeInfo() const
             info.frameRate = av_q2d(st->avg_frame_rate);
         else if (st->r_frame_rate.num > 0 && st->r_frame_rate.den > 0)
             info.frameRate = av_q2d(st->r_frame_rate);
+    }
+    for (const int i : videoStreamsOf(fmt)) {
+        const AVStream* st = fmt->streams[i];
+        MediaInfo::VideoStream v;
+        v.index = i;
+        v.codec = describeVideoCodec(st->codecpar->codec_id);
+        v.width = st->codecpar->width;
+        v.height = st->codecpar->height;
+        v.isDefault = i == m_defaultVideo;
+        for (const char* key : {"title", "service_name", "language"}) {
+            const AVDictionaryEntry* e = av_dict_get(st->metadata, key, nullptr, 0);
+            if (!e && fmt->nb_programs > 0) {
+                // A broadcast names its services (programs), not their streams.
+                for (unsigned p = 0; p < fmt->nb_programs && !e; ++p)
+                    for (unsigned k = 0; k < fmt->programs[p]->nb_stream_indexes && !e; ++k)
+                        if (int(fmt->programs[p]->stream_index[k]) == i)
+                            e = av_dict_get(fmt->programs[p]->metadata, key, nullptr, 0);
+            }
+            if (e && e->value && *e->value) {
+                v.title = QString::fromUtf8(e->value);
+                break;
+            }
+        }
+        info.videoStreams << v;
     }
     if (m_audioIndex >= 0) {
         const AVStream* st = fmt->streams[m_audioIndex];

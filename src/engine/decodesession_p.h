@@ -4,14 +4,19 @@
 #include "engineerror.h"
 #include "ffmpeg_p.h"
 #include "mediainfo.h"
+#include "orientation_p.h"
+#include "sourceoptions.h"
+
+#include <QVector>
 
 #include <atomic>
 #include <functional>
 
 namespace framix {
 
-// Opens a file with libavformat, picks the best video stream (or only the best audio
-// stream when there is no picture) and opens a threaded decoder for the video. The index
+// Opens a file with libavformat, picks its video stream (the one asked for, or the default
+// one; or only the best audio stream when there is no picture) and opens a threaded decoder
+// for the video. The index
 // builder and the random-access source both read packets through this class, with the same
 // settings, so both see exactly the same packet sequence. Not thread-safe: one thread
 // uses one session.
@@ -23,7 +28,9 @@ public:
     DecodeSession& operator=(const DecodeSession&) = delete;
 
     // Opens `path`. With `cancel`, a long open or read stops when it becomes true.
-    bool open(const QString& path, EngineError* error, const std::atomic_bool* cancel = nullptr);
+    bool open(const QString& path, EngineError* error, const std::atomic_bool* cancel = nullptr,
+              const SourceOptions& options = {});
+    const SourceOptions& options() const { return m_options; }
     // Closes and opens the container again, keeping the decoder: the one sure way back to
     // the very first packet, whatever the container's seeking support.
     bool reopenContainer(EngineError* error);
@@ -33,6 +40,13 @@ public:
     AVStream* videoStream() const;
     AVCodecContext* decoder() const { return m_decoder.get(); }
     MediaInfo probeInfo() const; // everything but the frame count of video media
+    // The video stream read when none is asked for, -1 when the file has none.
+    int defaultVideoStream() const { return m_defaultVideo; }
+    // How the picture is turned upright (nothing with autorotation off).
+    const Orientation& orientation() const { return m_orientation; }
+    // Names the colour matrix of an untagged picture and turns it upright; every picture
+    // handed out of the engine passes here once.
+    bool preparePicture(AVFrame* frame) { return m_preparer.prepare(frame); }
 
     // Next packet of the video stream, or false at the end of the file or on a read error
     // that ends it (the error text goes to the log).
@@ -46,12 +60,20 @@ private:
     static int interruptCallback(void* opaque);
 
     QString m_path;
+    SourceOptions m_options;
     const std::atomic_bool* m_cancel = nullptr;
+    Orientation m_orientation;
+    PicturePreparer m_preparer;
+    int m_defaultVideo = -1;
     ff::FormatPtr m_format;
     ff::CodecPtr m_decoder;
     int m_videoIndex = -1;
     int m_audioIndex = -1;
 };
+
+// The video streams of a file, cover pictures left out, and the one read by default.
+QVector<int> videoStreamsOf(const AVFormatContext* ctx);
+int defaultVideoStreamOf(const AVFormatContext* ctx);
 
 // Largest picture we agree to decode, in pixels (8K by 8K). A file that claims more is
 // refused before anything is allocated for it.

@@ -97,7 +97,9 @@ inline int swsMatrix(const AVFrame* f)
     case AVCOL_SPC_BT2020_CL:
         return SWS_CS_BT2020;
     default:
-        return f->height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
+        // Pictures are named their matrix when decoded (PicturePreparer); this is the same
+        // rule for any that were not.
+        return f->width >= 1280 || f->height > 576 ? SWS_CS_ITU709 : SWS_CS_ITU601;
     }
 }
 

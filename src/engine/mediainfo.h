@@ -2,6 +2,7 @@
 
 #include <QMetaType>
 #include <QString>
+#include <QVector>
 
 namespace framix {
 
@@ -25,8 +26,29 @@ struct MediaInfo
     double frameRate = 0;  // average display rate in frames per second
     qint64 durationMs = 0;
 
-    int width = 0; // stored picture size in pixels (what a capture writes)
+    // The picture's size in pixels as it is shown and captured: the stored size, turned a
+    // quarter when the picture is (see rotation).
+    int width = 0;
     int height = 0;
+    // How the stored picture is turned upright, as the container's display matrix asks (a
+    // phone's portrait video): degrees clockwise (0, 90, 180, 270), and mirrored or not.
+    int rotation = 0;
+    bool mirrored = false;
+    int storedWidth = 0; // the picture as the stream stores it
+    int storedHeight = 0;
+    // The video stream read (its index in the container) and the file's video streams to
+    // choose from, cover pictures left out.
+    int videoStream = -1;
+    struct VideoStream
+    {
+        int index = -1;
+        QString codec; // e.g. "H.264"
+        int width = 0; // stored size
+        int height = 0;
+        bool isDefault = false; // the one read unless another is asked for
+        QString title;          // the container's name or language for it, if any
+    };
+    QVector<VideoStream> videoStreams;
     int sampleAspectNum = 1;
     int sampleAspectDen = 1;
     // The width the picture is meant to be seen at: the stored width stretched by the

@@ -21,10 +21,10 @@ SequentialDecoder::SequentialDecoder() : d(std::make_unique<Private>()) {}
 SequentialDecoder::~SequentialDecoder() = default;
 
 bool SequentialDecoder::open(const QString& path, EngineError* error,
-                             const std::atomic_bool* cancel)
+                             const std::atomic_bool* cancel, const SourceOptions& source)
 {
     d = std::make_unique<Private>();
-    if (!d->session.open(path, error, cancel))
+    if (!d->session.open(path, error, cancel, source))
         return false;
     d->info = d->session.probeInfo();
     if (!d->session.hasVideo())
@@ -54,6 +54,7 @@ std::optional<VideoFrame> SequentialDecoder::next()
             const AVRational tb = d->session.videoStream()->time_base;
             const qint64 ms =
                 pts == AV_NOPTS_VALUE ? 0 : av_rescale_q(pts, tb, AVRational{1, 1000});
+            d->session.preparePicture(d->frm.get());
             return makeVideoFrame(d->frm.get(), d->count++, ms);
         }
         if (d->drained)

@@ -2,6 +2,7 @@
 
 #include "engineerror.h"
 #include "mediainfo.h"
+#include "sourceoptions.h"
 #include "videoframe.h"
 
 #include <atomic>
@@ -22,7 +23,8 @@ public:
     SequentialDecoder(const SequentialDecoder&) = delete;
     SequentialDecoder& operator=(const SequentialDecoder&) = delete;
 
-    bool open(const QString& path, EngineError* error, const std::atomic_bool* cancel = nullptr);
+    bool open(const QString& path, EngineError* error, const std::atomic_bool* cancel = nullptr,
+              const SourceOptions& source = {});
     // Container-level facts; frameCount is 0 for video (unknown until the end).
     const MediaInfo& info() const;
 

@@ -75,7 +75,8 @@ struct VideoSource::Private
     QSet<int> skippedFrames;   // sent in this run with leave to skip them
     Options options;
     QString path;
-    QByteArray key; // the file's identity when it was opened, for the index cache
+    QByteArray key;       // the file's identity when it was opened, for the index cache
+    int otherStream = -1; // the stream read, when it is not the default one
 
     ff::PacketPtr pkt = ff::makePacket();
     ff::FramePtr frm = ff::makeFrame();
@@ -115,10 +116,13 @@ QString VideoSource::defaultIndexCacheDir()
            QStringLiteral("/framix/index");
 }
 
-QString VideoSource::indexCacheFile(const QString& mediaPath, const QString& cacheDir)
+QString VideoSource::indexCacheFile(const QString& mediaPath, const QString& cacheDir,
+                                    int otherStream)
 {
     const QString dir = cacheDir.isEmpty() ? defaultIndexCacheDir() : cacheDir;
-    const QByteArray name = QFileInfo(mediaPath).canonicalFilePath().toUtf8();
+    QByteArray name = QFileInfo(mediaPath).canonicalFilePath().toUtf8();
+    if (otherStream >= 0)
+        name += "#stream" + QByteArray::number(otherStream);
     return dir + QLatin1Char('/') +
            QString::fromLatin1(QCryptographicHash::hash(name, QCryptographicHash::Sha1).toHex()) +
            QStringLiteral(".idx");
@@ -127,7 +131,7 @@ QString VideoSource::indexCacheFile(const QString& mediaPath, const QString& cac
 bool VideoSource::open(const QString& path, EngineError* error, const Options& options)
 {
     close();
-    if (!d->session.open(path, error, options.cancel))
+    if (!d->session.open(path, error, options.cancel, options.source))
         return false;
     d->info = d->session.probeInfo();
     if (!d->session.hasVideo()) {
@@ -136,8 +140,13 @@ bool VideoSource::open(const QString& path, EngineError* error, const Options& o
         return true;
     }
 
-    const QByteArray key = fileKey(path);
-    const QString cacheFile = indexCacheFile(path, options.indexCacheDir);
+    // Another stream than the default one has an index of its own.
+    const int stream = d->session.videoStream()->index;
+    d->otherStream = stream == d->session.defaultVideoStream() ? -1 : stream;
+    QByteArray key = fileKey(path);
+    if (d->otherStream >= 0)
+        key += "\nstream " + QByteArray::number(stream);
+    const QString cacheFile = indexCacheFile(path, options.indexCacheDir, d->otherStream);
     std::optional<FrameIndex> index;
     if (options.useIndexCache && readableCacheFile(cacheFile)) {
         QFile f(cacheFile);
@@ -217,7 +226,7 @@ void VideoSource::Private::saveIndex()
 {
     if (!options.useIndexCache)
         return;
-    const QString cacheFile = indexCacheFile(path, options.indexCacheDir);
+    const QString cacheFile = indexCacheFile(path, options.indexCacheDir, otherStream);
     QDir().mkpath(QFileInfo(cacheFile).absolutePath());
     EngineError error;
     if (!writeFileAtomically(cacheFile, index.serialize(key), &error))
@@ -253,10 +262,11 @@ bool VideoSource::checkIndex(FrameIndex decoded)
 
 std::optional<FrameIndex> VideoSource::indexByDecoding(const QString& path,
                                                        const std::atomic_bool* cancel,
-                                                       EngineError* error)
+                                                       EngineError* error,
+                                                       const SourceOptions& source)
 {
     DecodeSession session;
-    if (!session.open(path, error, cancel))
+    if (!session.open(path, error, cancel, source))
         return std::nullopt;
     if (!session.hasVideo()) {
         fail(error, EngineError::Code::NoStreams, path);
@@ -533,6 +543,7 @@ bool VideoSource::Private::takeOutput(int n, int windowStart, std::optional<Vide
         av_frame_unref(f);
         return false;
     }
+    session.preparePicture(f);
     VideoFrame vf = makeVideoFrame(f, shown, index.frame(shown).timeMs);
     // A backward window is decoded for the steps that follow it; anything else is a frame
     // on the way forward.

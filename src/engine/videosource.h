@@ -3,6 +3,7 @@
 #include "engineerror.h"
 #include "frameindex.h"
 #include "mediainfo.h"
+#include "sourceoptions.h"
 #include "videoframe.h"
 
 #include <atomic>
@@ -39,6 +40,8 @@ public:
         // Index from the container's timestamps, without decoding, where that provably
         // gives the decoder's numbering (see scanIndex in the source); false always decodes.
         bool fastIndex = true;
+        // Which video stream, turned upright or not, untagged colours read how.
+        SourceOptions source;
     };
 
     // Counters for tests and benchmarks.
@@ -86,13 +89,17 @@ public:
     // one does, the current one counts as checked (and goes to the cache); otherwise the
     // difference is logged and the decoder's replaces it. Returns whether they agreed.
     bool checkIndex(FrameIndex decoded);
-    static std::optional<FrameIndex>
-    indexByDecoding(const QString& path, const std::atomic_bool* cancel, EngineError* error);
+    static std::optional<FrameIndex> indexByDecoding(const QString& path,
+                                                     const std::atomic_bool* cancel,
+                                                     EngineError* error,
+                                                     const SourceOptions& source = {});
 
     // $XDG_CACHE_HOME/framix/index (usually ~/.cache/framix/index).
     static QString defaultIndexCacheDir();
-    // The cache file used for `mediaPath`.
-    static QString indexCacheFile(const QString& mediaPath, const QString& cacheDir);
+    // The cache file used for `mediaPath`'s default video stream, or for the stream of that
+    // index when it is another.
+    static QString indexCacheFile(const QString& mediaPath, const QString& cacheDir,
+                                  int otherStream = -1);
 
 private:
     std::optional<VideoFrame> fetch(int n, EngineError* error);
