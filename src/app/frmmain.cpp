@@ -47,6 +47,7 @@ public:
     QString lastError() const override { return m_video->MCIWnd1->lastError().message(); }
     char copiedPictureType() const override { return m_video->MCIWnd1->copiedPictureType(); }
     MediaInfo mediaInfo() const override { return m_video->MCIWnd1->mediaInfo(); }
+    SourceOptions videoOptions() const override { return m_video->MCIWnd1->videoOptions(); }
     std::vector<FrameIndex::Facts> frameFacts() const override
     {
         return m_video->MCIWnd1->frameFacts();
@@ -256,6 +257,9 @@ void frmmain::buildMenus()
     mnucontrol->addSeparator();
     m_c.mnugoto =
         add(mnucontrol, QStringLiteral("&Go to Frame..."), QKeySequence(Qt::CTRL | Qt::Key_G));
+    mnucontrol->addSeparator();
+    mnustream = mnucontrol->addMenu(QStringLiteral("Video &Stream"));
+    mnustream->setEnabled(false);
 
     QMenu* mnutools = menuBar()->addMenu(QStringLiteral("&Tools"));
     m_c.mnuview = mnutools->addMenu(QStringLiteral("&View"));
@@ -320,6 +324,7 @@ void frmmain::wire()
     connect(mnushape, &QAction::toggled, this,
             [](bool on) { Settings::setCaptureDisplayShape(on); });
     connect(mnucontrol, &QMenu::aboutToShow, this, &frmmain::mnucontrol_Click);
+    connect(mnustream, &QMenu::aboutToShow, this, &frmmain::mnustream_Show);
 
     connect(m_c.cmdplay, &QAbstractButton::clicked, this, [t] { t->cmdplay_Click(); });
     connect(m_c.cmdplay1, &QAbstractButton::clicked, this, [t] { t->cmdplay1_Click(); });
@@ -425,7 +430,10 @@ void frmmain::mnufile_Click()
 
 void frmmain::mnucontrol_Click()
 {
-    if (m_video->MCIWnd1->fileName().isEmpty())
+    const PlayerComponent* player = m_video->MCIWnd1;
+    mnustream->setEnabled(!player->fileName().isEmpty() &&
+                          player->mediaInfo().videoStreams.size() > 1);
+    if (player->fileName().isEmpty())
         return;
     // The buttons' own states: while a secondary window has disabled the main window, every
     // button reads as disabled, and the items must not take that over.
@@ -435,6 +443,29 @@ void frmmain::mnucontrol_Click()
     m_c.mnufirst->setEnabled(m_c.cmdback->isEnabledTo(this));
     m_c.mnuforward->setEnabled(m_c.cmdstep->isEnabledTo(this));
     m_c.mnuback->setEnabled(m_c.cmdseek->isEnabledTo(this));
+}
+
+void frmmain::mnustream_Show()
+{
+    // Made afresh each time: the list belongs to the file open now.
+    mnustream->clear();
+    const MediaInfo& info = m_video->MCIWnd1->mediaInfo();
+    for (const MediaInfo::VideoStream& v : info.videoStreams) {
+        QString caption = QStringLiteral("Stream &%1: %2, %3x%4")
+                              .arg(v.index)
+                              .arg(v.codec)
+                              .arg(v.width)
+                              .arg(v.height);
+        if (!v.title.isEmpty())
+            caption += QStringLiteral(" - ") + v.title;
+        if (v.isDefault)
+            caption += QStringLiteral(" (default)");
+        QAction* a = mnustream->addAction(caption);
+        a->setCheckable(true);
+        a->setChecked(v.index == info.videoStream);
+        connect(a, &QAction::triggered, this,
+                [this, index = v.index] { m_media->chooseVideoStream(index); });
+    }
 }
 
 double frmmain::widthTwips() const

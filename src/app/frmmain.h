@@ -79,6 +79,8 @@ private:
     QAction* mnushape = nullptr;   // captures in the display shape (stored)
     QMenu* mnufile = nullptr;
     QMenu* mnucontrol = nullptr;
+    QMenu* mnustream = nullptr; // the open file's video streams, when it has several
+    void mnustream_Show();
     QPushButton* Command2 = nullptr;
     QFrame* Picture1 = nullptr;
     ClickableLabel* Label1 = nullptr;

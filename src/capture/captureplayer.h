@@ -2,6 +2,7 @@
 
 #include "frameindex.h"
 #include "mediainfo.h"
+#include "sourceoptions.h"
 
 #include <QString>
 
@@ -37,6 +38,9 @@ public:
     virtual char copiedPictureType() const = 0;
     // The open file's description (sample aspect ratio, frame rate, ...).
     virtual MediaInfo mediaInfo() const = 0;
+    // How the player reads the open file's video (its stream, turned upright or not): a
+    // capture that reads the file itself reads it the same way.
+    virtual SourceOptions videoOptions() const = 0;
     // What the frame index says about each frame of the open file, by frame number.
     virtual std::vector<FrameIndex::Facts> frameFacts() const = 0;
 };

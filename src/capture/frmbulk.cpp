@@ -471,6 +471,7 @@ bool frmbulk::findScenes(std::vector<int>* frames, QString* failure)
     EngineError error;
     SceneScan scan;
     scan.input = m_player->fileName();
+    scan.video = m_player->videoOptions();
     // The last position of the media shows the last frame; the scene search counts frames.
     const int frameCount = int(m_player->mediaInfo().frameCount);
     scan.from = qMin(FirstFrame, qMax(0, frameCount - 1));

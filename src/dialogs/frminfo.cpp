@@ -115,13 +115,29 @@ void frminfo::Form_Load()
     lbltype->setText(info.path.isEmpty() ? QString() : info.mediaType());
 
     const QString none = QStringLiteral("none");
-    lblpicture->setText(
-        info.hasVideo ? QStringLiteral("%1 x %2 pixels").arg(info.width).arg(info.height) : none);
+    QString picture = QStringLiteral("%1 x %2 pixels").arg(info.width).arg(info.height);
+    // Shown and saved upright: say so, since other tools may show the stored picture.
+    if (info.rotation != 0)
+        picture += QStringLiteral(", turned %1%2").arg(info.rotation).arg(QChar(0x00b0));
+    if (info.mirrored)
+        picture +=
+            info.rotation != 0 ? QStringLiteral(" and mirrored") : QStringLiteral(", mirrored");
+    lblpicture->setText(info.hasVideo ? picture : none);
+    lblpicture->setToolTip(info.hasVideo && (info.rotation != 0 || info.mirrored)
+                               ? QStringLiteral("Stored as %1 x %2 pixels")
+                                     .arg(info.storedWidth)
+                                     .arg(info.storedHeight)
+                               : QString());
     lblrate->setText(info.hasVideo && info.frameRate > 0
                          ? QString::number(info.frameRate, 'g', 5) + QStringLiteral(" frames/s")
                          : none);
     lblduration->setText(durationText(info.durationMs));
-    lblvideo->setText(info.hasVideo ? info.videoCodec : none);
+    QString video = info.videoCodec;
+    if (info.videoStreams.size() > 1)
+        video += QStringLiteral(" (stream %1 of %2 video streams)")
+                     .arg(info.videoStream)
+                     .arg(info.videoStreams.size());
+    lblvideo->setText(info.hasVideo ? video : none);
     lblaudio->setText(info.hasAudio ? info.audioCodec : none);
 }
 

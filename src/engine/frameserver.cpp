@@ -29,6 +29,7 @@ struct FrameServer::Private
     mutable std::mutex mutex;
     std::condition_variable wake;
     std::optional<QString> openRequest;
+    SourceOptions openVideo; // how the file asked for is to be read
     bool closeRequest = false;
     int frameRequest = -1;
     qint64 cacheLimit = -1;
@@ -97,7 +98,7 @@ struct FrameServer::Private
     // Time to let a user who opens and closes files in a row do so before the check
     // starts decoding the whole file.
     static constexpr int kCheckDelayMs = 1500;
-    void startCheck(const QString& path);
+    void startCheck(const QString& path, const SourceOptions& video);
     void stopCheck()
     {
         cancelCheck = true;
@@ -239,6 +240,7 @@ struct FrameServer::Private
         int n = -1;                        // Fetch, Frame, Stream: the frame
         QString path;                      // Open
         QString cacheDir;                  // Open
+        SourceOptions source;              // Open
         int streamRun = 0;                 // Stream: the stream it belongs to
         std::optional<FrameIndex> decoded; // Check: the decoder's index
         bool current = false;              // Check: it is for the open file
@@ -252,7 +254,7 @@ struct FrameServer::Private
     void loop();
     void answerFetch(std::optional<Prepared> result, const EngineError& error);
     void handleFetch(int n);
-    void handleOpen(const QString& path, const QString& cacheDir);
+    void handleOpen(const QString& path, const QString& cacheDir, const SourceOptions& video);
     void handleFrame(int n);
     void handleStream(int n, int run);
     void stopStreamLocked()
@@ -289,11 +291,12 @@ FrameServer::~FrameServer()
     d->stopCheck();
 }
 
-void FrameServer::openFile(const QString& path)
+void FrameServer::openFile(const QString& path, const SourceOptions& video)
 {
     {
         std::lock_guard lock(d->mutex);
         d->openRequest = path;
+        d->openVideo = video;
         d->frameRequest = -1;
         d->stopStreamLocked();
         d->requestGeneration = ++d->generation;
@@ -492,6 +495,7 @@ FrameServer::Private::Work FrameServer::Private::takeNext()
         w.kind = openRequest ? Work::Open : Work::Close;
         w.path = openRequest.value_or(QString());
         w.cacheDir = cacheDir;
+        w.source = openVideo;
         openRequest.reset();
         return w;
     }
@@ -542,7 +546,7 @@ void FrameServer::Private::loop()
             forgetPrepared();
             stopCheck();
             if (w.kind == Work::Open)
-                handleOpen(w.path, w.cacheDir);
+                handleOpen(w.path, w.cacheDir, w.source);
             else
                 source.close();
             break;
@@ -580,10 +584,12 @@ void FrameServer::Private::handleFetch(int n)
     answerFetch(std::move(result), error);
 }
 
-void FrameServer::Private::handleOpen(const QString& path, const QString& dir)
+void FrameServer::Private::handleOpen(const QString& path, const QString& dir,
+                                      const SourceOptions& video)
 {
     VideoSource::Options options;
     options.indexCacheDir = dir;
+    options.source = video;
     options.cancel = &cancelOpen;
     options.progress = [this](int percent) {
         post([this, percent] { emit q->indexProgress(percent); });
@@ -599,7 +605,7 @@ void FrameServer::Private::handleOpen(const QString& path, const QString& dir)
     publishTimes();
     post([this, info = source.info()] { emit q->opened(info); });
     if (!source.indexChecked())
-        startCheck(path);
+        startCheck(path, video);
 }
 
 void FrameServer::Private::handleFrame(int n)
@@ -648,10 +654,10 @@ void FrameServer::Private::handleStream(int n, int run)
         queue.push_back({*f, std::move(image)});
 }
 
-void FrameServer::Private::startCheck(const QString& path)
+void FrameServer::Private::startCheck(const QString& path, const SourceOptions& video)
 {
     cancelCheck = false;
-    checker = std::thread([this, path, g = workGeneration] {
+    checker = std::thread([this, path, video, g = workGeneration] {
         // Whatever the user does meanwhile comes first.
         setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), 19);
         for (int waited = 0; waited < kCheckDelayMs && !cancelCheck; waited += 50)
@@ -659,7 +665,7 @@ void FrameServer::Private::startCheck(const QString& path)
         if (cancelCheck)
             return;
         EngineError error;
-        auto decoded = VideoSource::indexByDecoding(path, &cancelCheck, &error);
+        auto decoded = VideoSource::indexByDecoding(path, &cancelCheck, &error, video);
         if (!decoded) {
             if (!cancelCheck)
                 qCInfo(lcEngine) << "index check of" << path << "failed:" << error.message();

@@ -3,6 +3,7 @@
 #include "engineerror.h"
 #include "frameindex.h"
 #include "mediainfo.h"
+#include "sourceoptions.h"
 #include "videoframe.h"
 
 #include <QImage>
@@ -36,10 +37,11 @@ public:
     ~FrameServer() override;
 
     // Opens `path` (index from the cache or built); emits opened() or errorOccurred().
-    // Cancels an open still in progress. An index made without decoding is then checked
+    // `video` says which stream and whether it is turned upright. Cancels an open still in
+    // progress. An index made without decoding is then checked
     // against the decoder's on a background thread of low priority; should they differ,
     // the decoder's is taken and indexChanged() says so.
-    void openFile(const QString& path);
+    void openFile(const QString& path, const SourceOptions& video = {});
     // Asks for frame n; replaces any request not started yet. Emits frameReady() (with a
     // Format_RGB32 picture, ready for the screen) or errorOccurred().
     void requestFrame(int n);

@@ -33,7 +33,7 @@ void MediaCommands::mnuopen_Click()
     openPath(path);
 }
 
-void MediaCommands::openPath(const QString& path)
+void MediaCommands::openPath(const QString& path, const SourceOptions& reading)
 {
     // Any step that fails ends the command there; what was done stays done. There is no
     // message box, but the main window's state label says why.
@@ -53,7 +53,7 @@ void MediaCommands::openPath(const QString& path)
     shared().resizeok = false;
     shared().seeking = false;
     PlayerComponent* player = m_video->MCIWnd1;
-    if (!player->setFileName(path)) {
+    if (!player->setFileName(path, reading)) {
         ShowFailure(m_main.lblstate, QStringLiteral("cannot open"),
                     SplitPath(path, false) + QStringLiteral(": ") + player->lastError().message());
         return;
@@ -76,6 +76,24 @@ void MediaCommands::openPath(const QString& path)
     // (closing hides Pause without showing Play).
     m_main.cmdplay1->setVisible(false);
     m_main.cmdplay->setVisible(true);
+}
+
+void MediaCommands::chooseVideoStream(int index)
+{
+    PlayerComponent* player = m_video->MCIWnd1;
+    const QString path = player->fileName();
+    if (path.isEmpty() || index == player->mediaInfo().videoStream)
+        return;
+    // Each stream numbers its own frames: the moment on screen is what carries over.
+    const qint64 at = player->timeOfPositionMs(player->position());
+    SourceOptions reading = player->videoOptions();
+    reading.stream = index;
+    openPath(path, reading);
+    if (player->fileName() == path && player->hasPicture() && at > 0) {
+        const int frame = player->positionAtTimeMs(at);
+        player->setPosition(frame);
+        m_main.Slider1->setValue(frame);
+    }
 }
 
 void MediaCommands::mnuclose_Click()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "maincontrols.h"
+#include "sourceoptions.h"
 
 #include <QString>
 
@@ -21,7 +22,9 @@ public:
     void mnuopen_Click();
     // Open with the file already chosen (command line, drag and drop): Open's steps from
     // the existence check on.
-    void openPath(const QString& path);
+    void openPath(const QString& path, const SourceOptions& reading = {});
+    // Opens the open file again with its video stream of that index, at the same moment.
+    void chooseVideoStream(int index);
     void mnuclose_Click();
     void mnuexit_Click();
 

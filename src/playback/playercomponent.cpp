@@ -151,9 +151,10 @@ void PlayerComponent::setCommand(const QString& command)
     }
 }
 
-bool PlayerComponent::setFileName(const QString& path)
+bool PlayerComponent::setFileName(const QString& path, const SourceOptions& video)
 {
     unload();
+    m_video = {};
     if (path.isEmpty())
         return true;
     m_lastError = {};
@@ -207,7 +208,7 @@ bool PlayerComponent::setFileName(const QString& path)
         done = true;
         loop.quit();
     });
-    m_server.openFile(QFileInfo(path).absoluteFilePath());
+    m_server.openFile(QFileInfo(path).absoluteFilePath(), video);
     showLater.start(kProgressDelayMs);
     while (!done)
         loop.exec(inputAllowed ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
@@ -221,6 +222,7 @@ bool PlayerComponent::setFileName(const QString& path)
     }
 
     m_fileName = path;
+    m_video = video;
     m_times = m_server.frameTimesMs();
     m_position = 0;
     m_shownFrame = -1;

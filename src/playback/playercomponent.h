@@ -53,7 +53,11 @@ public:
     // Loads the file ("" unloads). Length and Start are valid when this returns. Building
     // a new file's frame index can take a while: a progress window with Cancel comes up
     // then. False, with lastError() set, when the file cannot be played or was cancelled.
-    bool setFileName(const QString& path);
+    // `video` chooses the video stream (the file's default one unless told) and whether the
+    // picture is turned upright as the file asks (it is by default).
+    bool setFileName(const QString& path, const SourceOptions& video = {});
+    // How the open file's video is read: every capture reads it the same way.
+    const SourceOptions& videoOptions() const { return m_video; }
     EngineError lastError() const { return m_lastError; }
     // The picture type ('I', 'P', 'B'; '?' when the decoder does not say) of the frame the
     // last successful currentFrameImage() or CopyFrame() gave.
@@ -161,6 +165,7 @@ private:
     char m_copiedType = '?';
 
     QString m_fileName;
+    SourceOptions m_video;
     QString m_deviceType;
     int m_position = 0;
     int m_mode = NotReady;

@@ -2,9 +2,10 @@
 # Generates short clips of many picture sizes and pixel formats into DIR, each with
 # ffmpeg's own 24-bit BMP of one frame as the oracle, and DIR/cases.txt listing them:
 #   <clip> <frame> <oracle.bmp> <description>
-# Widths 1 to 64 cover every remainder modulo 16 and 32, at odd and even heights, and the real sizes are those of common video. Pictures of 720 lines and
-# more are tagged BT.709, smaller ones are left untagged (and so are BT.601), so both
-# conversions are compared without relying on the untagged-HD convention.
+# Widths 1 to 64 cover every remainder modulo 16 and 32, at odd and even heights, and the
+# real sizes are those of common video. Most HD pictures are tagged BT.709 and smaller ones
+# left untagged (so BT.601), so both conversions are compared; an untagged HD picture
+# (1280 wide or more, or more than 576 lines) is converted as BT.709, as players do.
 set -euo pipefail
 # shellcheck source=media_dir.sh
 source "$(dirname "$0")/media_dir.sh"
@@ -28,6 +29,7 @@ clip 426x240.mp4 426x240 "H.264 426x240" $x264
 clip 640x360.mp4 640x360 "H.264 640x360" $x264
 clip 854x480.mkv 854x480 "H.264 854x480" $x264
 clip 1278x718.mkv 1278x718 "H.264 1278x718" $x264
+clip 1280x544.mkv 1280x544 "H.264 1280x544 film crop, untagged" $x264
 clip 1280x720.mp4 1280x720 "H.264 1280x720" $x264 $hd
 clip 1366x768.mp4 1366x768 "H.264 1366x768" $x264 $hd
 clip 1920x1080.mp4 1920x1080 "H.264 1920x1080" $x264 $hd
@@ -74,8 +76,13 @@ make_one() {
             -vf "format=rgb24,crop=$w:$h:0:0" -frames:v 3 $args "$name.tmp.${name##*.}"
         mv "$name.tmp.${name##*.}" "$name"
     fi
+    local convert=""
+    if [[ "$args" != *-colorspace* ]] && [[ "$args" != *mjpeg* ]] && [[ "$args" != *png* ]] &&
+        [[ "$args" != *gif* ]] && { [ "$w" -ge 1280 ] || [ "$h" -gt 576 ]; }; then
+        convert=",scale=in_color_matrix=bt709:in_range=tv:out_range=pc"
+    fi
     if [ ! -s "$ref" ]; then
-        "${FF[@]}" -i "$name" -vf "select=eq(n\,$FRAME)" -fps_mode passthrough -frames:v 1 \
+        "${FF[@]}" -i "$name" -vf "select=eq(n\,$FRAME)$convert" -fps_mode passthrough -frames:v 1 \
             -pix_fmt bgr24 "$ref.tmp.bmp"
         mv "$ref.tmp.bmp" "$ref"
     fi
