@@ -221,14 +221,12 @@ bool DecodeSession::openContainer(EngineError* error)
             QStringList videos;
             for (const int i : videoStreamsOf(ctx))
                 videos << QString::number(i);
-            return fail(
-                error, EngineError::Code::NoStreams,
-                QStringLiteral("stream %1 is not a video stream of %2 (%3)")
-                    .arg(asked)
-                    .arg(m_path,
-                         videos.isEmpty()
-                             ? QStringLiteral("it has none")
-                             : QStringLiteral("its video streams: %1").arg(videos.join(", "))));
+            return fail(error, EngineError::Code::NoStreams,
+                        QStringLiteral("stream %1 is not a video stream (%2)")
+                            .arg(asked)
+                            .arg(videos.isEmpty() ? QStringLiteral("the file has none")
+                                                  : QStringLiteral("the file's video streams: %1")
+                                                        .arg(videos.join(QStringLiteral(", ")))));
         }
         video = asked;
     }

@@ -11,6 +11,7 @@ QObject* makeFrameServerTest();
 QObject* makeFastIndexTest();
 QObject* makeTonemapTest();
 QObject* makeRealMediaTest();
+QObject* makeStreamsTest();
 
 int main(int argc, char** argv)
 {
@@ -18,5 +19,5 @@ int main(int argc, char** argv)
     return runTestClasses(argc, argv,
                           {makeFrameAccessTest(), makeIndexCacheTest(), makeBadInputTest(),
                            makePictureTest(), makeAudioTest(), makeFrameServerTest(),
-                           makeFastIndexTest(), makeTonemapTest(), makeRealMediaTest()});
+                           makeFastIndexTest(), makeTonemapTest(), makeRealMediaTest(), makeStreamsTest()});
 }

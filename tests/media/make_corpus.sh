@@ -119,6 +119,14 @@ make raw.h264 -i h264.ts -map 0:v -c copy -f h264
 # display order.
 make lies.mkv -i vfr.mkv -c copy -bsf:v setts=pts=DTS
 
+# Two programs of a broadcast multiplex, each with its own video of another size and length.
+make twovideo.ts -f lavfi -i testsrc2=s=320x240:r=25:d=2 -f lavfi -i testsrc=s=176x144:r=10:d=3 \
+    -map 0:v -map 1:v -c:v libx264 -preset veryfast -bf 2 \
+    -program title=First:st=0 -program title=Second:st=1 -f mpegts
+# A phone's portrait video: stored sideways, with a quarter turn in the display matrix.
+make upright.mp4 -f lavfi -i testsrc2=s=318x178:r=25:d=2 -c:v libx264 -preset veryfast -bf 2
+make rot90.mp4 -i upright.mp4 -c copy -metadata:s:v:0 rotate=90
+
 # Bad inputs.
 [ -e empty.mpg ] || : > empty.mpg
 [ -e text.mpg ] || printf 'This is a text file, not a video.\n%.0s' {1..200} > text.mpg
