@@ -417,6 +417,11 @@ int main(int argc, char** argv)
         options.from = qMax(options.from, 0);
     }
 
+    // Refused before any work: a run never writes over what it reads or writes itself.
+    const QString conflict = FrameGrabber::outputConflict(options);
+    if (!conflict.isEmpty())
+        return usageError(conflict);
+
     const bool showProgress = !parser.isSet(quietOpt) && isatty(fileno(stderr));
     QElapsedTimer clock;
     clock.start();

@@ -5,6 +5,7 @@
 #include "framelist.h"
 #include "framenamer.h"
 #include "imagewritepool.h"
+#include "outputguard.h"
 #include "sequentialdecoder.h"
 #include "videosource.h"
 
@@ -34,18 +35,44 @@ QString FrameGrabber::frameFileName(const QString& dir, int number, const QStrin
     return inFolder(dir, QStringLiteral("frame") + QString::number(number) + extension);
 }
 
-bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
+QString FrameGrabber::outputConflict(const Options& o)
 {
-    *result = Result{};
     QString why;
     const std::optional<FrameNamer> namer = FrameNamer::parse(
         o.nameTemplate.isEmpty() ? QString::fromLatin1(FrameNamer::kDefaultTemplate)
                                  : o.nameTemplate,
         &why);
-    if (!namer) {
+    if (!namer)
+        return why;
+    const QString extension = imageFileExtension(o.image.format);
+    const QString hazard = picturesHazard(o.outDir, *namer, extension, o.input);
+    if (!hazard.isEmpty())
+        return hazard;
+    if (o.csvPath.isEmpty())
+        return {};
+    const QString csv = outputHazard(o.csvPath, o.input);
+    if (!csv.isEmpty())
+        return QStringLiteral("the frame list cannot be written there: %1").arg(csv);
+    if (isPictureName(o.csvPath, o.outDir, *namer, extension,
+                      QFileInfo(o.input).completeBaseName()))
+        return QStringLiteral("the frame list cannot be written there: %1 is the name of one of "
+                              "the pictures this run writes")
+            .arg(o.csvPath);
+    return {};
+}
+
+bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
+{
+    *result = Result{};
+    QString why = outputConflict(o);
+    if (!why.isEmpty()) {
         result->outputFailed = true;
         return fail(error, EngineError::Code::IoError, why);
     }
+    const std::optional<FrameNamer> namer = FrameNamer::parse(
+        o.nameTemplate.isEmpty() ? QString::fromLatin1(FrameNamer::kDefaultTemplate)
+                                 : o.nameTemplate,
+        &why);
     const QString extension = imageFileExtension(o.image.format);
     const QString videoName = QFileInfo(o.input).completeBaseName();
     const bool picking = o.every > 1 || o.keyframes;

@@ -76,6 +76,11 @@ public:
     // name every capture of a range writes, from the program and from the command line.
     static QString frameFileName(const QString& dir, int number,
                                  const QString& extension = QStringLiteral(".bmp"));
+    // Why the run would write over something it reads or writes itself, or "" when it would
+    // not: the frame list that is the input video, a folder, a device or one of the run's
+    // own pictures; a picture name that is the input's. run() checks it before anything
+    // else; callers may ask first to refuse the command line.
+    static QString outputConflict(const Options& options);
     static bool run(const Options& options, Result* result, EngineError* error);
 };
 

@@ -1,5 +1,7 @@
 #include "framenamer.h"
 
+#include <QRegularExpression>
+
 namespace framix {
 
 std::optional<FrameNamer> FrameNamer::parse(const QString& pattern, QString* why)
@@ -82,6 +84,32 @@ QString FrameNamer::timeText(qint64 ms)
         .arg(m, 2, 10, QLatin1Char('0'))
         .arg(s, 2, 10, QLatin1Char('0'))
         .arg(milli, 3, 10, QLatin1Char('0'));
+}
+
+bool FrameNamer::matches(const QString& fileName, const QString& videoName,
+                         const QString& extension) const
+{
+    QString pattern;
+    for (const Piece& p : m_pieces) {
+        switch (p.kind) {
+        case Piece::Kind::Text:
+            pattern += QRegularExpression::escape(p.text);
+            break;
+        case Piece::Kind::Frame:
+            pattern += QStringLiteral("[0-9]+");
+            break;
+        case Piece::Kind::Name:
+            pattern += QRegularExpression::escape(videoName);
+            break;
+        case Piece::Kind::Time:
+            pattern += QStringLiteral("-?[0-9]{2,}-[0-9]{2}-[0-9]{2}\\.[0-9]{3}");
+            break;
+        }
+    }
+    pattern += QRegularExpression::escape(extension);
+    return QRegularExpression(QRegularExpression::anchoredPattern(pattern))
+        .match(fileName)
+        .hasMatch();
 }
 
 QString FrameNamer::name(int number, qint64 timeMs, const QString& videoName) const

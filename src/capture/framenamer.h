@@ -25,6 +25,8 @@ public:
 
     // The name for frame `number` at `timeMs`, of the video file named `videoName`.
     QString name(int number, qint64 timeMs, const QString& videoName) const;
+    // Whether `fileName` is one this template gives some frame (with `extension` added).
+    bool matches(const QString& fileName, const QString& videoName, const QString& extension) const;
     bool usesTime() const { return m_usesTime; }
     bool usesFrame() const { return m_usesFrame; }
     // "HH-MM-SS.mmm" (hours grow past 99 when they must; a leading '-' before the start).

@@ -6,9 +6,11 @@
 #include "desktop.h"
 #include "framegrabber.h"
 #include "framelist.h"
+#include "framenamer.h"
 #include "frmdir.h"
 #include "imagewritepool.h"
 #include "mcommon.h"
+#include "outputguard.h"
 #include "scenescan.h"
 #include "settings.h"
 #include "sharedstate.h"
@@ -314,6 +316,23 @@ void frmbulk::cmdcapture_Click()
     if (m_running)
         return;
     txtout->setText(ExpandHome(txtout->text()));
+    // Nothing is written over the video being captured: not by the frame list, not by a
+    // picture whose name it has.
+    const QString media = m_player->fileName();
+    QString hazard;
+    if (const auto namer =
+            FrameNamer::parse(QString::fromLatin1(FrameNamer::kDefaultTemplate), nullptr))
+        hazard = picturesHazard(txtout->text(), *namer, imageFileExtension(m_format), media);
+    if (hazard.isEmpty() && chkcsv->isChecked()) {
+        hazard = outputHazard(QDir(txtout->text()).filePath(QLatin1String(kFrameListName)), media);
+        if (!hazard.isEmpty())
+            hazard = tr("The frame list cannot be saved there: %1").arg(hazard);
+    }
+    if (!hazard.isEmpty()) {
+        Desktop::instance().message(this, hazard, QString::fromLatin1(kTitle),
+                                    Desktop::Icon::Exclamation);
+        return;
+    }
     if (!DirExists(txtout->text()))
         CreatePath(txtout->text()); // reports its own failure; the first write then fails
     disable();

@@ -207,12 +207,29 @@ usage --format jpg --depth 16
 usage --format png --depth 12
 usage --format png --depth 16 --tonemap
 usage --csv ""
+usage --matrix bt2020
+# A frame list never goes over the video being read (by any name), over one of the run's own
+# pictures, or into something that is not a regular file: refused before any work.
+cp "$MEDIA/mpeg2.mpg" "$WORK/input.mpg"
+ln -s input.mpg "$WORK/link.mpg"
+before=$(md5sum < "$WORK/input.mpg")
+for csv in "$WORK/input.mpg" "$WORK/link.mpg" "$WORK/usage/frame3.bmp" /dev/null "$WORK"; do
+    "$GRAB" "$WORK/input.mpg" --out "$WORK/usage" --from 0 --to 3 --csv "$csv" > /dev/null 2> "$WORK/err"
+    rc=$?
+    [ $rc -eq 2 ] && [ ! -e "$WORK/usage" ] && [ "$(md5sum < "$WORK/input.mpg")" = "$before" ] &&
+        ok "--csv $csv is refused (exit 2): $(head -1 "$WORK/err")" || bad "--csv $csv: exit $rc"
+done
+mkdir -p "$WORK/named"
+cp "$MEDIA/mpeg2.mpg" "$WORK/named/frame7.bmp"
+"$GRAB" "$WORK/named/frame7.bmp" --out "$WORK/named" --from 0 --to 9 > /dev/null 2> "$WORK/err"
+[ $? -eq 2 ] && cmp -s "$WORK/named/frame7.bmp" "$MEDIA/mpeg2.mpg" &&
+    ok "a picture is never written over the input under its name" || bad "the input was overwritten"
 "$GRAB" "$MEDIA/mpeg2.mpg" --framemd5 --format png > /dev/null 2> "$WORK/err"
 [ $? -eq 2 ] && ok "--framemd5 with --format png is refused: $(head -1 "$WORK/err")" ||
     bad "--framemd5 --format png accepted"
 "$GRAB" --help > "$WORK/help"
 missing=
-for o in --format --quality --depth --every --keyframes --scenes --csv --name --display-shape --tonemap '{frame:0N}' '{name}' '{time}' Examples; do
+for o in --format --quality --depth --every --keyframes --scenes --csv --name --display-shape --tonemap --stream --no-autorotate --matrix BT.709 '{frame:0N}' '{name}' '{time}' Examples; do
     grep -q -- "$o" "$WORK/help" || missing="$missing $o"
 done
 [ -z "$missing" ] && ok "--help documents every option, with examples" || bad "--help lacks:$missing"
