@@ -34,7 +34,7 @@ test: setup format-check
 test-asan: setup
 	cmake --preset asan > /dev/null
 	cmake --build build-asan --target tst_engine framix-grab
-	cd build-asan && ctest --output-on-failure -R 'make_test_media|make_picture_sizes|tst_engine|grab_end_to_end|grab_picture_sizes'
+	cd build-asan && ctest --output-on-failure -R 'make_test_media|make_picture_sizes|tst_engine|grab_end_to_end|grab_picture_sizes|grab_real_damaged'
 
 # The worker threads, the conversion and writing pools and the decoder's own threads.
 test-tsan: setup

@@ -182,8 +182,18 @@ bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
         return scene;
     };
 
-    if (!needIndex) {
-        // Every frame is looked at, in order: read the file straight through, no index.
+    // A pipe or a device is read once, straight through: it cannot be read again from the
+    // start as the frame index needs.
+    const QFileInfo inputInfo(o.input);
+    const bool stream = inputInfo.exists() && !inputInfo.isFile() && !inputInfo.isDir();
+    if (stream && (o.keyframes || !o.csvPath.isEmpty() || namer->usesTime()))
+        return fail(error, EngineError::Code::IoError,
+                    QStringLiteral("a pipe or device is read once, straight through; "
+                                   "--keyframes, --csv and {time} need a file that can be read "
+                                   "again"));
+    if (!needIndex || stream) {
+        // Every frame is looked at, in order: read the file straight through, no index
+        // (a range of a pipe is read up to its end).
         SequentialDecoder decoder;
         if (!decoder.open(o.input, error, o.cancel, o.source) || !makeFolder())
             return false;
@@ -194,6 +204,11 @@ bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
         while (auto frame = decoder.next()) {
             if (cancelled())
                 break;
+            if (o.to >= 0 && frame->number() > o.to)
+                break;
+            if (frame->number() < qMax(o.from, 0) ||
+                (frame->number() - qMax(o.from, 0)) % o.every != 0)
+                continue;
             ++result->scanned;
             if (o.progress)
                 o.progress(frame->number() + 1, 0);
@@ -209,12 +224,26 @@ bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
                 break;
         }
         const bool failedBefore = clash || detectorFailed;
-        if (!conclude(pool, !failedBefore))
+        // Frames that stop before the end of the file (it shrank, was rewritten or could not
+        // be read on) are not the whole file: the run says so and fails.
+        const bool rangeDone = o.to >= 0 && result->last >= o.to;
+        const QString early =
+            failedBefore || cancelled() || rangeDone ? QString() : decoder.earlyEnd();
+        if (!conclude(pool, !failedBefore && early.isEmpty())) {
+            if (!early.isEmpty())
+                fail(error, EngineError::Code::IoError,
+                     QStringLiteral("%1 after %2 frames").arg(early).arg(result->written));
             return false;
+        }
         if (cancelled())
             return fail(error, EngineError::Code::Cancelled, QString());
         if (result->written == 0) {
             const EngineError e = decoder.failureReason();
+            if (stream && o.from >= 0)
+                return fail(error, EngineError::Code::OutOfRange,
+                            QStringLiteral("frames %1 to %2 asked for; the stream ended before")
+                                .arg(o.from)
+                                .arg(o.to));
             return fail(error, e.code, e.detail);
         }
         return true;

@@ -2,10 +2,16 @@
 
 #include "enginelog.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QVector>
 
 #include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace framix {
 
@@ -159,30 +165,133 @@ bool DecodeSession::open(const QString& path, EngineError* error, const std::ato
                          const SourceOptions& options)
 {
     installFfmpegLogHandler();
+    closeInput();
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
     m_path = path;
     m_options = options;
     m_cancel = cancel;
-    const QFileInfo fi(path);
-    if (!fi.exists())
-        return fail(error, EngineError::Code::NotFound, path);
-    if (fi.isDir())
+    // Opened once and kept: everything read later (seeks that start again from the top
+    // included) goes through this descriptor, whatever happens to the name meanwhile. Not
+    // blocking, since opening a pipe waits for a writer.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        const int e = errno;
+        if (e == ENOENT)
+            return fail(error, EngineError::Code::NotFound, path);
+        if (e == EACCES || e == EPERM)
+            return fail(error, EngineError::Code::PermissionDenied, path);
+        // What the system said: a loop of symbolic links, a name too long, ...
+        return fail(error, EngineError::Code::IoError,
+                    path + QStringLiteral(": ") + QString::fromLocal8Bit(strerror(e)));
+    }
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
         return fail(error, EngineError::Code::IsDirectory, path);
-    if (!fi.isReadable())
-        return fail(error, EngineError::Code::PermissionDenied, path);
+    }
+    m_readError.clear();
+    if (S_ISREG(st.st_mode)) {
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        m_fd = fd;
+        m_size = st.st_size;
+        m_mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    } else {
+        ::close(fd); // a pipe or device is read by its name, as libavformat reads it
+    }
     if (!openContainer(error))
         return false;
     return !hasVideo() || openDecoder(error);
 }
 
-bool DecodeSession::openContainer(EngineError* error)
+DecodeSession::~DecodeSession()
+{
+    m_decoder.reset();
+    closeInput();
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void DecodeSession::closeInput()
 {
     m_format.reset();
+    if (m_io) {
+        av_freep(&m_io->buffer);
+        avio_context_free(&m_io);
+    }
+}
+
+int DecodeSession::readFile(void* opaque, uint8_t* buffer, int size)
+{
+    auto* self = static_cast<DecodeSession*>(opaque);
+    for (;;) {
+        const ssize_t n = ::pread(self->m_fd, buffer, size_t(size), off_t(self->m_pos));
+        if (n < 0 && errno == EINTR) {
+            if (interruptCallback(opaque))
+                return AVERROR_EXIT;
+            continue;
+        }
+        if (n < 0)
+            return AVERROR(errno);
+        if (n == 0)
+            return AVERROR_EOF;
+        self->m_pos += n;
+        return int(n);
+    }
+}
+
+int64_t DecodeSession::seekFile(void* opaque, int64_t offset, int whence)
+{
+    auto* self = static_cast<DecodeSession*>(opaque);
+    struct stat st = {};
+    if ((whence & ~AVSEEK_FORCE) == AVSEEK_SIZE)
+        return ::fstat(self->m_fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
+    switch (whence & ~AVSEEK_FORCE) {
+    case SEEK_SET:
+        break;
+    case SEEK_CUR:
+        offset += self->m_pos;
+        break;
+    case SEEK_END:
+        if (::fstat(self->m_fd, &st) != 0)
+            return AVERROR(errno);
+        offset += st.st_size;
+        break;
+    default:
+        return AVERROR(EINVAL);
+    }
+    if (offset < 0)
+        return AVERROR(EINVAL);
+    self->m_pos = offset;
+    return offset;
+}
+
+bool DecodeSession::openContainer(EngineError* error)
+{
+    closeInput();
     AVFormatContext* ctx = avformat_alloc_context();
     if (!ctx)
         return fail(error, EngineError::Code::IoError, QStringLiteral("out of memory"));
+    if (m_fd >= 0) {
+        constexpr int kBuffer = 64 * 1024;
+        auto* buffer = static_cast<unsigned char*>(av_malloc(kBuffer));
+        m_io = buffer ? avio_alloc_context(buffer, kBuffer, 0, this, &DecodeSession::readFile,
+                                           nullptr, &DecodeSession::seekFile)
+                      : nullptr;
+        if (!m_io) {
+            av_free(buffer);
+            avformat_free_context(ctx);
+            return fail(error, EngineError::Code::IoError, QStringLiteral("out of memory"));
+        }
+        m_pos = 0;
+        ctx->pb = m_io;
+    }
     ctx->interrupt_callback.callback = &DecodeSession::interruptCallback;
     ctx->interrupt_callback.opaque = this;
-    const QByteArray name = m_path.toUtf8();
+    // With the file read through its descriptor, the name still tells the format by its
+    // extension where the content does not.
+    const QByteArray name = QFile::encodeName(m_path);
     takeLastFfmpegError();
     int err = avformat_open_input(&ctx, name.constData(), nullptr, nullptr);
     if (err < 0) { // avformat_open_input frees ctx on failure
@@ -305,14 +414,34 @@ bool DecodeSession::readVideoPacket(AVPacket* packet)
         if (err == AVERROR(EAGAIN))
             continue;
         if (err < 0) {
-            if (err != AVERROR_EOF)
+            if (err != AVERROR_EOF) {
                 qCInfo(lcEngine) << "reading" << m_path << "ended:" << ff::errorText(err);
+                if (err != AVERROR_EXIT)
+                    m_readError = ff::errorText(err);
+            }
             return false;
         }
         if (packet->stream_index == m_videoIndex)
             return true;
         av_packet_unref(packet);
     }
+}
+
+QString DecodeSession::earlyEnd() const
+{
+    struct stat st = {};
+    if (m_fd >= 0 && ::fstat(m_fd, &st) == 0) {
+        const qint64 mtime = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        if (st.st_size < m_size)
+            return QStringLiteral("the file shrank while it was read (from %1 to %2 bytes)")
+                .arg(m_size)
+                .arg(qint64(st.st_size));
+        if (st.st_size != m_size || mtime != m_mtimeNs)
+            return QStringLiteral("the file was changed while it was read");
+    }
+    if (!m_readError.isEmpty())
+        return QStringLiteral("reading stopped before the end of the file: %1").arg(m_readError);
+    return {};
 }
 
 quint32 DecodeSession::checksum(const AVPacket* packet)
@@ -324,7 +453,9 @@ MediaInfo DecodeSession::probeInfo() const
 {
     MediaInfo info;
     info.path = m_path;
-    info.fileSize = QFileInfo(m_path).size();
+    struct stat file = {};
+    info.fileSize =
+        m_fd >= 0 && ::fstat(m_fd, &file) == 0 ? qint64(file.st_size) : QFileInfo(m_path).size();
     const AVFormatContext* fmt = m_format.get();
     info.containerName = QString::fromUtf8(fmt->iformat->name);
     if (fmt->duration > 0)

@@ -24,6 +24,7 @@ class DecodeSession
 {
 public:
     DecodeSession() = default;
+    ~DecodeSession();
     DecodeSession(const DecodeSession&) = delete;
     DecodeSession& operator=(const DecodeSession&) = delete;
 
@@ -32,7 +33,9 @@ public:
               const SourceOptions& options = {});
     const SourceOptions& options() const { return m_options; }
     // Closes and opens the container again, keeping the decoder: the one sure way back to
-    // the very first packet, whatever the container's seeking support.
+    // the very first packet, whatever the container's seeking support. A regular file is
+    // read through the descriptor opened first, so this works while the file is renamed or
+    // deleted meanwhile.
     bool reopenContainer(EngineError* error);
 
     bool hasVideo() const { return m_videoIndex >= 0; }
@@ -51,13 +54,19 @@ public:
     // Next packet of the video stream, or false at the end of the file or on a read error
     // that ends it (the error text goes to the log).
     bool readVideoPacket(AVPacket* packet);
+    // Why reading stopped before the end of the file, or "" when it reached the end: a read
+    // error, or the file shrank or was rewritten while it was read.
+    QString earlyEnd() const;
     // The checksum we identify packets by.
     static quint32 checksum(const AVPacket* packet);
 
 private:
     bool openContainer(EngineError* error);
     bool openDecoder(EngineError* error);
+    void closeInput();
     static int interruptCallback(void* opaque);
+    static int readFile(void* opaque, uint8_t* buffer, int size);
+    static int64_t seekFile(void* opaque, int64_t offset, int whence);
 
     QString m_path;
     SourceOptions m_options;
@@ -65,6 +74,12 @@ private:
     Orientation m_orientation;
     PicturePreparer m_preparer;
     int m_defaultVideo = -1;
+    int m_fd = -1;      // the open regular file; -1 for a pipe or device, read by its name
+    qint64 m_pos = 0;   // where the reader of m_fd is
+    qint64 m_size = -1; // the file's size and modification time when it was opened
+    qint64 m_mtimeNs = 0;
+    QString m_readError; // the error that ended reading, if it was not the end of the file
+    AVIOContext* m_io = nullptr;
     ff::FormatPtr m_format;
     ff::CodecPtr m_decoder;
     int m_videoIndex = -1;

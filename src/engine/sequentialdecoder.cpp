@@ -38,6 +38,11 @@ const MediaInfo& SequentialDecoder::info() const
     return d->info;
 }
 
+QString SequentialDecoder::earlyEnd() const
+{
+    return d->session.earlyEnd();
+}
+
 EngineError SequentialDecoder::failureReason() const
 {
     return noPictureError();

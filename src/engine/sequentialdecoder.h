@@ -33,6 +33,9 @@ public:
     std::optional<VideoFrame> next();
     // Why next() returned nothing when it never returned a frame (see the log for more).
     EngineError failureReason() const;
+    // After next() returned nothing: why the frames ended before the end of the file (a
+    // read error, the file shrank or was changed meanwhile), or "" when they did not.
+    QString earlyEnd() const;
 
 private:
     struct Private;

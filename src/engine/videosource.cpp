@@ -526,6 +526,19 @@ bool VideoSource::Private::takeOutput(int n, int windowStart, std::optional<Vide
     }
     // Trust a frame only when this run began at or before its own start point: pictures an
     // open GOP shows before its keyframe come out broken (or not at all) after a seek.
+    // A picture the decoder had to patch up (a damaged or truncated one) is patched from
+    // whatever it decoded before, so it is trusted only from a run that began a whole GOP
+    // earlier than the picture's own start, or at the very beginning, as the sequential
+    // decoder reads it.
+    const bool patched = (f->decode_error_flags != 0 || (f->flags & AV_FRAME_FLAG_CORRUPT)) &&
+                         startPacket > 0 && shown >= 0 &&
+                         startPacket >= index.frame(shown).startPacket;
+    if (patched && shown >= windowStart && shown <= n) {
+        qCInfo(lcEngine) << "frame" << shown << "was patched up by the decoder; starting earlier";
+        av_frame_unref(f);
+        *missed = true;
+        return false;
+    }
     if (shown < 0 || shown <= lastOut || index.frame(shown).startPacket < startPacket) {
         av_frame_unref(f);
         if (shown < 0)

@@ -15,6 +15,15 @@
 #     every 10th frame, the frame list): the files hold exactly ffmpeg's pixels.
 #  7. A 720x576 16:9 clip is shown 1024x576; F9 saves the stored 720x576 pixels, and after
 #     Tools > Capture in Display Shape a 1024x576 picture.
+#  8. A 318x178 phone clip stored with a display rotation of 90 degrees is shown upright,
+#     178x318: F9 after Ctrl+G saves and Ctrl+Shift+C copies exactly ffmpeg's turned pixels;
+#     Bulk Capture of the whole 20 frame clip writes frame0 to frame20 (the slider ends at
+#     the length), frames 0 to 19 exactly as ffmpeg turns them. Copies turned 270 and 180
+#     degrees are shown 178x318 and 318x178, and F9 saves each exactly as ffmpeg turns it.
+#  9. A field-coded 1080i camcorder recording (AVCHD, two field packets a frame, leading B
+#     pictures): Ctrl+G to frames 1, 3, 5, 8 and 11, each saved with F9, holds exactly
+#     ffmpeg's frame, converted as HD (BT.709) since the stream is untagged. Skipped when the
+#     real recordings next to the project are absent.
 # usage: e2e_test.sh FRAMIX SIZES_DIR
 set -uo pipefail
 FRAMIX=$1
@@ -34,6 +43,7 @@ for _ in $(seq 1 50); do
     xprop -root _NET_SUPPORTING_WM_CHECK 2> /dev/null | grep -q window && break
     sleep 0.1
 done
+kill -0 $WM 2> /dev/null || echo "openbox is not running on $DISPLAY: the keys below will go nowhere"
 passed=0 failed=0
 ok() { echo "ok: $*"; passed=$((passed + 1)); }
 bad() { echo "FAILED: $*"; failed=$((failed + 1)); }
@@ -59,9 +69,9 @@ keys() { # window, then keys, each followed by a short pause as a person would t
 }
 # The pixel rows of a 24-bit BMP.
 rows() { tail -c +$(( $(od -An -tu4 -j10 -N4 "$1") + 1 )) "$1"; }
-reference() { # clip frame file
-    ffmpeg -v error -y -i "$1" -vf "select=eq(n\,$2)" -fps_mode passthrough -frames:v 1 \
-        -pix_fmt bgr24 "$3"
+reference() { # clip frame file [filters after the frame's choice]
+    ffmpeg -v error -y -i "$1" -vf "select=eq(n\,$2)${4:+,$4}" -fps_mode passthrough \
+        -frames:v 1 -pix_fmt bgr24 "$3"
 }
 same_picture() { # ours reference
     [ -s "$1" ] && cmp -s <(rows "$1") <(rows "$2")
@@ -309,6 +319,157 @@ if start shape "$SIZES/$clip"; then
     stop
 else
     bad "the program did not come up for the 16:9 clip"
+    stop
+fi
+
+# 8. Phone video stored turned: shown, saved, copied and bulk captured upright.
+shown() { xwininfo -id "$VIDEO" | awk '/Width:|Height:/ {printf "%s ", $NF}'; }
+wait_shown() { # "width height ": the size the video window's picture comes to
+    for _ in $(seq 1 30); do
+        size=$(shown)
+        [ "$size" = "$1" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+goto_frame() { # typed frame number or time, Enter; the dialog must close
+    keys "$MAIN" ctrl+g
+    local dialog
+    dialog=$(wait_window "Go to Frame" 30) || { bad "Ctrl+G opened no Go to Frame dialog"; return 1; }
+    sleep 0.3
+    xdotool windowactivate --sync "$dialog" key ctrl+a type --delay 10 "$1"
+    xdotool key Return
+    wait_gone "Go to Frame" || { bad "the Go to Frame dialog did not close after $1"; return 1; }
+    sleep 0.7
+}
+ffmpeg -v error -y -f lavfi -i testsrc2=size=318x178:rate=10:duration=2 -c:v libx264 \
+    -pix_fmt yuv420p -g 10 "$WORK/phone.mp4"
+for turn in 90 270 180; do
+    ffmpeg -v error -y -i "$WORK/phone.mp4" -c copy -metadata:s:v:0 rotate=$turn "$WORK/rot$turn.mp4"
+done
+clip=$WORK/rot90.mp4
+if start rot90 "$clip"; then
+    wait_shown "178 318 " && ok "a 318x178 clip turned 90 degrees is shown upright, 178x318" ||
+        bad "a 318x178 clip turned 90 degrees is shown $size, not 178x318"
+    if goto_frame 7; then
+        capture "$WORK/rot90-7"
+        reference "$clip" 7 "$WORK/ref-rot90-7.bmp"
+        if same_picture "$WORK/rot90-7.bmp" "$WORK/ref-rot90-7.bmp"; then
+            ok "turned 90: Ctrl+G 7, F9 saves frame 7 exactly as ffmpeg turns it (178x318)"
+        else
+            bad "turned 90: F9 saved $(identify -format '%wx%h' "$WORK/rot90-7.bmp" 2>&1)," \
+                "not ffmpeg's turned frame 7" \
+                "($(compare -metric AE "$WORK/rot90-7.bmp" "$WORK/ref-rot90-7.bmp" null: 2>&1))"
+        fi
+        keys "$MAIN" ctrl+shift+c
+        sleep 0.5
+        xclip -selection clipboard -t image/png -o > "$WORK/clip-rot90.png" 2> /dev/null
+        if [ -s "$WORK/clip-rot90.png" ] &&
+            [ "$(identify -format '%wx%h' "$WORK/clip-rot90.png" 2> /dev/null)" = 178x318 ] &&
+            cmp -s <(rgb "$WORK/clip-rot90.png") <(rgb "$WORK/ref-rot90-7.bmp"); then
+            ok "turned 90: Ctrl+Shift+C puts the turned frame 7 on the clipboard exactly"
+        else
+            bad "turned 90: the clipboard holds" \
+                "$(identify -format '%wx%h' "$WORK/clip-rot90.png" 2>&1), not the turned frame 7" \
+                "($(compare -metric AE "$WORK/clip-rot90.png" "$WORK/ref-rot90-7.bmp" null: 2>&1))"
+        fi
+    fi
+    keys "$MAIN" ctrl+b
+    if bulk=$(wait_window "Framix (Bulk Capture)"); then
+        sleep 0.3
+        # The whole media, all frames, as BMP: the dialog's choices from a first run.
+        keys "$bulk" alt+d ctrl+a
+        xdotool type --delay 10 "$WORK/bulk8"
+        keys "$bulk" alt+a alt+b
+        if done=$(wait_window "Tavrino" 300); then
+            keys "$done" Return
+            # A full run ends at the position slider's maximum, the length (20), as the
+            # 100 frame clip above writes frame0 to frame100.
+            want=$(for n in $(seq 0 20); do printf 'frame%d.bmp ' "$n"; done | sed 's/ $//')
+            got=$(ls -A "$WORK/bulk8" 2> /dev/null | sort -V | tr '\n' ' ' | sed 's/ $//')
+            [ "$got" = "$want" ] && ok "turned 90: Bulk Capture of the whole clip wrote frame0 to frame20" ||
+                bad "turned 90: Bulk Capture of the whole 20 frame clip wrote '$got'"
+            mkdir -p "$WORK/ref8"
+            ffmpeg -v error -y -i "$clip" -fps_mode passthrough -pix_fmt bgr24 -start_number 0 \
+                "$WORK/ref8/frame%d.bmp"
+            exact=0 differ=
+            for n in $(seq 0 19); do
+                if same_picture "$WORK/bulk8/frame$n.bmp" "$WORK/ref8/frame$n.bmp"; then
+                    exact=$((exact + 1))
+                else
+                    differ="$differ $n"
+                fi
+            done
+            same_picture "$WORK/bulk8/frame20.bmp" "$WORK/ref8/frame19.bmp" &&
+                echo "frame20.bmp, at the length, holds the last frame (19)"
+            [ "$exact" -eq 20 ] && ok "turned 90: all 20 bulk files hold exactly ffmpeg's turned pixels" ||
+                bad "turned 90: $exact of 20 bulk files exact; differing frames:$differ" \
+                    "(frame0.bmp is $(identify -format '%wx%h' "$WORK/bulk8/frame0.bmp" 2>&1))"
+        else
+            bad "turned 90: the bulk run did not end with its message"
+        fi
+    else
+        bad "turned 90: Ctrl+B opened no bulk dialog"
+    fi
+    stop
+else
+    bad "the program did not come up for the clip turned 90 degrees"
+    stop
+fi
+for turned in "270:178 318 :12" "180:318 178 :4"; do
+    turn=${turned%%:*}
+    want=${turned#*:}; want=${want%:*}
+    frame=${turned##*:}
+    clip=$WORK/rot$turn.mp4
+    if start "rot$turn" "$clip"; then
+        wait_shown "$want" && ok "a 318x178 clip turned $turn degrees is shown $want" ||
+            bad "a 318x178 clip turned $turn degrees is shown $size, not $want"
+        if goto_frame "$frame"; then
+            capture "$WORK/rot$turn-$frame"
+            reference "$clip" "$frame" "$WORK/ref-rot$turn.bmp"
+            same_picture "$WORK/rot$turn-$frame.bmp" "$WORK/ref-rot$turn.bmp" &&
+                ok "turned $turn: Ctrl+G $frame, F9 saves frame $frame exactly as ffmpeg turns it" ||
+                bad "turned $turn: F9 saved" \
+                    "$(identify -format '%wx%h' "$WORK/rot$turn-$frame.bmp" 2>&1), not ffmpeg's" \
+                    "turned frame $frame" \
+                    "($(compare -metric AE "$WORK/rot$turn-$frame.bmp" "$WORK/ref-rot$turn.bmp" null: 2>&1))"
+        fi
+        stop
+    else
+        bad "the program did not come up for the clip turned $turn degrees"
+        stop
+    fi
+done
+
+# 9. A field-coded camcorder recording: any frame reached by number is ffmpeg's frame.
+REAL=$(cd "$(dirname "$0")/../.." && pwd)/../shared/realworld
+avchd=$REAL/h264i_metadata-extractor-images_SonyA7M3_avchd.mts
+if [ ! -f "$avchd" ]; then
+    echo "skipped: the field-coded AVCHD recording ($avchd is absent)"
+elif start avchd "$avchd"; then
+    # An untagged HD picture is converted as BT.709; a tagged one as its tags say.
+    hd=scale=in_color_matrix=bt709:in_range=tv:out_range=pc
+    [ -n "$(ffprobe -v error -select_streams v:0 -show_entries stream=color_space -of csv=p=0 \
+        "$avchd" | grep -v unknown)" ] && hd=
+    for frame in 1 3 5 8 11; do
+        goto_frame "$frame" || continue
+        capture "$WORK/avchd-$frame"
+        reference "$avchd" "$frame" "$WORK/ref-avchd-$frame.bmp" "$hd"
+        if same_picture "$WORK/avchd-$frame.bmp" "$WORK/ref-avchd-$frame.bmp"; then
+            ok "field-coded AVCHD: Ctrl+G $frame, F9 saves frame $frame exactly"
+        else
+            near=
+            for n in $(seq 0 12); do
+                reference "$avchd" "$n" "$WORK/ref-avchd-any.bmp" "$hd"
+                same_picture "$WORK/avchd-$frame.bmp" "$WORK/ref-avchd-any.bmp" && near=" (it is frame $n)"
+            done
+            bad "field-coded AVCHD: after Ctrl+G $frame, F9 did not save frame $frame$near" \
+                "($(compare -metric AE "$WORK/avchd-$frame.bmp" "$WORK/ref-avchd-$frame.bmp" null: 2>&1))"
+        fi
+    done
+    stop
+else
+    bad "the program did not come up for the field-coded AVCHD recording"
     stop
 fi
 

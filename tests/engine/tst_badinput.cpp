@@ -72,6 +72,53 @@ private slots:
         QCOMPARE(error.code, EngineError::Code::PermissionDenied);
     }
 
+    // A loop of symbolic links and a name too long are told as the system tells them, not
+    // as a missing file.
+    void namesTheSystemRefuses()
+    {
+        QTemporaryDir dir;
+        const QString loop = dir.filePath(QStringLiteral("loop.mpg"));
+        QVERIFY(QFile::link(loop, loop));
+        const QString tooLong =
+            dir.filePath(QString(300, QLatin1Char('x')) + QStringLiteral(".mpg"));
+        for (const QString& path : {loop, tooLong}) {
+            VideoSource source;
+            EngineError error;
+            QVERIFY(!source.open(path, &error));
+            QCOMPARE(error.code, EngineError::Code::IoError);
+            QVERIFY2(error.message().contains(path == loop ? QLatin1String("symbolic links")
+                                                           : QLatin1String("too long")),
+                     qPrintable(error.message()));
+        }
+    }
+
+    // Once open, the file is read through what was opened: renamed or deleted meanwhile,
+    // every frame still comes, also those that start reading again from the top.
+    void renamedOrDeletedWhileOpen()
+    {
+        for (const bool remove : {false, true}) {
+            QTemporaryDir dir;
+            const QString path = dir.filePath(QStringLiteral("clip.mpg"));
+            QVERIFY(QFile::copy(corpus::path(QStringLiteral("mpeg2.mpg")), path));
+            const QVector<QByteArray> expected = sequentialHashes(path);
+            VideoSource::Options options;
+            options.useIndexCache = false;
+            VideoSource source;
+            EngineError error;
+            QVERIFY2(source.open(path, &error, options), qPrintable(error.message()));
+            QVERIFY(source.frame(source.frameCount() - 1, &error));
+            if (remove)
+                QVERIFY(QFile::remove(path));
+            else
+                QVERIFY(QFile::rename(path, dir.filePath(QStringLiteral("moved.mpg"))));
+            for (const int n : {0, 1, source.frameCount() / 2, 0}) {
+                const auto f = source.frame(n, &error);
+                QVERIFY2(f, qPrintable(error.message()));
+                QCOMPARE(f->rawMd5(), expected[n]);
+            }
+        }
+    }
+
     // Damaged files stay usable for the frames that decode, and random access agrees with
     // reading them straight through.
     void damagedMediaStayUsable_data()
