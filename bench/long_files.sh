@@ -4,7 +4,9 @@
 # write) and in AVI, a 20-minute 640x360 Xvid AVI (packed B-frames, as DivX and Xvid write them), a
 # 10-minute 720x576 interlaced H.264 transport stream (as broadcast recordings are, also cut
 # to start in the middle of a GOP), a 1-hour
-# 320x240 MPEG-2 program stream and a 10-minute 1080p H.264 MP4; then for each prints the
+# 320x240 MPEG-2 program stream, a 10-minute 1080p H.264 MP4 and, where the real recordings
+# are beside the project (../shared/realworld), a 30-minute WMV9 (WMV3) file joined from
+# copies of one without re-encoding; then for each prints the
 # time framix-grab takes to write one frame near the
 # end, as a ratio of ffmpeg decoding the whole file in the same run (target: at most 0.05),
 # checks the frame against ffmpeg's, and for the 1080p clip the time the program takes to
@@ -40,13 +42,27 @@ make_clip long240.mpg -f lavfi -i testsrc=s=320x240:r=25:d=3600 \
     -c:v mpeg2video -b:v 800k -g 15 -bf 2 -f vob
 make_clip long1080.mp4 -f lavfi -i testsrc=s=1920x1080:r=25:d=600 \
     -c:v libx264 -preset ultrafast -bf 2 -g 250 -keyint_min 250 -sc_threshold 0 -pix_fmt yuv420p
+# A Windows encoder's WMV9 recording, copied end to end to about 30 minutes.
+REAL=$(cd "$(dirname "$0")/.." && pwd)/../shared/realworld
+WMV_SOURCE=$REAL/wmv3_brennon-HearMe_phase2.wmv
+if [ -s "$WMV_SOURCE" ] && [ ! -s "$MEDIA/long-wmv3.wmv" ]; then
+    seconds=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$WMV_SOURCE")
+    copies=$(echo "1800 / $seconds + 1" | bc)
+    for ((i = 0; i < copies; ++i)); do echo "file '$(realpath "$WMV_SOURCE")'"; done \
+        > "$MEDIA/long-wmv3.txt"
+    make_clip long-wmv3.wmv -f concat -safe 0 -i "$MEDIA/long-wmv3.txt" -c copy
+fi
 
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 now() { date +%s.%N; }
-for clip in ${CLIPS:-long640.mkv long640.m2ts long640-h264.avi long640.avi long576i.ts long576i-cut.ts long240.mpg long1080.mp4}; do
+for clip in ${CLIPS:-long640.mkv long640.m2ts long640-h264.avi long640.avi long576i.ts long576i-cut.ts long240.mpg long1080.mp4 long-wmv3.wmv}; do
+    if [ ! -s "$MEDIA/$clip" ]; then
+        echo "$clip: skipped (made from the real recordings in $REAL, which are absent)"
+        continue
+    fi
     frames=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets \
-        -of csv=p=0 "$MEDIA/$clip" | head -n 1 | tr -d ,)
+        -of csv=p=0 "$MEDIA/$clip" | sed -n 1p | tr -d ,)
     # Near the end, and short of the packet count by more than a GOP: a recording cut in the
     # middle of a GOP has packets whose pictures the decoder drops.
     n=$((frames - 300))
@@ -58,7 +74,7 @@ for clip in ${CLIPS:-long640.mkv long640.m2ts long640-h264.avi long640.avi long5
         --from "$n" --to "$n" --quiet > /dev/null
     t2=$(now)
     # Untagged pictures of 720 lines and more are BT.709, as the program takes them.
-    height=$(ffprobe -v error -select_streams v:0 -show_entries stream=height -of csv=p=0 "$MEDIA/$clip" | head -n 1 | tr -d ,)
+    height=$(ffprobe -v error -select_streams v:0 -show_entries stream=height -of csv=p=0 "$MEDIA/$clip" | sed -n 1p | tr -d ,)
     matrix=bt601
     [ "$height" -ge 720 ] && matrix=bt709
     "${FF[@]}" -i "$MEDIA/$clip" -vf "select=eq(n\,$n),scale=in_color_matrix=$matrix" \

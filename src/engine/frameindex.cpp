@@ -12,7 +12,8 @@ namespace framix {
 namespace {
 constexpr quint32 kMagic = 0x46525849; // "FRXI"
 // 2: MPEG-4 Part 2 packets are keyframes only when they start with an I-VOP.
-constexpr quint32 kVersion = 2;
+// 3: so are WMV9 and VC-1 packets only when they hold an I picture.
+constexpr quint32 kVersion = 3;
 
 quint64 lookupKey(int size, quint32 checksum)
 {

@@ -41,6 +41,7 @@ enum class Ordering
     PacketOrder,   // codecs that never reorder: one picture per packet, in packet order
     FramePictures, // as Timestamps, once each packet's header says it holds a frame picture
     PictureOrder,  // H.264 without timestamps (AVI, raw streams): each picture's order count
+    Vc1Pictures,   // WMV9 (WMV3) and VC-1 in ASF: each picture header's type, as MpegPictures
 };
 
 bool interlaced(const AVStream* st)
@@ -70,6 +71,10 @@ Ordering scanOrdering(const AVFormatContext* fmt, const AVStream* st)
     if (desc && (desc->props & AV_CODEC_PROP_INTRA_ONLY))
         return Ordering::PacketOrder;
     const QByteArray format(fmt->iformat->name);
+    // ASF stamps WMV9 and VC-1 packets with their send times, not the order they are shown
+    // in; the picture headers tell it instead.
+    if (codec == AV_CODEC_ID_WMV3 || codec == AV_CODEC_ID_VC1)
+        return format == "asf" ? Ordering::Vc1Pictures : Ordering::None;
     if (codec == AV_CODEC_ID_MPEG4 && format == "avi")
         return Ordering::Mpeg4Vops;
     if (codec == AV_CODEC_ID_H264 && (format == "avi" || format == "h264"))
@@ -491,10 +496,249 @@ private:
     int m_references = 0;
 };
 
+// What a WMV9 (WMV3) or VC-1 packet holds, as libavcodec's decoder reads it.
+enum class Vc1Picture
+{
+    None,      // nothing the decoder makes a picture of
+    Intra,     // I
+    Predicted, // P, skipped P included: a reference picture
+    Bidir,     // B or BI: never a reference
+    Unknown,   // outside what the scan models
+};
+
+// Bytes of a VC-1 unit with its emulation prevention bytes (00 00 03) removed.
+QByteArray vc1Unescaped(const uint8_t* p, int size)
+{
+    QByteArray out;
+    out.reserve(size);
+    int zeros = 0;
+    for (int i = 0; i < size; ++i) {
+        if (zeros >= 2 && p[i] == 3 && i + 1 < size && p[i + 1] < 4) {
+            zeros = 0;
+            continue;
+        }
+        zeros = p[i] == 0 ? zeros + 1 : 0;
+        out.append(char(p[i]));
+    }
+    return out;
+}
+
+// Reads the sequence header (WMV3's four bytes of codec data; VC-1's advanced profile
+// sequence header in its codec data) and, from it, each packet's picture type: the first
+// bits of its picture header.
+class Vc1Reader
+{
+public:
+    explicit Vc1Reader(const AVCodecParameters* par)
+    {
+        if (!par->extradata)
+            return;
+        if (par->codec_id == AV_CODEC_ID_WMV3)
+            readSimpleMain(par->extradata, par->extradata_size);
+        else if (par->codec_id == AV_CODEC_ID_VC1 && par->codec_tag != MKTAG('W', 'V', 'P', '2'))
+            readAdvanced(par->extradata, par->extradata_size);
+    }
+    bool usable() const { return m_usable; }
+    // The decoder reorders only where the sequence allows B pictures: always in the
+    // advanced profile, where the header has no count of them.
+    bool lowDelay() const { return !m_advanced && m_maxBFrames == 0; }
+
+    Vc1Picture read(const uint8_t* p, int size) const
+    {
+        if (!m_usable)
+            return Vc1Picture::Unknown;
+        if (size == 0)
+            return Vc1Picture::None; // never sent to the decoder
+        return m_advanced ? readAdvancedPicture(p, size) : readSimpleMainPicture(p, size);
+    }
+
+private:
+    // The simple and main profile header: profile, two reserved bits that must be clear
+    // (an old interlaced mode, and sprites: Windows Media Image), then the coding tools,
+    // of which range reduction, the B-frame count and frame interpolation shape each
+    // picture header.
+    void readSimpleMain(const uint8_t* p, int size)
+    {
+        if (size < 4)
+            return;
+        BitReader b(p, size);
+        const unsigned profile = b.get(2);
+        const bool y411 = b.get(1), sprite = b.get(1);
+        b.get(3 + 5 + 1 + 1 + 1 + 1 + 1 + 1 + 2 + 1); // rates, loop filter .. transform
+        const bool transformTables = b.get(1);        // reserved: the decoder refuses it
+        b.get(1 + 1);                                 // overlap, sync markers
+        m_rangeReduction = b.get(1);
+        m_maxBFrames = int(b.get(3));
+        b.get(2); // quantizer mode
+        m_interpolation = b.get(1);
+        // The complex profile is only partly supported by the decoder; leave it to decoding.
+        m_usable = !b.over() && profile <= 1 && !y411 && !sprite && !transformTables;
+    }
+
+    // The advanced profile's sequence header, after its start code (00 00 01 0F): only
+    // progressive video is read; interlaced video may code a picture as two fields.
+    void readAdvanced(const uint8_t* p, int size)
+    {
+        forEachStartCode(p, size, [this](uint8_t code, const uint8_t* b, int left) {
+            if (code != 0x0f)
+                return true;
+            int end = 0;
+            while (end + 2 < left && !(b[end] == 0 && b[end + 1] == 0 && b[end + 2] == 1))
+                ++end;
+            m_sequenceHeader =
+                QByteArray(reinterpret_cast<const char*>(b), end + 2 < left ? end : left);
+            const QByteArray bytes = vc1Unescaped(b, left);
+            BitReader r(reinterpret_cast<const uint8_t*>(bytes.constData()), int(bytes.size()));
+            const unsigned profile = r.get(2);
+            r.get(3);                         // level
+            const unsigned chroma = r.get(2); // 1: 4:2:0, the only one decoded
+            r.get(3 + 5 + 1 + 12 + 12 + 1);   // rates, post-processing, sizes, broadcast
+            const bool interlace = r.get(1);
+            m_usable = !r.over() && profile == 3 && chroma == 1 && !interlace;
+            m_advanced = true;
+            return false;
+        });
+    }
+
+    // A simple or main profile picture header: frame interpolation, a frame count, range
+    // reduction, then the type: 1 P; 0 I, or where B pictures are allowed, 01 I and 00 B
+    // (BI is a B picture whose fraction says so; the decoder treats it as one). A packet of
+    // one byte cannot hold a picture header (an I picture's takes 16 bits and more, a P's
+    // more still): the decoder rejects it and shows nothing. What it makes of other small
+    // packets depends on more than their first bits, so those are left to decoding.
+    Vc1Picture readSimpleMainPicture(const uint8_t* p, int size) const
+    {
+        if (size == 1)
+            return Vc1Picture::None;
+        if (size < 8)
+            return Vc1Picture::Unknown;
+        BitReader b(p, size);
+        if (m_interpolation)
+            b.get(1);
+        b.get(2);
+        if (m_rangeReduction)
+            b.get(1);
+        if (b.get(1))
+            return Vc1Picture::Predicted;
+        if (m_maxBFrames > 0 && !b.get(1))
+            return Vc1Picture::Bidir;
+        return Vc1Picture::Intra;
+    }
+
+    // An advanced profile packet: the picture itself, or units with start codes, of which
+    // the frame (0D) holds the picture. Field pictures (0C), the end of a sequence (0A, which
+    // the decoder takes for the end of the stream) and a sequence header other than the one
+    // the decoder was opened with are left to decoding. A progressive picture header starts
+    // with its type: 0 P, 10 B, 110 I, 1110 BI, 1111 a skipped P (a copy of the reference,
+    // one byte).
+    Vc1Picture readAdvancedPicture(const uint8_t* p, int size) const
+    {
+        const uint8_t* frame = p;
+        int frameSize = size;
+        if (size >= 4 && p[0] == 0 && p[1] == 0 && p[2] == 1) {
+            frame = nullptr;
+            bool ok = true;
+            forEachStartCode(p, size, [&](uint8_t code, const uint8_t* b, int left) {
+                if (code == 0x0d && !frame) {
+                    frame = b;
+                    frameSize = left;
+                } else if (code == 0x0a || code == 0x0c) {
+                    ok = false;
+                } else if (code == 0x0f) {
+                    ok = left >= m_sequenceHeader.size() &&
+                         std::equal(m_sequenceHeader.begin(), m_sequenceHeader.end(),
+                                    reinterpret_cast<const char*>(b));
+                }
+                return ok;
+            });
+            if (!ok || !frame)
+                return Vc1Picture::Unknown;
+        }
+        if (frameSize < 1)
+            return Vc1Picture::Unknown;
+        const uint8_t type = frame[0] >> 4;
+        if (type == 15)
+            return Vc1Picture::Predicted;
+        // A one-byte picture of another type is cut short: the decoder drops it.
+        if (frameSize < 2)
+            return Vc1Picture::Unknown;
+        if (!(type & 8))
+            return Vc1Picture::Predicted;
+        if (!(type & 4))
+            return Vc1Picture::Bidir;
+        return (type & 2) ? Vc1Picture::Bidir : Vc1Picture::Intra;
+    }
+
+    bool m_usable = false;
+    bool m_advanced = false;
+    bool m_rangeReduction = false;
+    bool m_interpolation = false;
+    int m_maxBFrames = 0;
+    QByteArray m_sequenceHeader; // as stored, after its start code
+};
+
+// The VC-1 decoder's output, packet by packet, as MpegOrder's: without B pictures each
+// picture is shown as soon as it is decoded; with them, a B picture is shown at once (once
+// two reference pictures exist; before that the decoder drops it), an I or P picture when
+// the next one of those arrives, and the last at the end.
+class Vc1Order
+{
+public:
+    // `references`: how many reference pictures the decoder holds already, whose showing is
+    // not this model's to say (0 at the start of the stream).
+    Vc1Order(bool lowDelay, int references) : m_lowDelay(lowDelay), m_references(references) {}
+    void add(Vc1Picture type, int number)
+    {
+        switch (type) {
+        case Vc1Picture::Intra:
+        case Vc1Picture::Predicted:
+            ++m_references;
+            if (m_lowDelay) {
+                m_shown.push_back(number);
+            } else {
+                if (m_held >= 0)
+                    m_shown.push_back(m_held);
+                m_held = number;
+            }
+            break;
+        case Vc1Picture::Bidir:
+            if (m_references >= 2)
+                m_shown.push_back(number);
+            break;
+        case Vc1Picture::None:
+        case Vc1Picture::Unknown:
+            break;
+        }
+    }
+    std::vector<int> finish()
+    {
+        if (m_held >= 0)
+            m_shown.push_back(std::exchange(m_held, -1));
+        return m_shown;
+    }
+
+private:
+    bool m_lowDelay;
+    int m_references;
+    int m_held = -1;
+    std::vector<int> m_shown;
+};
+
 // Where decoding can start, for codecs whose container's keyframe marks are not enough.
 std::function<bool(const AVPacket*)> startCheck(const AVStream* st)
 {
-    if (st->codecpar->codec_id != AV_CODEC_ID_MPEG4)
+    const AVCodecID codec = st->codecpar->codec_id;
+    if (codec == AV_CODEC_ID_WMV3 || codec == AV_CODEC_ID_VC1) {
+        // ASF marks the packets its writer was told were keyframes; decoding can start only
+        // at an I picture.
+        auto reader = std::make_shared<Vc1Reader>(st->codecpar);
+        if (!reader->usable())
+            return nullptr;
+        return [reader](const AVPacket* pkt) {
+            return reader->read(pkt->data, pkt->size) == Vc1Picture::Intra;
+        };
+    }
+    if (codec != AV_CODEC_ID_MPEG4)
         return nullptr;
     auto reader = std::make_shared<Mpeg4Reader>(st->codecpar);
     return [reader](const AVPacket* pkt) { return reader->startsWithIntra(pkt); };
@@ -716,12 +960,53 @@ std::optional<std::vector<int>> orderedByCount(DecodeSession& session, const Fra
     return shown;
 }
 
-// Used only where the order it derives is the decoder's: no packet is empty or marked to be
-// dropped, and per ordering, every packet has a timestamp of its own and no two share one
-// (Timestamps), every packet holds one whole frame picture (MpegPictures) or one VOP
-// (Mpeg4Vops, or two in a packed stream), decoding starts at a keyframe (Timestamps, PacketOrder,
-// Mpeg4Vops). Every later decode checks the order again (VideoSource::Private::takeOutput), and a
-// file where it differs is indexed by decoding.
+// WMV9 and VC-1: the pictures the decoder shows, from each packet's picture type (types[i]
+// is packet i's). A stream whose first picture is not an I picture (cut from a longer one)
+// begins with pictures the decoder makes against a grey stand-in, or drops; that stretch,
+// up to the first keyframe, is decoded, and the model goes on from there with the
+// reference picture that stretch left.
+std::optional<std::vector<int>> orderedByVc1Type(DecodeSession& session, const FrameIndex& index,
+                                                 const std::vector<Vc1Picture>& types,
+                                                 bool lowDelay, const VideoSource::Options& options,
+                                                 EngineError* error, bool* declined)
+{
+    const int count = index.packetCount();
+    int from = 0;
+    std::vector<int> shown;
+    int references = 0;
+    if (types[0] != Vc1Picture::Intra) {
+        from = firstTwoKeyframes(index).first;
+        if (from <= 0)
+            return std::nullopt;
+        const bool referenced = std::any_of(types.begin(), types.begin() + from, [](Vc1Picture t) {
+            return t == Vc1Picture::Intra || t == Vc1Picture::Predicted;
+        });
+        auto head = decodeHead(session, index, from, options, error, declined);
+        if (!head)
+            return std::nullopt;
+        // The stretch's last reference picture came out at its end, as it does in a whole
+        // decode when the keyframe arrives; without one, the B pictures after the keyframe
+        // would depend on what the decoder made of the stretch.
+        if (!referenced || head->empty())
+            return std::nullopt;
+        shown = std::move(*head);
+        references = 1;
+    }
+    Vc1Order order(lowDelay, references);
+    for (int i = from; i < count; ++i)
+        order.add(types[i], i);
+    const std::vector<int> rest = order.finish();
+    shown.insert(shown.end(), rest.begin(), rest.end());
+    return shown;
+}
+
+// Used only where the order it derives is the decoder's: no packet is empty (but for VC-1,
+// whose model counts it as no picture) or marked to be dropped, and per ordering, every
+// packet has a timestamp of its own and no two share one (Timestamps), every packet holds one
+// whole frame picture (MpegPictures) or one VOP (Mpeg4Vops, or two in a packed stream) or one
+// progressive picture whose type its header says (Vc1Pictures), decoding starts at a keyframe
+// (Timestamps, PacketOrder, Mpeg4Vops). Every later decode checks the order again
+// (VideoSource::Private::takeOutput), and a file where it differs is indexed by decoding.
 std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::Options& options,
                                     EngineError* error, bool* declined)
 {
@@ -744,6 +1029,18 @@ std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::O
     if (ordering == Ordering::FramePictures || ordering == Ordering::PictureOrder)
         frames.emplace(st->codecpar);
     std::vector<int> orders; // PictureOrder: each packet's picture order count
+    // Vc1Pictures: what the decoder was opened as must be libavcodec's own decoder, which
+    // this models, with its reordering left on.
+    std::optional<Vc1Reader> vc1;
+    std::vector<Vc1Picture> vc1Types;
+    if (ordering == Ordering::Vc1Pictures) {
+        const AVCodecContext* dec = session.decoder();
+        const QByteArray name = dec && dec->codec ? QByteArray(dec->codec->name) : QByteArray();
+        vc1.emplace(st->codecpar);
+        if ((name != "wmv3" && name != "vc1") || (dec->flags & AV_CODEC_FLAG_LOW_DELAY) ||
+            !vc1->usable())
+            return std::nullopt;
+    }
     int lastPercent = -1;
     bool usable = true;
     bool seenKey = false;
@@ -757,7 +1054,10 @@ std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::O
         }
         const int number = index.packetCount();
         const bool first = number == 0;
-        usable = pkt->size > 0 && !(pkt->flags & (AV_PKT_FLAG_DISCARD | AV_PKT_FLAG_CORRUPT));
+        // An empty packet is never sent to the decoder: the VC-1 model counts it as no
+        // picture, the others do not cover it.
+        usable = (pkt->size > 0 || ordering == Ordering::Vc1Pictures) &&
+                 !(pkt->flags & (AV_PKT_FLAG_DISCARD | AV_PKT_FLAG_CORRUPT));
         switch (ordering) {
         case Ordering::FramePictures:
             // Before the first keyframe the parser may not have the parameter sets yet; those
@@ -794,6 +1094,10 @@ std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::O
         case Ordering::PacketOrder:
             usable = usable && (!first || (pkt->flags & AV_PKT_FLAG_KEY));
             break;
+        case Ordering::Vc1Pictures:
+            vc1Types.push_back(vc1->read(pkt->data, pkt->size));
+            usable = usable && vc1Types.back() != Vc1Picture::Unknown;
+            break;
         case Ordering::None:
             break;
         }
@@ -826,6 +1130,12 @@ std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::O
         }
     } else if (ordering == Ordering::PictureOrder) {
         auto ordered = orderedByCount(session, index, orders, options, error, declined);
+        if (!ordered)
+            return std::nullopt;
+        shown = std::move(*ordered);
+    } else if (ordering == Ordering::Vc1Pictures) {
+        auto ordered =
+            orderedByVc1Type(session, index, vc1Types, vc1->lowDelay(), options, error, declined);
         if (!ordered)
             return std::nullopt;
         shown = std::move(*ordered);

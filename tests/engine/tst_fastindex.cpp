@@ -4,7 +4,11 @@
 #include "corpus.h"
 #include "videosource.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QTest>
 
 using namespace framix;
@@ -56,31 +60,36 @@ private slots:
     {
         QFETCH(QString, clip);
         QFETCH(bool, scans);
-        VideoSource fast, decoded;
-        EngineError error;
-        QVERIFY2(fast.open(clip, &error, uncached(true)), qPrintable(error.message()));
-        QVERIFY2(decoded.open(clip, &error, uncached(false)), qPrintable(error.message()));
-        QVERIFY(!decoded.stats().indexFromScan);
-        QVERIFY(fast.stats().indexFromScan || !scans);
-        if (!fast.stats().indexFromScan)
-            return; // declined: indexed by decoding, as before
-        const FrameIndex& a = fast.index();
-        const FrameIndex& b = decoded.index();
-        QCOMPARE(a.frameCount(), b.frameCount());
-        QCOMPARE(a.packetCount(), b.packetCount());
-        for (int n = 0; n < a.frameCount(); ++n) {
-            QCOMPARE(a.frame(n).packet, b.frame(n).packet);
-            QCOMPARE(a.frame(n).startPacket, b.frame(n).startPacket);
-            QCOMPARE(a.frame(n).timeMs, b.frame(n).timeMs);
+        compareWithDecoding(clip, scans);
+    }
+
+    // Windows encoders' WMV9 (WMV3) and VC-1 files, and longer ones joined from them without
+    // re-encoding: the picture headers give the index, and it is the decoder's.
+    void windowsMedia_data()
+    {
+        QTest::addColumn<QString>("clip");
+        QTest::addColumn<QStringList>("joined"); // files joined into the clip, when it is one
+        const QString dir = realWorldDir();
+        for (const QString& name :
+             QDir(dir).entryList({QStringLiteral("wmv3_*.wmv"), QStringLiteral("vc1_*.wmv")}))
+            QTest::newRow(qPrintable(name)) << dir + QLatin1Char('/') + name << QStringList();
+        const QString wmv3 = dir + QStringLiteral("/wmv3_brennon-HearMe_phase2.wmv");
+        const QString vc1 = dir + QStringLiteral("/vc1_mirob2005-Light_Wave_GL_video.wmv");
+        QTest::newRow("joined-wmv3")
+            << QStringLiteral("joined-wmv3.wmv") << QStringList{wmv3, wmv3, wmv3};
+        QTest::newRow("joined-vc1") << QStringLiteral("joined-vc1.wmv") << QStringList{vc1, vc1};
+    }
+    void windowsMedia()
+    {
+        QFETCH(QString, clip);
+        QFETCH(QStringList, joined);
+        if (!QDir(realWorldDir()).exists())
+            QSKIP("no real-world media next to the project");
+        if (!joined.isEmpty()) {
+            clip = joinCopies(joined, clip);
+            QVERIFY2(!clip.isEmpty(), "ffmpeg could not join the files");
         }
-        // And frames served from it are the decoder's, with no disagreement found.
-        for (int n : {a.frameCount() - 1, a.frameCount() / 2, 1}) {
-            const auto f = fast.frame(n, &error);
-            const auto g = decoded.frame(n, &error);
-            QVERIFY2(f && g, qPrintable(error.message()));
-            QCOMPARE(f->rawMd5(), g->rawMd5());
-        }
-        QCOMPARE(fast.stats().reindexed, 0);
+        compareWithDecoding(clip, true);
     }
 
     // Timestamps that put the pictures in decoding order while the decoder shows B-frames
@@ -100,6 +109,69 @@ private slots:
         QCOMPARE(fast.stats().reindexed, 1);
         QCOMPARE(f->rawMd5(), decoded.frame(n)->rawMd5());
         QCOMPARE(fast.frameCount(), decoded.frameCount());
+    }
+
+private:
+    // Real recordings, kept next to the project rather than in it.
+    static QString realWorldDir() { return QStringLiteral(FRAMIX_REALWORLD_DIR); }
+
+    // `files` joined by ffmpeg's concat demuxer without re-encoding, into the build tree.
+    static QString joinCopies(const QStringList& files, const QString& name)
+    {
+        const QString dir =
+            QCoreApplication::applicationDirPath() + QStringLiteral("/joined-media");
+        QDir().mkpath(dir);
+        const QString out = dir + QLatin1Char('/') + name;
+        if (QFileInfo(out).size() > 0)
+            return out;
+        QFile list(out + QStringLiteral(".txt"));
+        if (!list.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return QString();
+        for (const QString& f : files)
+            list.write("file '" + QFileInfo(f).absoluteFilePath().toUtf8() + "'\n");
+        list.close();
+        const QString partial = out + QStringLiteral(".part.wmv");
+        QProcess ffmpeg;
+        ffmpeg.start(QStringLiteral("ffmpeg"),
+                     {QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"),
+                      QStringLiteral("error"), QStringLiteral("-nostdin"), QStringLiteral("-y"),
+                      QStringLiteral("-f"), QStringLiteral("concat"), QStringLiteral("-safe"),
+                      QStringLiteral("0"), QStringLiteral("-i"), list.fileName(),
+                      QStringLiteral("-map"), QStringLiteral("0:v"), QStringLiteral("-c"),
+                      QStringLiteral("copy"), partial});
+        if (!ffmpeg.waitForFinished(120000) || ffmpeg.exitStatus() != QProcess::NormalExit ||
+            ffmpeg.exitCode() != 0 || !QFile::rename(partial, out))
+            return QString();
+        return out;
+    }
+
+    static void compareWithDecoding(const QString& clip, bool scans)
+    {
+        VideoSource fast, decoded;
+        EngineError error;
+        QVERIFY2(fast.open(clip, &error, uncached(true)), qPrintable(error.message()));
+        QVERIFY2(decoded.open(clip, &error, uncached(false)), qPrintable(error.message()));
+        QVERIFY(!decoded.stats().indexFromScan);
+        QVERIFY(fast.stats().indexFromScan || !scans);
+        if (!fast.stats().indexFromScan)
+            return; // declined: indexed by decoding, as before
+        const FrameIndex& a = fast.index();
+        const FrameIndex& b = decoded.index();
+        QCOMPARE(a.frameCount(), b.frameCount());
+        QCOMPARE(a.packetCount(), b.packetCount());
+        for (int n = 0; n < a.frameCount(); ++n) {
+            QCOMPARE(a.frame(n).packet, b.frame(n).packet);
+            QCOMPARE(a.frame(n).startPacket, b.frame(n).startPacket);
+            QCOMPARE(a.frame(n).timeMs, b.frame(n).timeMs);
+        }
+        // And frames served from it are the decoder's, with no disagreement found.
+        for (int n : {a.frameCount() - 1, a.frameCount() / 2, qMin(1, a.frameCount() - 1)}) {
+            const auto f = fast.frame(n, &error);
+            const auto g = decoded.frame(n, &error);
+            QVERIFY2(f && g, qPrintable(error.message()));
+            QCOMPARE(f->rawMd5(), g->rawMd5());
+        }
+        QCOMPARE(fast.stats().reindexed, 0);
     }
 };
 

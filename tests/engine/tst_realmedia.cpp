@@ -81,13 +81,17 @@ private slots:
             QVERIFY2(source.open(file, &error, options), qPrintable(error.message()));
             QCOMPARE(source.frameCount(), int(expected.size()));
             const int count = source.frameCount();
+            // Forward over the whole file and back over its last GOPs with the scanned
+            // index; jumps with both.
             QVector<int> order;
-            for (int n = 0; n < count; ++n)
-                order << n;
-            for (int n = count - 1; n >= 0; --n)
-                order << n;
+            if (fast) {
+                for (int n = 0; n < count; ++n)
+                    order << n;
+                for (int n = count - 1; n >= qMax(0, count - 150); --n)
+                    order << n;
+            }
             QRandomGenerator rng(20261207);
-            for (int i = 0; i < qMin(count, 60); ++i)
+            for (int i = 0; i < qMin(count, 40); ++i)
                 order << int(rng.bounded(count));
             QStringList wrong;
             for (const int n : std::as_const(order)) {
