@@ -19,5 +19,6 @@ int main(int argc, char** argv)
     return runTestClasses(argc, argv,
                           {makeFrameAccessTest(), makeIndexCacheTest(), makeBadInputTest(),
                            makePictureTest(), makeAudioTest(), makeFrameServerTest(),
-                           makeFastIndexTest(), makeTonemapTest(), makeRealMediaTest(), makeStreamsTest()});
+                           makeFastIndexTest(), makeTonemapTest(), makeRealMediaTest(),
+                           makeStreamsTest()});
 }
