@@ -32,6 +32,15 @@ public:
         return !answer.isEmpty();
     }
     void message(QWidget*, const QString& text, const QString&, Icon) override { messages << text; }
+    // Text asked for: the next of `typed`, or Cancel when none is left.
+    QStringList typed;
+    bool askText(QWidget*, const QString&, const QString&, QString* text) override
+    {
+        if (typed.isEmpty())
+            return false;
+        *text = typed.takeFirst();
+        return true;
+    }
     bool openUrl(const QUrl& url) override
     {
         urls.append(url);

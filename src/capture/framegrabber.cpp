@@ -10,11 +10,16 @@
 #include "videosource.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QThread>
 
 #include <optional>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 
 namespace framix {
 
@@ -26,6 +31,21 @@ QString inFolder(const QString& dir, const QString& name)
     if (!path.endsWith(QLatin1Char('/')))
         path += QLatin1Char('/');
     return path + name;
+}
+
+// Makes `dir` and any folders above it that are missing; "" or what the system said of the
+// level that could not be made.
+QString makeFolders(const QString& dir)
+{
+    const QString path = QDir::cleanPath(QFileInfo(dir).absoluteFilePath());
+    qsizetype at = 0;
+    while (at >= 0) {
+        at = path.indexOf(QLatin1Char('/'), at + 1);
+        const QString level = at < 0 ? path : path.left(at);
+        if (::mkdir(QFile::encodeName(level).constData(), 0777) != 0 && errno != EEXIST)
+            return QStringLiteral("%1: %2").arg(level, QString::fromLocal8Bit(strerror(errno)));
+    }
+    return QFileInfo(path).isDir() ? QString() : QStringLiteral("%1 is not a folder").arg(path);
 }
 
 } // namespace
@@ -87,9 +107,13 @@ bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
         if (out.exists() && !out.isDir())
             return fail(error, EngineError::Code::IoError,
                         o.outDir + QStringLiteral(": not a folder"));
-        if (!out.exists() && !QDir().mkpath(o.outDir))
-            return fail(error, EngineError::Code::IoError,
-                        o.outDir + QStringLiteral(": cannot create the folder"));
+        if (!out.exists()) {
+            const QString why = makeFolders(o.outDir);
+            if (!why.isEmpty())
+                return fail(error, EngineError::Code::IoError,
+                            o.outDir + QStringLiteral(": cannot create the folder: ") + why);
+        }
+        removeStaleTemporaries(o.outDir);
         result->outputFailed = false;
         return true;
     };

@@ -335,6 +335,7 @@ void frmbulk::cmdcapture_Click()
     }
     if (!DirExists(txtout->text()))
         CreatePath(txtout->text()); // reports its own failure; the first write then fails
+    removeStaleTemporaries(txtout->text());
     disable();
     if (Option1->isChecked()) {
         FirstFrame = 0;

@@ -1,7 +1,9 @@
 #include "atomicfile.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <climits>
@@ -39,7 +41,26 @@ bool failErrno(EngineError* error, int err, const QString& path)
                 path + QStringLiteral(": ") + QString::fromLocal8Bit(strerror(err)));
 }
 
+constexpr char kTemporaryPattern[] = ".framix-XXXXXX.part";
+constexpr int kTemporarySuffixLength = 5; // ".part"
+
 } // namespace
+
+int removeStaleTemporaries(const QString& dir)
+{
+    const QRegularExpression ours(QStringLiteral("^\\.framix-[A-Za-z0-9]{6}\\.part$"));
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-3600);
+    int removed = 0;
+    const QFileInfoList entries =
+        QDir(dir).entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks | QDir::System);
+    for (const QFileInfo& fi : entries) {
+        if (!ours.match(fi.fileName()).hasMatch() || !fi.isFile() || fi.lastModified() > before)
+            continue;
+        if (::unlink(QFile::encodeName(fi.absoluteFilePath()).constData()) == 0)
+            ++removed;
+    }
+    return removed;
+}
 
 bool writeFileAtomically(const QString& path, const QByteArray& bytes, EngineError* error)
 {
@@ -57,10 +78,11 @@ bool writeFileAtomically(const QString& path, const std::vector<ByteSpan>& piece
     const QFileInfo target(path);
     if (target.isDir())
         return failErrno(error, EISDIR, path);
-    const QString tmpl = target.absolutePath() + QStringLiteral("/.") + target.fileName() +
-                         QStringLiteral(".XXXXXX");
-    QByteArray tmpName = QFile::encodeName(tmpl);
-    const int fd = mkstemp(tmpName.data());
+    // Not named after the final file: a name near the file system's limit would leave no
+    // room for a longer temporary one.
+    QByteArray tmpName =
+        QFile::encodeName(target.absolutePath() + QLatin1Char('/')) + kTemporaryPattern;
+    const int fd = mkstemps(tmpName.data(), kTemporarySuffixLength);
     if (fd < 0)
         return failErrno(error, errno, path);
     // mkstemp makes the file private; a saved picture should get the usual permissions.

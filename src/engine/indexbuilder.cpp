@@ -130,12 +130,18 @@ public:
         // Left as it was by a packet whose header the parser cannot read: a stale answer must
         // not pass for this packet's.
         m_parser->picture_structure = AV_PICTURE_STRUCTURE_UNKNOWN;
+        m_parser->pict_type = AV_PICTURE_TYPE_NONE;
         const int used = av_parser_parse2(m_parser.get(), m_context.get(), &out, &outSize,
                                           pkt->data, pkt->size, pkt->pts, pkt->dts, pkt->pos);
         if (order)
             *order = m_parser->output_picture_number;
-        return used == pkt->size && outSize == pkt->size &&
-               m_parser->picture_structure == AV_PICTURE_STRUCTURE_FRAME;
+        if (used != pkt->size || outSize != pkt->size)
+            return false;
+        // HEVC's parser does not tell the picture structure (the scan takes progressive HEVC
+        // only); that it read the slice header's picture type is what counts there.
+        if (m_context->codec_id == AV_CODEC_ID_HEVC)
+            return m_parser->pict_type != AV_PICTURE_TYPE_NONE;
+        return m_parser->picture_structure == AV_PICTURE_STRUCTURE_FRAME;
     }
 
 private:
@@ -146,6 +152,40 @@ private:
     std::unique_ptr<AVCodecParserContext, ParserDeleter> m_parser;
     ff::CodecPtr m_context;
 };
+
+// H.264 and HEVC as MP4 and Matroska store them: each NAL unit of a packet behind its length
+// in `lengthSize` bytes, as the codec's configuration record says (0 when the stream is
+// in start-code form, as in transport streams).
+int nalLengthSize(const AVCodecParameters* par)
+{
+    const uint8_t* x = par->extradata;
+    if (!x || x[0] != 1)
+        return 0;
+    if (par->codec_id == AV_CODEC_ID_H264 && par->extradata_size >= 7)
+        return (x[4] & 3) + 1;
+    if (par->codec_id == AV_CODEC_ID_HEVC && par->extradata_size >= 23)
+        return (x[21] & 3) + 1;
+    return 0;
+}
+
+// Whether the packet's NAL units fill it exactly, each behind a length that fits and with a
+// valid first byte: a damaged packet whose lengths do not add up is one the decoder drops.
+bool nalUnitsTile(const AVPacket* pkt, int lengthSize)
+{
+    int pos = 0;
+    while (pos < pkt->size) {
+        if (pkt->size - pos < lengthSize + 1)
+            return false;
+        quint64 length = 0;
+        for (int i = 0; i < lengthSize; ++i)
+            length = (length << 8) | pkt->data[pos + i];
+        pos += lengthSize;
+        if (length == 0 || length > quint64(pkt->size - pos) || (pkt->data[pos] & 0x80))
+            return false;
+        pos += int(length);
+    }
+    return pos == pkt->size;
+}
 
 // What an MPEG-1/2 packet's headers say, up to its first slice.
 struct MpegHeaders
@@ -292,6 +332,7 @@ struct Mpeg4Layer
     bool controlParameters = false; // the layer states low delay itself
     bool lowDelay = false;
     int incrementBits = 1; // bits of a VOP's time increment
+    int resolution = 1;    // time increments per second
 };
 
 // Reads the layer header after its start code; false for what this model does not cover
@@ -331,6 +372,7 @@ bool readMpeg4Layer(const uint8_t* p, int size, Mpeg4Layer* layer)
     while (bits < 16 && (1u << bits) < resolution)
         ++bits;
     l.incrementBits = qMax(1, bits);
+    l.resolution = int(resolution);
     l.known = true;
     *layer = l;
     return true;
@@ -345,6 +387,8 @@ public:
     {
         int type = 0; // 0 I, 1 P, 2 B, 3 S
         bool coded = true;
+        int seconds = 0;   // modulo time base: whole seconds since the reference before
+        int increment = 0; // and the time increment within the second
     };
     struct Headers
     {
@@ -384,7 +428,8 @@ public:
                     if (++seconds > 60)
                         return false;
                 const bool marker = r.get(1);
-                r.get(m_layer.incrementBits);
+                vop.seconds = seconds;
+                vop.increment = int(r.get(m_layer.incrementBits));
                 const bool marker2 = r.get(1);
                 vop.coded = r.get(1);
                 if (r.over() || !marker || !marker2 || !m_layer.known)
@@ -469,6 +514,21 @@ private:
         Mpeg4Layer& layer = m_reader.layer();
         if (vop.type == 2 && layer.lowDelay && !layer.controlParameters)
             layer.lowDelay = false; // a B-VOP: the guess was wrong, as the decoder finds
+        // The decoder's clock, kept whether or not the VOP is coded: a B-VOP that is not
+        // timed between the two references around it is skipped (as happens where a damaged
+        // file lost a packet).
+        if (vop.type != 2) {
+            m_lastTimeBase = m_timeBase;
+            m_timeBase += vop.seconds;
+            const qint64 time = m_timeBase * layer.resolution + vop.increment;
+            m_ppTime = time - m_lastNonBTime;
+            m_lastNonBTime = time;
+        } else {
+            const qint64 time = (m_lastTimeBase + vop.seconds) * layer.resolution + vop.increment;
+            const qint64 pbTime = m_ppTime - (m_lastNonBTime - time);
+            if (m_ppTime <= pbTime || pbTime <= 0 || m_ppTime <= 0)
+                return 0;
+        }
         if (!vop.coded)
             return 0;
         if (vop.type == 2) {
@@ -494,6 +554,10 @@ private:
     int m_last = -1;
     int m_next = -1;
     int m_references = 0;
+    qint64 m_timeBase = 0;     // as the decoder counts: seconds of the last reference VOP,
+    qint64 m_lastTimeBase = 0; // of the one before it,
+    qint64 m_lastNonBTime = 0; // the last reference's time and the gap before it
+    qint64 m_ppTime = 0;
 };
 
 // What a WMV9 (WMV3) or VC-1 packet holds, as libavcodec's decoder reads it.
@@ -1025,8 +1089,11 @@ std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::O
     std::vector<std::pair<qint64, int>> byTime; // (pts, packet)
     MpegOrder mpeg;
     Mpeg4Order mpeg4(st->codecpar);
+    const int nalLength = nalLengthSize(st->codecpar);
     std::optional<H264Pictures> frames;
-    if (ordering == Ordering::FramePictures || ordering == Ordering::PictureOrder)
+    if (ordering == Ordering::FramePictures || ordering == Ordering::PictureOrder ||
+        (ordering == Ordering::Timestamps && (st->codecpar->codec_id == AV_CODEC_ID_H264 ||
+                                              st->codecpar->codec_id == AV_CODEC_ID_HEVC)))
         frames.emplace(st->codecpar);
     std::vector<int> orders; // PictureOrder: each packet's picture order count
     // Vc1Pictures: what the decoder was opened as must be libavcodec's own decoder, which
@@ -1066,6 +1133,12 @@ std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::O
             usable = usable && (frames->add(pkt.get()) || !seenKey);
             [[fallthrough]];
         case Ordering::Timestamps:
+            usable = usable && (nalLength == 0 || nalUnitsTile(pkt.get(), nalLength));
+            if (ordering == Ordering::Timestamps && frames) {
+                // A picture whose headers the parser cannot read is one the decoder drops.
+                seenKey = seenKey || (pkt->flags & AV_PKT_FLAG_KEY);
+                usable = usable && (frames->add(pkt.get()) || !seenKey);
+            }
             usable = usable && pkt->pts != AV_NOPTS_VALUE;
             // A keyframe stamped before a picture that came earlier is a discontinuity (two
             // recordings joined, a broadcast's clock reset): the decoder shows the pictures

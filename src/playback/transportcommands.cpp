@@ -234,7 +234,11 @@ void TransportCommands::mnugoto_Click()
         if (target) {
             const qint64 frame =
                 target->isTime ? player->positionAtTimeMs(target->value) : target->value;
-            if (frame >= 0 && frame <= last) {
+            // A time past the end of the last frame is no moment of the media, not a reason
+            // to go to the last frame.
+            const bool within =
+                !target->isTime || target->value < player->timeOfPositionMs(player->length());
+            if (within && frame >= 0 && frame <= last) {
                 if (player->mode() == QLatin1String("playing"))
                     cmdplay1_Click();
                 shared().norepeat = true;

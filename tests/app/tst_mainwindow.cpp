@@ -265,6 +265,28 @@ private slots:
         QVERIFY(!shared().norepeat && c().mnurepeat->isChecked());
     }
 
+    // Go to Frame takes a frame number or a time within the media; a time past the end of the
+    // last frame is refused with a message, not taken for the last frame.
+    void goToFrame()
+    {
+        const int last = player()->length() - 1;
+        const QString pastEnd = QStringLiteral("9:00:00");
+        m_desktop->typed = {pastEnd, QString::number(last + 1), QStringLiteral("3")};
+        c().mnugoto->trigger();
+        QCOMPARE(m_desktop->messages.size(), 2);
+        QVERIFY2(m_desktop->messages.first().contains(pastEnd),
+                 qPrintable(m_desktop->messages.first()));
+        QCOMPARE(player()->position(), 3);
+        m_desktop->messages.clear();
+        const qint64 at = player()->timeOfPositionMs(5);
+        m_desktop->typed = {QStringLiteral("0:%1.%2")
+                                .arg(at / 1000, 2, 10, QLatin1Char('0'))
+                                .arg(at % 1000, 3, 10, QLatin1Char('0'))};
+        c().mnugoto->trigger();
+        QVERIFY(m_desktop->messages.isEmpty());
+        QCOMPARE(player()->position(), 5);
+    }
+
     // A drag of the position slider seeks once and goes on as the player was going; a move
     // made by the program only records the value.
     void positionSlider_data()

@@ -119,6 +119,61 @@ private slots:
         }
     }
 
+    // Copies with bytes overwritten somewhere in the middle (a bad disk, a broken download):
+    // where the scan takes such a file rather than decoding it, its numbers are the
+    // decoder's, pictures the decoder drops included. (Not so for "packed" DivX and Xvid
+    // streams: whether the decoder keeps the B-VOP packed behind a damaged one depends on
+    // where its decoding of the damaged VOP gave up, which only decoding tells.)
+    void damagedCopiesAreNumberedAsDecoded_data()
+    {
+        QTest::addColumn<QString>("name");
+        for (const char* clip : {"upright.mp4", "hevc.mp4", "vfr.mkv", "mpeg4.avi", "mpeg1.mpg"})
+            QTest::newRow(clip) << QString::fromLatin1(clip);
+    }
+    void damagedCopiesAreNumberedAsDecoded()
+    {
+        QFETCH(QString, name);
+        QFile in(corpus::path(name));
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        const QByteArray original = in.readAll();
+        QVERIFY(original.size() > 4096);
+        QTemporaryDir dir;
+        const QString copy = dir.filePath(QStringLiteral("copy.") + QFileInfo(name).suffix());
+        constexpr int kCopies = 12;
+        int scanned = 0;
+        QStringList wrong;
+        for (quint32 seed = 1; seed <= kCopies; ++seed) {
+            QRandomGenerator rng(seed * 7919u + quint32(qHash(name)));
+            QByteArray bytes = original;
+            const qsizetype at = bytes.size() / 4 + rng.bounded(int(bytes.size() / 2));
+            const int length = 1 + rng.bounded(1000);
+            for (qsizetype i = at; i < qMin(bytes.size(), at + length); ++i)
+                bytes[i] = char(rng.bounded(256));
+            QFile out(copy);
+            QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            QCOMPARE(out.write(bytes), bytes.size());
+            out.close();
+            VideoSource::Options options;
+            options.useIndexCache = false;
+            VideoSource source;
+            EngineError error;
+            if (!source.open(copy, &error, options) || !source.stats().indexFromScan)
+                continue; // refused, or indexed by decoding: right by construction
+            ++scanned;
+            auto decoded = VideoSource::indexByDecoding(copy, nullptr, &error);
+            QVERIFY2(decoded, qPrintable(error.message()));
+            const int count = source.frameCount();
+            if (!source.checkIndex(*decoded))
+                wrong << QStringLiteral("seed %1 (%2 frames scanned, %3 decoded)")
+                             .arg(seed)
+                             .arg(count)
+                             .arg(decoded->frameCount());
+        }
+        qInfo().noquote() << name << ":" << scanned << "of" << kCopies
+                          << "damaged copies indexed by the scan";
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QStringLiteral("; "))));
+    }
+
     // Damaged files stay usable for the frames that decode, and random access agrees with
     // reading them straight through.
     void damagedMediaStayUsable_data()
