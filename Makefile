@@ -1,10 +1,12 @@
 # make run   - install what is missing, build, and run Framix (with no display: save the
 #              demo clip's frames with framix-grab and say where they went)
 # make test  - install what is missing, build with warnings as errors, run every test,
-#              then the engine and command-line tests again under ASan+UBSan, and the
+#              then the engine and command-line tests again under ASan+UBSan (with the
+#              fuzzers for a minute each), and the
 #              engine and player tests under ThreadSanitizer
+# make fuzz  - run the fuzzers of our own readers of untrusted bytes for longer
 # make bench - build and run the benchmarks
-.PHONY: setup build run test test-asan test-tsan format-check bench clean
+.PHONY: setup build run test test-asan test-tsan fuzz format-check bench clean
 
 setup:
 	@scripts/setup.sh
@@ -31,10 +33,21 @@ test: setup format-check
 	$(MAKE) test-asan
 	$(MAKE) test-tsan
 
+# Built with clang, which also gives the fuzzers: each runs a minute on the seeds and the
+# corpus kept from earlier runs.
 test-asan: setup
 	cmake --preset asan > /dev/null
-	cmake --build build-asan --target tst_engine framix-grab
+	cmake --build build-asan --target tst_engine framix-grab $(FUZZERS)
 	cd build-asan && ctest --output-on-failure -R 'make_test_media|make_picture_sizes|tst_engine|grab_end_to_end|grab_picture_sizes|grab_real_damaged'
+	tests/fuzz/run.sh build-asan 60
+
+FUZZERS = fuzz_scan fuzz_index_cache fuzz_frame_name fuzz_settings
+# The fuzzers for longer: FUZZ_SECONDS each (10 minutes unless told).
+FUZZ_SECONDS ?= 600
+fuzz: setup
+	cmake --preset fuzz > /dev/null
+	cmake --build build-asan --target framix-grab $(FUZZERS)
+	tests/fuzz/run.sh build-asan $(FUZZ_SECONDS)
 
 # The worker threads, the conversion and writing pools and the decoder's own threads.
 test-tsan: setup

@@ -3,7 +3,7 @@
 # missing. Runs as root or through sudo. Safe to run again: it only installs what is absent.
 set -euo pipefail
 packages=(
-    build-essential cmake ninja-build pkg-config clang-format
+    build-essential cmake ninja-build pkg-config clang-format clang libclang-rt-14-dev
     qt6-base-dev qt6-multimedia-dev libgl-dev
     libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev
     ffmpeg imagemagick xvfb xauth x11-utils xdotool xclip openbox pulseaudio time bc util-linux

@@ -13,6 +13,9 @@ std::optional<FrameNamer> FrameNamer::parse(const QString& pattern, QString* why
     };
     if (pattern.isEmpty())
         return refuse(QStringLiteral("the name template is empty"));
+    if (pattern.contains(QChar(0)))
+        return refuse(QStringLiteral("the name template contains a NUL character, which no file "
+                                     "name can hold"));
     if (pattern.contains(QLatin1Char('/')))
         return refuse(QStringLiteral("the name template '%1' contains a '/': it names files, "
                                      "not folders (use --out for the folder)")
@@ -86,6 +89,24 @@ QString FrameNamer::timeText(qint64 ms)
         .arg(milli, 3, 10, QLatin1Char('0'));
 }
 
+namespace {
+
+// Every character that is not a letter or digit as a code point escape: unambiguous whatever
+// follows it (an escaped NUL before a digit would read as an octal number).
+QString literally(const QString& text)
+{
+    QString out;
+    for (const char32_t c : text.toUcs4()) {
+        if ((c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z') || (c >= U'0' && c <= U'9'))
+            out += QChar(char16_t(c));
+        else
+            out += QStringLiteral("\\x{%1}").arg(quint32(c), 0, 16);
+    }
+    return out;
+}
+
+} // namespace
+
 bool FrameNamer::matches(const QString& fileName, const QString& videoName,
                          const QString& extension) const
 {
@@ -93,20 +114,20 @@ bool FrameNamer::matches(const QString& fileName, const QString& videoName,
     for (const Piece& p : m_pieces) {
         switch (p.kind) {
         case Piece::Kind::Text:
-            pattern += QRegularExpression::escape(p.text);
+            pattern += literally(p.text);
             break;
         case Piece::Kind::Frame:
             pattern += QStringLiteral("[0-9]+");
             break;
         case Piece::Kind::Name:
-            pattern += QRegularExpression::escape(videoName);
+            pattern += literally(videoName);
             break;
         case Piece::Kind::Time:
             pattern += QStringLiteral("-?[0-9]{2,}-[0-9]{2}-[0-9]{2}\\.[0-9]{3}");
             break;
         }
     }
-    pattern += QRegularExpression::escape(extension);
+    pattern += literally(extension);
     return QRegularExpression(QRegularExpression::anchoredPattern(pattern))
         .match(fileName)
         .hasMatch();

@@ -236,7 +236,14 @@ std::optional<FrameIndex> FrameIndex::deserialize(const QByteArray& data, const 
     index.m_frames.resize(frames);
     for (Frame& f : index.m_frames)
         s >> f.packet >> f.startPacket >> f.timeMs;
-    s >> index.m_starts;
+    // Read by hand: a count as stored would be taken as it stands, however large.
+    qint32 starts = 0;
+    s >> starts;
+    if (s.status() != QDataStream::Ok || starts < 0 || starts > qMax(packets, 1))
+        return std::nullopt;
+    index.m_starts.resize(starts);
+    for (qint32& st : index.m_starts)
+        s >> st;
     if (s.status() != QDataStream::Ok || !s.atEnd())
         return std::nullopt;
     // A checksum only proves the bytes are what was written; check the references too, so
