@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const int packets = index->packetCount();
     for (int n = 0; n < index->frameCount(); ++n) {
         const FrameIndex::Frame& f = index->frame(n);
-        if (f.packet >= packets || f.startPacket >= packets || index->earlierStart(f.startPacket) > f.startPacket)
+        if (f.packet >= packets || f.startPacket >= packets ||
+            index->earlierStart(f.startPacket) > f.startPacket)
             std::abort();
     }
     (void)index->facts(25.0);
