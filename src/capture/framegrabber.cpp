@@ -108,10 +108,10 @@ bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
             return fail(error, EngineError::Code::IoError,
                         o.outDir + QStringLiteral(": not a folder"));
         if (!out.exists()) {
-            const QString why = makeFolders(o.outDir);
-            if (!why.isEmpty())
+            const QString reason = makeFolders(o.outDir);
+            if (!reason.isEmpty())
                 return fail(error, EngineError::Code::IoError,
-                            o.outDir + QStringLiteral(": cannot create the folder: ") + why);
+                            o.outDir + QStringLiteral(": cannot create the folder: ") + reason);
         }
         removeStaleTemporaries(o.outDir);
         result->outputFailed = false;
