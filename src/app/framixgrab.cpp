@@ -3,6 +3,7 @@
 // CSV list), or lists per-frame checksums of the decoded pictures in the form of
 // `ffmpeg -f framemd5`.
 
+#include "filepaths.h"
 #include "framegrabber.h"
 #include "framememory.h"
 #include "framenamer.h"
@@ -12,6 +13,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 
@@ -49,12 +51,13 @@ QString reason(const EngineError& error)
 // One line per frame: stream, dts, pts, duration, size, MD5 of the packed picture. The
 // timestamps count frames (time base 1/rate), as ffmpeg writes them for constant-rate
 // video; the size and hash columns are what identify a picture.
-int listChecksums(const QString& path, int from, int to, const SourceOptions& source)
+int listChecksums(const QString& path, const QString& shown, int from, int to,
+                  const SourceOptions& source)
 {
     SequentialDecoder decoder;
     EngineError error;
     if (!decoder.open(path, &error, &g_interrupted, source))
-        return failWith(QStringLiteral("%1: %2").arg(path, reason(error)));
+        return failWith(QStringLiteral("%1: %2").arg(shown, reason(error).replace(path, shown)));
     const MediaInfo& info = decoder.info();
     const int rate = info.frameRate > 0 ? int(std::lround(info.frameRate)) : 25;
     std::printf("#format: frame checksums\n#version: 2\n#hash: MD5\n#tb 0: 1/%d\n"
@@ -81,7 +84,7 @@ int listChecksums(const QString& path, int from, int to, const SourceOptions& so
         ++listed;
     }
     if (frames == 0)
-        return failWith(QStringLiteral("%1: %2").arg(path, reason(decoder.failureReason())));
+        return failWith(QStringLiteral("%1: %2").arg(shown, reason(decoder.failureReason())));
     if (listed == 0)
         return failWith(QStringLiteral("frames %1 to %2 asked for; the file has frames 0 to %3")
                             .arg(from)
@@ -287,7 +290,14 @@ int main(int argc, char** argv)
     const QStringList args = parser.positionalArguments();
     if (args.size() != 1)
         return usageError(QStringLiteral("give exactly one FILE (see --help)"));
-    const QString input = args.first();
+    // A name that is not valid text is opened by its bytes, as the shell gave them; messages
+    // name it as it was typed.
+    const QString shown = args.first();
+    QString input = shown;
+    for (int i = 1; i < argc; ++i)
+        if (QFile::decodeName(argv[i]) == shown && QFile::encodeName(shown) != argv[i])
+            input = pathFromBytes(QByteArray(argv[i]));
+    const auto named = [&](QString text) { return text.replace(input, shown); };
     int from = -1, to = -1;
     for (const auto* opt : {&fromOpt, &toOpt}) {
         if (!parser.isSet(*opt))
@@ -332,7 +342,7 @@ int main(int argc, char** argv)
             return usageError(QStringLiteral("--framemd5 prints checksums and saves no pictures: "
                                              "%1 cannot go with it")
                                   .arg(pictureOptions.join(QStringLiteral(", "))));
-        return listChecksums(input, qMax(from, 0), to, source);
+        return listChecksums(input, shown, qMax(from, 0), to, source);
     }
 
     FrameGrabber::Options options;
@@ -420,7 +430,7 @@ int main(int argc, char** argv)
     // Refused before any work: a run never writes over what it reads or writes itself.
     const QString conflict = FrameGrabber::outputConflict(options);
     if (!conflict.isEmpty())
-        return usageError(conflict);
+        return usageError(named(conflict));
 
     const bool showProgress = !parser.isSet(quietOpt) && isatty(fileno(stderr));
     QElapsedTimer clock;
@@ -448,8 +458,8 @@ int main(int argc, char** argv)
             return failWith(QStringLiteral("interrupted after %1 frames").arg(result.written));
         // The output's own failures name the output (the detail leads with it).
         if (result.outputFailed)
-            return failWith(error.detail);
-        return failWith(QStringLiteral("%1: %2").arg(input, reason(error)));
+            return failWith(named(error.detail));
+        return failWith(QStringLiteral("%1: %2").arg(shown, named(reason(error))));
     }
     const double secs = qMax<qint64>(1, clock.elapsed()) / 1000.0;
     const QString where = QDir(options.outDir).absolutePath();

@@ -1,3 +1,4 @@
+#include "filepaths.h"
 #include "framememory.h"
 #include "frmmain.h"
 #include "frmtip.h"
@@ -26,7 +27,9 @@ int main(int argc, char** argv)
     // `framix FILE` opens FILE as if it had been chosen with File > Open.
     const QStringList args = QApplication::arguments();
     if (args.size() > 1) {
-        const QString path = QFileInfo(args.at(1)).absoluteFilePath();
+        // By its bytes: a name that is not valid text is opened all the same.
+        const QString path =
+            QFileInfo(framix::pathFromBytes(QByteArray(argv[1]))).absoluteFilePath();
         if (!QFileInfo(path).isFile())
             std::fprintf(stderr, "framix: %s: no such file\n", qPrintable(args.at(1)));
         QTimer::singleShot(0, &window, [&window, path] { window.media().openPath(path); });

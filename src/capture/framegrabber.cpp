@@ -1,6 +1,7 @@
 #include "framegrabber.h"
 
 #include "atomicfile.h"
+#include "filepaths.h"
 #include "framedetails.h"
 #include "framelist.h"
 #include "framenamer.h"
@@ -74,7 +75,7 @@ QString FrameGrabber::outputConflict(const Options& o)
     if (!csv.isEmpty())
         return QStringLiteral("the frame list cannot be written there: %1").arg(csv);
     if (isPictureName(o.csvPath, o.outDir, *namer, extension,
-                      QFileInfo(o.input).completeBaseName()))
+                      QFileInfo(shownPath(o.input)).completeBaseName()))
         return QStringLiteral("the frame list cannot be written there: %1 is the name of one of "
                               "the pictures this run writes")
             .arg(o.csvPath);
@@ -94,7 +95,7 @@ bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
                                  : o.nameTemplate,
         &why);
     const QString extension = imageFileExtension(o.image.format);
-    const QString videoName = QFileInfo(o.input).completeBaseName();
+    const QString videoName = QFileInfo(shownPath(o.input)).completeBaseName();
     const bool picking = o.every > 1 || o.keyframes;
     const bool needIndex =
         o.from >= 0 || o.to >= 0 || picking || !o.csvPath.isEmpty() || namer->usesTime();

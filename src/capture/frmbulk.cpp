@@ -4,6 +4,7 @@
 #include "capturecommands.h"
 #include "captureplayer.h"
 #include "desktop.h"
+#include "filepaths.h"
 #include "framegrabber.h"
 #include "framelist.h"
 #include "framenamer.h"
@@ -218,7 +219,7 @@ void frmbulk::Form_Load()
     m_player->stop();
     m_main.cmdplay1->setVisible(false);
     m_main.cmdplay->setVisible(true);
-    txtfile->setText(m_player->fileName());
+    txtfile->setText(shownPath(m_player->fileName()));
     txtout->setText(defaultOutputFolder(QCoreApplication::applicationDirPath()));
     OutExt = QStringLiteral(".bmp");
     // The range sliders start on the whole media; moving them moves the player, which

@@ -1,5 +1,6 @@
 #include "mediacommands.h"
 
+#include "filepaths.h"
 #include "frmvideo.h"
 #include "mcommon.h"
 #include "settings.h"
@@ -46,7 +47,11 @@ void MediaCommands::openPath(const QString& path, const SourceOptions& reading)
                                          : QStringLiteral("no such file")));
         return;
     }
-    Settings::setOpenFolder(SplitPath(path, true));
+    // A file whose name is not valid text is opened through its descriptor: its folder's
+    // name could not be given back to the file dialog either.
+    const QString shown = shownPath(path);
+    if (shown == path)
+        Settings::setOpenFolder(SplitPath(path, true));
     mnuclose_Click();
     m_main.frmmain->repaint();
     QCoreApplication::processEvents();
@@ -55,7 +60,7 @@ void MediaCommands::openPath(const QString& path, const SourceOptions& reading)
     PlayerComponent* player = m_video->MCIWnd1;
     if (!player->setFileName(path, reading)) {
         ShowFailure(m_main.lblstate, QStringLiteral("cannot open"),
-                    SplitPath(path, false) + QStringLiteral(": ") + player->lastError().message());
+                    SplitPath(shown, false) + QStringLiteral(": ") + player->lastError().message());
         return;
     }
     player->setVolume(m_main.Slider2->value() * 10);
@@ -63,7 +68,7 @@ void MediaCommands::openPath(const QString& path, const SourceOptions& reading)
     m_main.Slider1->setMaximum(player->length());
     player->setCommand(QStringLiteral("open"));
     shared().norepeat = !m_main.mnurepeat->isChecked();
-    m_video->setWindowTitle(SplitPath(path, false));
+    m_video->setWindowTitle(SplitPath(shown, false));
     m_main.lbllength->setText(QStringLiteral("Frame: ") + QString::number(player->position()));
     if (!player->hasPicture()) {
         audio();

@@ -219,6 +219,15 @@ for csv in "$WORK/input.mpg" "$WORK/link.mpg" "$WORK/usage/frame3.bmp" /dev/null
     [ $rc -eq 2 ] && [ ! -e "$WORK/usage" ] && [ "$(md5sum < "$WORK/input.mpg")" = "$before" ] &&
         ok "--csv $csv is refused (exit 2): $(head -1 "$WORK/err")" || bad "--csv $csv: exit $rc"
 done
+# A file whose name is not valid UTF-8 (an old archive's, a disk written under another code
+# page) opens as any other, and gives the same pictures.
+odd=$WORK/$'\xff\xfe\xe9'.mpg
+cp "$MEDIA/mpeg2.mpg" "$odd"
+"$GRAB" "$odd" --out "$WORK/odd" --from 5 --to 6 > /dev/null 2> "$WORK/err" &&
+    "$GRAB" "$MEDIA/mpeg2.mpg" --out "$WORK/plain" --from 5 --to 6 > /dev/null 2>&1 &&
+    cmp -s "$WORK/odd/frame5.bmp" "$WORK/plain/frame5.bmp" &&
+    ok "a name that is not UTF-8 opens and gives the same frames" ||
+    bad "a name that is not UTF-8: $(cat "$WORK/err")"
 mkdir -p "$WORK/named"
 cp "$MEDIA/mpeg2.mpg" "$WORK/named/frame7.bmp"
 "$GRAB" "$WORK/named/frame7.bmp" --out "$WORK/named" --from 0 --to 9 > /dev/null 2> "$WORK/err"
