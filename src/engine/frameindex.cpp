@@ -51,11 +51,25 @@ double FrameIndex::frameRate() const
     return m_frameRate;
 }
 
+namespace {
+
+// Milliseconds as a whole number, kept within what any later sum of them can hold: a stream's
+// timestamps (or a damaged index file's) can claim times no video has.
+qint64 wholeMs(double ms)
+{
+    constexpr double kLimit = double(1ll << 60);
+    return std::isfinite(ms) ? std::llround(std::clamp(ms, -kLimit, kLimit)) : 0;
+}
+
+} // namespace
+
 std::vector<FrameIndex::Facts> FrameIndex::facts(double fallbackRate) const
 {
     const int count = frameCount();
     const double num = m_timeBaseNum, den = m_timeBaseDen;
-    const double rate = m_frameRate > 0 ? m_frameRate : (fallbackRate > 0 ? fallbackRate : 25.0);
+    double rate = m_frameRate > 0 ? m_frameRate : (fallbackRate > 0 ? fallbackRate : 25.0);
+    if (!std::isfinite(rate) || rate < 1e-3 || rate > 1e6)
+        rate = 25.0;
     std::vector<Facts> out(static_cast<size_t>(count));
     std::vector<char> known(size_t(count), 0);
     for (int n = 0; n < count; ++n) {
@@ -64,7 +78,7 @@ std::vector<FrameIndex::Facts> FrameIndex::facts(double fallbackRate) const
             continue;
         out[size_t(n)].pts = m_packets[p].pts;
         if (m_packets[p].pts != kNoTimestamp && den > 0) {
-            out[size_t(n)].timeMs = std::llround(double(m_packets[p].pts) * num * 1000.0 / den);
+            out[size_t(n)].timeMs = wholeMs(double(m_packets[p].pts) * num * 1000.0 / den);
             known[size_t(n)] = 1;
         }
     }
@@ -79,7 +93,7 @@ std::vector<FrameIndex::Facts> FrameIndex::facts(double fallbackRate) const
         }
         if (last >= 0)
             out[size_t(n)].timeMs =
-                out[size_t(last)].timeMs + std::llround((n - last) * 1000.0 / rate);
+                wholeMs(double(out[size_t(last)].timeMs) + (n - last) * 1000.0 / rate);
     }
     const auto firstKnown = std::find(known.begin(), known.end(), 1);
     if (firstKnown == known.end()) {
@@ -88,7 +102,8 @@ std::vector<FrameIndex::Facts> FrameIndex::facts(double fallbackRate) const
     } else {
         const int k = int(firstKnown - known.begin());
         for (int n = 0; n < k; ++n)
-            out[size_t(n)].timeMs = out[size_t(k)].timeMs - std::llround((k - n) * 1000.0 / rate);
+            out[size_t(n)].timeMs =
+                wholeMs(double(out[size_t(k)].timeMs) - (k - n) * 1000.0 / rate);
     }
     return out;
 }
@@ -143,15 +158,15 @@ void FrameIndex::finish(double nominalFrameRate)
     if (usable) {
         const qint64 first = m_packets[m_frames.first().packet].pts;
         for (Frame& f : m_frames) {
-            const qint64 d = m_packets[f.packet].pts - first;
-            f.timeMs = qint64(std::llround(double(d) * m_timeBaseNum * 1000.0 / m_timeBaseDen));
+            const double d = double(m_packets[f.packet].pts) - double(first);
+            f.timeMs = wholeMs(d * m_timeBaseNum * 1000.0 / m_timeBaseDen);
         }
         const double spanMs = double(m_frames.last().timeMs);
         m_frameRate =
             m_frames.size() > 1 && spanMs > 0 ? (m_frames.size() - 1) * 1000.0 / spanMs : rate;
     } else {
         for (int n = 0; n < m_frames.size(); ++n)
-            m_frames[n].timeMs = qint64(std::llround(n * 1000.0 / rate));
+            m_frames[n].timeMs = wholeMs(n * 1000.0 / rate);
         m_frameRate = rate;
     }
     rebuildLookup();
