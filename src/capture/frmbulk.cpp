@@ -526,7 +526,12 @@ bool frmbulk::findScenes(std::vector<int>* frames, QString* failure)
         *frames = std::move(*found);
         return !frames->empty();
     }
-    if (error.code != EngineError::Code::Cancelled)
+    // The search reads the file afresh, by its name.
+    if (error.code == EngineError::Code::NotFound)
+        *failure = tr("The scene changes could not be found: %1 was moved or deleted since it "
+                      "was opened.")
+                       .arg(shownPath(m_player->fileName()));
+    else if (error.code != EngineError::Code::Cancelled)
         *failure = tr("The scene changes could not be found.\n%1").arg(error.message());
     return false;
 }
