@@ -284,8 +284,18 @@ bool FrameGrabber::run(const Options& o, Result* result, EngineError* error)
     if (!source.info().hasVideo)
         return fail(error, EngineError::Code::NoStreams, QStringLiteral("the file has no video"));
     const FrameIndex& index = source.index();
-    const int count = source.frameCount();
     const int from = o.from < 0 ? 0 : o.from;
+    // Frames past the end of an index made without decoding are looked for by decoding
+    // before they are refused: in a damaged file the decoder can show a picture more than
+    // the headers let the scan count.
+    if (!source.indexChecked() && qMax(from, o.to) >= source.frameCount()) {
+        EngineError checkError;
+        if (auto decoded = VideoSource::indexByDecoding(o.input, o.cancel, &checkError, o.source))
+            source.checkIndex(std::move(*decoded));
+        else if (checkError.code == EngineError::Code::Cancelled)
+            return fail(error, checkError.code, checkError.detail);
+    }
+    const int count = source.frameCount();
     const int to = o.to < 0 ? count - 1 : o.to;
     if (from > to || from >= count || to >= count)
         return fail(error, EngineError::Code::OutOfRange,
