@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -23,6 +24,28 @@ QString pathFromBytes(const QByteArray& bytes)
         return text; // what there is to say about it, the open that follows says
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return kDescriptors + QString::number(fd);
+}
+
+QString pathFromShown(const QString& path)
+{
+    if (!path.contains(QChar(0xfffd)) || QFileInfo::exists(path))
+        return path;
+    const QFileInfo fi(path);
+    const QByteArray dir = QFile::encodeName(fi.absolutePath());
+    DIR* listing = ::opendir(dir.constData());
+    if (!listing)
+        return path;
+    QByteArray found;
+    int matches = 0;
+    while (const dirent* entry = ::readdir(listing)) {
+        if (QFile::decodeName(entry->d_name) == fi.fileName()) {
+            found = entry->d_name;
+            ++matches;
+        }
+    }
+    ::closedir(listing);
+    // Two names that read alike cannot be told apart: neither is guessed at.
+    return matches == 1 ? pathFromBytes(dir + '/' + found) : path;
 }
 
 QString shownPath(const QString& path)

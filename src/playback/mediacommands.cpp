@@ -34,8 +34,11 @@ void MediaCommands::mnuopen_Click()
     openPath(path);
 }
 
-void MediaCommands::openPath(const QString& path, const SourceOptions& reading)
+void MediaCommands::openPath(const QString& chosen, const SourceOptions& reading)
 {
+    // A name from the file dialog or a drop whose bytes are not valid text is found again
+    // by its bytes.
+    const QString path = pathFromShown(chosen);
     // Any step that fails ends the command there; what was done stays done. There is no
     // message box, but the main window's state label says why.
     if (path.isEmpty())

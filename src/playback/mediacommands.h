@@ -22,7 +22,7 @@ public:
     void mnuopen_Click();
     // Open with the file already chosen (command line, drag and drop): Open's steps from
     // the existence check on.
-    void openPath(const QString& path, const SourceOptions& reading = {});
+    void openPath(const QString& chosen, const SourceOptions& reading = {});
     // Opens the open file again with its video stream of that index, at the same moment.
     void chooseVideoStream(int index);
     void mnuclose_Click();

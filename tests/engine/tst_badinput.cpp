@@ -2,14 +2,17 @@
 // never a crash or a hang.
 
 #include "corpus.h"
+#include "filepaths.h"
 #include "sequentialdecoder.h"
 #include "videosource.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdio>
 #include <unistd.h>
 
 using namespace framix;
@@ -64,7 +67,8 @@ private slots:
             QSKIP("root reads any file; the command-line test covers this as another user");
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("locked.mpg"));
-        QVERIFY(QFile::copy(corpus::path(QStringLiteral("mpeg1.mpg")), path));
+        QVERIFY(QFile::copy(corpus::path(QStringLiteral("mpeg1.mpg")),
+                            dir.filePath(QStringLiteral("x.mpg"))));
         QFile::setPermissions(path, QFileDevice::Permissions());
         VideoSource source;
         EngineError error;
@@ -89,6 +93,31 @@ private slots:
             QVERIFY2(error.message().contains(path == loop ? QLatin1String("symbolic links")
                                                            : QLatin1String("too long")),
                      qPrintable(error.message()));
+        }
+    }
+
+    // A name that is not valid UTF-8 is opened by its bytes, from the command line and from
+    // the name Qt shows for it (undecodable bytes as U+FFFD, as a file dialog gives it).
+    void namesThatAreNotUtf8()
+    {
+        QTemporaryDir dir;
+        const QByteArray raw = QFile::encodeName(dir.path()) + "/\xff\xfe\xe9.mpg";
+        QVERIFY(QFile::copy(corpus::path(QStringLiteral("mpeg1.mpg")),
+                            QFile::decodeName(dir.path().toUtf8()) + "/x.mpg"));
+        QVERIFY(::rename(QFile::encodeName(dir.filePath(QStringLiteral("x.mpg"))).constData(),
+                         raw.constData()) == 0);
+        const QString shown = QFile::decodeName(raw);
+        QVERIFY(!QFileInfo::exists(shown));
+        const QVector<QByteArray> expected =
+            sequentialHashes(corpus::path(QStringLiteral("mpeg1.mpg")));
+        for (const QString& path : {pathFromBytes(raw), pathFromShown(shown)}) {
+            VideoSource source;
+            EngineError error;
+            QVERIFY2(source.open(path, &error), qPrintable(error.message()));
+            const auto f = source.frame(7, &error);
+            QVERIFY2(f, qPrintable(error.message()));
+            QCOMPARE(f->rawMd5(), expected[7]);
+            QCOMPARE(QFileInfo(shownPath(path)).fileName(), QFileInfo(shown).fileName());
         }
     }
 
