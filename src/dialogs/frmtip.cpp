@@ -14,6 +14,7 @@
 #include <QLoggingCategory>
 #include <QPushButton>
 #include <QShortcut>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -33,7 +34,17 @@ frmTip* frmTip::open(QWidget* mainWindow, QWidget* videoWindow)
     // Closed by its own load: it is already scheduled for deletion.
     if (window->m_closed)
         return nullptr;
+    // In front of the window the user sees last (the video window once a file is open), so
+    // the window manager neither hides it behind that one nor keeps the keyboard there.
+    QWidget* front = videoWindow != nullptr && videoWindow->isVisible() ? videoWindow : mainWindow;
+    if (front != nullptr && front->isVisible()) {
+        window->create();
+        front->winId(); // makes its native window, which the hint names
+        window->windowHandle()->setTransientParent(front->windowHandle());
+    }
     window->show();
+    window->raise();
+    window->activateWindow();
     return window;
 }
 
