@@ -13,11 +13,13 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLoggingCategory>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPixmap>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QSlider>
 #include <QStyle>
@@ -39,6 +41,7 @@ public:
     }
     QString fileName() const override { return m_video->MCIWnd1->fileName(); }
     bool isPlaying() const override { return m_video->MCIWnd1->mode() == QLatin1String("playing"); }
+    QString mode() const override { return m_video->MCIWnd1->mode(); }
     void pause() override { m_transport->cmdplay1_Click(); }
     void stop() override { m_video->MCIWnd1->setCommand(QStringLiteral("stop")); }
     void normalSize() override { m_transport->mnunormal_Click(); }
@@ -70,7 +73,6 @@ QPushButton* iconButton(QWidget* parent, QStyle::StandardPixmap icon, const QStr
     auto* b = new QPushButton(parent);
     b->setIcon(parent->style()->standardIcon(icon));
     b->setToolTip(tip);
-    b->setFocusPolicy(Qt::NoFocus);
     return b;
 }
 
@@ -78,7 +80,6 @@ QPushButton* textButton(QWidget* parent, const QString& text, const QString& tip
 {
     auto* b = new QPushButton(text, parent);
     b->setToolTip(tip);
-    b->setFocusPolicy(Qt::NoFocus);
     QFont f(QStringLiteral("Courier New"));
     f.setStyleHint(QFont::TypeWriter);
     f.setBold(true);
@@ -86,11 +87,28 @@ QPushButton* textButton(QWidget* parent, const QString& text, const QString& tip
     return b;
 }
 
+// A click on a slider's groove puts the thumb there, as a middle click does, rather than
+// moving it a page towards the click.
+class JumpClickStyle final : public QProxyStyle
+{
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override
+    {
+        if (hint == QStyle::SH_Slider_AbsoluteSetButtons)
+            return int(Qt::LeftButton | Qt::MiddleButton);
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
 QSlider* slider(QWidget* parent, Qt::Orientation o, int min, int max, const QString& tip)
 {
     auto* s = new QSlider(o, parent);
     s->setRange(min, max);
     s->setToolTip(tip);
+    auto* style = new JumpClickStyle;
+    style->setParent(s);
+    s->setStyle(style);
     return s;
 }
 
@@ -155,16 +173,14 @@ void frmmain::buildControls()
     m_c.Command1 = textButton(client, QStringLiteral("DEFAULT"), tr("Default Speed"));
     m_c.Command1->setFont(QFont(QStringLiteral("Serif")));
     Command2 = new QPushButton(QStringLiteral(">"), client);
-    Command2->setFocusPolicy(Qt::NoFocus);
     Command2->setToolTip(tr("Show or hide the links"));
 
     m_c.Slider1 = slider(client, Qt::Horizontal, 0, 10, tr("Media Position..."));
     m_c.Slider2 = slider(client, Qt::Horizontal, 1, 100, tr("Volume..."));
     m_c.Slider2->setValue(80);
     m_c.Slider3 = slider(client, Qt::Vertical, 10, 2000, tr("Speed Control"));
-    m_c.Slider1->setFocusPolicy(Qt::NoFocus);
-    m_c.Slider2->setFocusPolicy(Qt::NoFocus);
-    m_c.Slider3->setFocusPolicy(Qt::NoFocus);
+    // The arrow keys step the position slider frame by frame, Page Up and Page Down by ten.
+    m_c.Slider1->setPageStep(10);
 
     m_c.lblstate = new QLabel(client);
     m_c.lbllength = new QLabel(client);
@@ -225,6 +241,17 @@ void frmmain::buildControls()
     place(Image1, 4080, 60, 720, 720);
     Image1->setPixmap(QPixmap(QString::fromLatin1(kProgramPicture))
                           .scaled(Image1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    // Out of sight while folded away, so Tab does not wander into it.
+    Picture1->setVisible(false);
+
+    // Tab goes through the controls row by row, as they are laid out.
+    QWidget* order[] = {m_c.cmdplay,  m_c.cmdplay1,   m_c.cmdback, m_c.cmdseek,   m_c.cmdstep,
+                        m_c.cmdnext,  m_c.cmdcapture, m_c.cmdinfo, m_c.cmdnormal, m_c.cmdfullscreen,
+                        m_c.cmdmute,  m_c.cmdmute1,   m_c.Slider2, m_c.Slider1,   m_c.cmdfast,
+                        m_c.cmdfast1, m_c.Command1,   m_c.Slider3, Command2,      Label3,
+                        Label1};
+    for (size_t i = 1; i < std::size(order); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
 void frmmain::buildMenus()
@@ -390,6 +417,27 @@ void frmmain::wire()
                        static_cast<QWidget*>(m_c.cmdback), static_cast<QWidget*>(m_c.cmdnext),
                        static_cast<QWidget*>(m_c.cmdseek), static_cast<QWidget*>(m_c.cmdstep)})
         b->installEventFilter(this);
+    // Every button also answers Enter, as Space; and the buttons that stand in for each
+    // other (Play and Pause, Mute and Unmute, 2X and 1X) pass the keyboard on to their twin.
+    for (QAbstractButton* b : centralWidget()->findChildren<QAbstractButton*>())
+        b->installEventFilter(this);
+    m_video->setFullScreenHandler([this] {
+        if (m_c.mnufullscreen->isEnabled() && isEnabled())
+            m_c.mnufullscreen->trigger();
+    });
+}
+
+QWidget* frmmain::twinOf(QObject* button) const
+{
+    const std::pair<QWidget*, QWidget*> twins[] = {
+        {m_c.cmdplay, m_c.cmdplay1}, {m_c.cmdmute, m_c.cmdmute1}, {m_c.cmdfast, m_c.cmdfast1}};
+    for (const auto& [a, b] : twins) {
+        if (button == a)
+            return b;
+        if (button == b)
+            return a;
+    }
+    return nullptr;
 }
 
 bool frmmain::eventFilter(QObject* watched, QEvent* event)
@@ -398,9 +446,25 @@ bool frmmain::eventFilter(QObject* watched, QEvent* event)
     case QEvent::EnabledChange:
     case QEvent::ShowToParent:
     case QEvent::HideToParent:
+        if (event->type() == QEvent::HideToParent && static_cast<QWidget*>(watched)->hasFocus())
+            m_focusTo = twinOf(watched);
+        if (event->type() == QEvent::ShowToParent && watched == m_focusTo) {
+            m_focusTo->setFocus(Qt::OtherFocusReason);
+            m_focusTo = nullptr;
+        }
         mnufile_Click();
         mnucontrol_Click();
         break;
+    case QEvent::KeyPress: {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        auto* button = qobject_cast<QAbstractButton*>(watched);
+        if (button && key->modifiers() == Qt::NoModifier &&
+            (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+            button->click();
+            return true;
+        }
+        break;
+    }
     default:
         break;
     }
@@ -486,16 +550,18 @@ void frmmain::Command2_Click()
     if (Command2->text() == QStringLiteral("<")) {
         setClientWidth(kCompactWidth - kFrameWidth);
         Command2->setText(QStringLiteral(">"));
+        Picture1->setVisible(false);
     } else {
         setClientWidth(kExpandedWidth - kFrameWidth);
         Command2->setText(QStringLiteral("<"));
+        Picture1->setVisible(true);
     }
 }
 
 void frmmain::Form_Resize()
 {
     if (!m_video->MCIWnd1->fileName().isEmpty() && !shared().audioonly)
-        m_video->show();
+        m_video->showWindow();
 }
 
 void frmmain::changeEvent(QEvent* event)

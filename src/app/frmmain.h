@@ -83,6 +83,9 @@ private:
     void mnustream_Show();
     QPushButton* Command2 = nullptr;
     QFrame* Picture1 = nullptr;
+    // The twin of a button that was hidden while it had the keyboard, until it shows.
+    QWidget* m_focusTo = nullptr;
+    QWidget* twinOf(QObject* button) const;
     ClickableLabel* Label1 = nullptr;
     ClickableLabel* Label3 = nullptr;
     QLabel* Image1 = nullptr;

@@ -10,7 +10,7 @@ class ClickableLabel : public QLabel
 {
     Q_OBJECT
 public:
-    using QLabel::QLabel;
+    explicit ClickableLabel(const QString& text = QString(), QWidget* parent = nullptr);
 
 signals:
     void clicked();
@@ -18,6 +18,8 @@ signals:
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 };
 
 // Makes a label look like a link: blue, underlined, with a hand cursor.

@@ -11,9 +11,13 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
+#include <QMouseEvent>
+#include <QScreen>
 #include <QShowEvent>
 #include <QSlider>
 #include <QTimer>
+
+#include <cmath>
 
 namespace framix {
 
@@ -36,11 +40,38 @@ frmvideo::frmvideo(const MainControls& main, QWidget* parent)
 
 void frmvideo::Form_Load()
 {
-    const Settings::Placement place = Settings::videoPlacement();
+    Settings::Placement place = Settings::videoPlacement();
+    if (!onSomeScreen(place)) {
+        // Stored on a monitor that is gone (or edited by hand): where a first run puts it,
+        // so the window is not left out of sight.
+        const Settings::Placement first;
+        place.left = first.left;
+        place.top = first.top;
+        if (!(place.width > 0 && place.width <= kLargestTwips))
+            place.width = first.width;
+        if (!(place.height > 0 && place.height <= kLargestTwips))
+            place.height = first.height;
+    }
     setLeft(place.left);
     setTop(place.top);
     setWidthTwips(place.width);
     setHeightTwips(place.height);
+}
+
+bool frmvideo::onSomeScreen(const Settings::Placement& place)
+{
+    const auto fits = [](double v) { return std::isfinite(v) && std::abs(v) <= kLargestTwips; };
+    if (!fits(place.left) || !fits(place.top) || !fits(place.width) || !fits(place.height))
+        return false;
+    // Enough of the window to take hold of it with the mouse: its caption's first pixels.
+    const QRect window(twips::toPixels(place.left), twips::toPixels(place.top),
+                       std::max(1, twips::toPixels(place.width)), kGrabPixels);
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect shared = window.intersected(screen->availableGeometry());
+        if (shared.width() >= std::min(window.width(), kGrabPixels) && shared.height() > 0)
+            return true;
+    }
+    return false;
 }
 
 double frmvideo::recall(const Remembered& r, int pixels)
@@ -247,6 +278,13 @@ void frmvideo::setState(State state)
     }
 }
 
+void frmvideo::showWindow()
+{
+    if (windowState() & Qt::WindowMinimized)
+        QWidget::setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+}
+
 void frmvideo::closeEvent(QCloseEvent* event)
 {
     // Never unloaded while the program runs.
@@ -284,6 +322,19 @@ void frmvideo::keyPressEvent(QKeyEvent* event)
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+void frmvideo::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    // A double click on the picture goes to full screen and back, as in other players.
+    if (event->button() == Qt::LeftButton) {
+        if (state() == State::FullScreen)
+            setState(State::Normal);
+        else if (m_fullScreenHandler)
+            m_fullScreenHandler();
+        return;
+    }
+    QWidget::mouseDoubleClickEvent(event);
 }
 
 void frmvideo::Form_Resize()
@@ -329,6 +380,13 @@ void frmvideo::fitToPlayer()
 
 void frmvideo::MCIWnd1_MediaChange(const QString&)
 {
+    // New media comes up in a window of its own size, also when the one before was left in
+    // full screen.
+    if (state() == State::FullScreen) {
+        shared().resizeok = false;
+        setState(State::Normal);
+        shared().fullscreen = false;
+    }
     fitToPlayer();
 }
 
@@ -339,10 +397,17 @@ void frmvideo::MCIWnd1_Notify(int)
 
 void frmvideo::MCIWnd1_PositionChange(int)
 {
+    // A failure the state label shows is over once the user has moved on to another frame.
+    if (MCIWnd1->position() != m_reportedPosition && !m_main.lblstate->toolTip().isEmpty()) {
+        m_main.lblstate->setText(MCIWnd1->mode());
+        m_main.lblstate->setToolTip(QString());
+    }
+    m_reportedPosition = MCIWnd1->position();
     m_main.lbllength->setText(QStringLiteral("Frame: ") + QString::number(MCIWnd1->position()));
     if (m_main.lbltime)
-        m_main.lbltime->setText(TimeText(MCIWnd1->timeOfPositionMs(MCIWnd1->position())) +
-                                QStringLiteral(" / ") + QString::number(MCIWnd1->length()));
+        SetFittedText(m_main.lbltime, TimeText(MCIWnd1->timeOfPositionMs(MCIWnd1->position())) +
+                                          QStringLiteral(" / ") +
+                                          QString::number(MCIWnd1->length()));
     if (!shared().seeking)
         m_main.Slider1->setValue(MCIWnd1->position());
     const bool atStart = MCIWnd1->position() == 0;
@@ -355,7 +420,9 @@ void frmvideo::MCIWnd1_PositionChange(int)
 
 void frmvideo::MCIWnd1_SizeChange()
 {
-    if (!shared().fullscreen)
+    // The window manager may send the full-screen size more than once; only a size change
+    // after the window left full screen ends it.
+    if (!shared().fullscreen || state() == State::FullScreen)
         return;
     fitToPlayer();
     shared().fullscreen = false;

@@ -2,6 +2,7 @@
 
 #include "maincontrols.h"
 #include "playercomponent.h"
+#include "settings.h"
 
 #include <QElapsedTimer>
 #include <QWidget>
@@ -56,12 +57,23 @@ public:
     // FullScreen: the whole screen, without caption and frame; Normal comes back to where
     // the window was before.
     void setState(State state);
+    // Shows the window, brought back from the taskbar when it was minimised: a window that
+    // is asked to show is one the user wants to see.
+    void showWindow();
 
     // Files dropped on the window are handed here (the main window opens them).
     void setDropHandler(std::function<void(const QString&)> handler)
     {
         m_dropHandler = std::move(handler);
     }
+    // A double click on the picture outside full screen asks for it here.
+    void setFullScreenHandler(std::function<void()> handler)
+    {
+        m_fullScreenHandler = std::move(handler);
+    }
+    // Whether a stored placement shows at least the start of the window's caption on one of
+    // the screens there are now.
+    static bool onSomeScreen(const Settings::Placement& place);
 
     void MCIWnd1_ModeChange(int mode);
     void MCIWnd1_MediaChange(const QString& value);
@@ -78,6 +90,7 @@ protected:
     void moveEvent(QMoveEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
     void Form_QueryUnload();
@@ -108,9 +121,14 @@ private:
     // How far the picture area sits from the frame's corner, once known.
     std::optional<QPoint> m_frameOffset;
     static constexpr int kSettleMs = 1000;
+    // Larger than any desktop; a stored value beyond it is not a placement.
+    static constexpr double kLargestTwips = 15.0 * 100000;
+    static constexpr int kGrabPixels = 40;
 
     MainControls m_main;
     std::function<void(const QString&)> m_dropHandler;
+    std::function<void()> m_fullScreenHandler;
+    int m_reportedPosition = -1;
 };
 
 // The local file a drag carries, or "" when it carries none.

@@ -76,7 +76,7 @@ void MediaCommands::openPath(const QString& chosen, const SourceOptions& reading
     if (!player->hasPicture()) {
         audio();
     } else {
-        m_video->show();
+        m_video->showWindow();
         video();
     }
     activate();
@@ -111,6 +111,8 @@ void MediaCommands::mnuclose_Click()
     player->setFileName(QString());
     m_video->close();
     disable();
+    // No frame is shown any more.
+    m_main.lbllength->clear();
 }
 
 void MediaCommands::mnuexit_Click()

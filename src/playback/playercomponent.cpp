@@ -14,6 +14,7 @@
 #include <QProgressDialog>
 
 #include <algorithm>
+#include <cmath>
 
 namespace framix {
 
@@ -387,7 +388,7 @@ qint64 PlayerComponent::endTimeMs() const
 {
     if (m_info.hasVideo && !m_times.isEmpty()) {
         const double rate = m_info.frameRate > 0 ? m_info.frameRate : 25.0;
-        return m_times.last() + qint64(1000.0 / rate);
+        return m_times.last() + std::llround(1000.0 / rate);
     }
     return m_info.durationMs;
 }

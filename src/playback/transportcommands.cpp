@@ -25,7 +25,7 @@ void TransportCommands::cmdplay_Click()
 {
     PlayerComponent* player = m_video->MCIWnd1;
     if (player->hasPicture())
-        m_video->show();
+        m_video->showWindow();
     player->setCommand(QStringLiteral("play"));
     m_main.cmdplay->setVisible(false);
     m_main.cmdplay1->setVisible(true);
@@ -84,6 +84,10 @@ void TransportCommands::Slider1_Change()
         cmdplay_Click();
         shared().seeking = false;
     }
+    // Stopped (a new file, or after Move to Last) the position is all there is to set; the
+    // slider then follows the player again, or it would stay where it was clicked while
+    // playback later moves on.
+    shared().seeking = false;
 }
 
 void TransportCommands::mnurepeat_Click()
@@ -221,11 +225,15 @@ void TransportCommands::mnugoto_Click()
     PlayerComponent* player = m_video->MCIWnd1;
     if (player->fileName().isEmpty())
         return;
-    const int last = std::max(0, player->length() - 1);
+    // Move to Last goes to the position after the last frame's start, the media's length,
+    // which shows the last frame: the same numbers are offered here.
+    const int last = std::max(0, player->length());
     QString text = QString::number(player->position());
-    const QString prompt = QStringLiteral("Frame number (0 to %1) or time (h:mm:ss.mmm, up to %2):")
-                               .arg(last)
-                               .arg(TimeText(player->timeOfPositionMs(last)));
+    const qint64 endMs = player->timeOfPositionMs(player->length());
+    const QString prompt =
+        QStringLiteral("Frame number (0 to %1) or time (h:mm:ss.mmm, before %2):")
+            .arg(last)
+            .arg(TimeText(endMs));
     for (;;) {
         if (!Desktop::instance().askText(m_main.frmmain, QStringLiteral("Go to Frame"), prompt,
                                          &text))
@@ -236,8 +244,7 @@ void TransportCommands::mnugoto_Click()
                 target->isTime ? player->positionAtTimeMs(target->value) : target->value;
             // A time past the end of the last frame is no moment of the media, not a reason
             // to go to the last frame.
-            const bool within =
-                !target->isTime || target->value < player->timeOfPositionMs(player->length());
+            const bool within = !target->isTime || target->value < endMs;
             if (within && frame >= 0 && frame <= last) {
                 if (player->mode() == QLatin1String("playing"))
                     cmdplay1_Click();
@@ -248,9 +255,10 @@ void TransportCommands::mnugoto_Click()
         }
         Desktop::instance().message(
             m_main.frmmain,
-            QStringLiteral("\"%1\" is not a frame from 0 to %2 or a time within the media.")
+            QStringLiteral("\"%1\" is not a frame from 0 to %2 or a time before %3.")
                 .arg(text.trimmed())
-                .arg(last),
+                .arg(last)
+                .arg(TimeText(endMs)),
             QStringLiteral("Go to Frame"), Desktop::Icon::Exclamation);
     }
 }
