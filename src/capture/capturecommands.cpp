@@ -1,5 +1,6 @@
 #include "capturecommands.h"
 
+#include "desktop.h"
 #include "frmbulk.h"
 #include "mcommon.h"
 #include "settings.h"
@@ -73,18 +74,47 @@ void CaptureCommands::mnucapture_Click()
         ShowFailure(m_main.lblstate, QStringLiteral("not captured"), m_player->lastError());
         return;
     }
-    const QString path =
-        FileDialog(m_main.frmmain, true, QStringLiteral("Save Frame As..."),
-                   QString::fromLatin1(kSaveFilter), QString(), QStringLiteral("bmp"), QString());
-    if (path.isEmpty())
-        return;
+    // The dialog opens where the last frame was saved, and a name whose ending is no type
+    // a frame can be saved as is asked for again rather than given other bytes.
+    QString name;
+    QString path;
+    for (;;) {
+        path = FileDialog(m_main.frmmain, true, QStringLiteral("Save Frame As..."),
+                          QString::fromLatin1(kSaveFilter), name, QStringLiteral("bmp"),
+                          lastSaveFolder());
+        if (path.isEmpty())
+            return;
+        const QString suffix = QFileInfo(path).suffix();
+        if (suffix.isEmpty() || imageFormatFromName(suffix))
+            break;
+        Desktop::instance().message(
+            m_main.frmmain,
+            QStringLiteral("\"%1\" names a type Framix cannot save. A frame is saved as a "
+                           ".bmp, .png, .jpg, .tiff or .webp file: give the name one of these "
+                           "endings.")
+                .arg(QFileInfo(path).fileName()),
+            QStringLiteral("Save Frame As..."), Desktop::Icon::Exclamation);
+        name = QFileInfo(path).completeBaseName() + QStringLiteral(".bmp");
+    }
+    Settings::setSaveFolder(QFileInfo(path).absolutePath());
     QString why;
     if (!saveClipboardPicture(*m_player, path, &why)) {
         ShowFailure(m_main.lblstate, QStringLiteral("not saved"), why);
         return; // the frame stays on the clipboard
     }
+    // A failure shown from an earlier try is over.
+    if (!m_main.lblstate->toolTip().isEmpty()) {
+        m_main.lblstate->setText(m_player->mode());
+        m_main.lblstate->setToolTip(QString());
+    }
     QCoreApplication::processEvents();
     QGuiApplication::clipboard()->clear();
+}
+
+QString CaptureCommands::lastSaveFolder()
+{
+    const QString folder = Settings::saveFolder();
+    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QString();
 }
 
 void CaptureCommands::cmdcapture_Click()

@@ -25,6 +25,8 @@ public:
     frmbulk* bulkDialog() const { return m_bulk; }
 
 private:
+    static QString lastSaveFolder();
+
     MainControls m_main;
     CapturePlayer* m_player;
     QPointer<frmbulk> m_bulk;

@@ -21,6 +21,8 @@ public:
     // The open file as it was given; "" when none is open.
     virtual QString fileName() const = 0;
     virtual bool isPlaying() const = 0;
+    // The player's mode word, as the main window's state label shows it.
+    virtual QString mode() const = 0;
     // The main window's pause (the play button while playing).
     virtual void pause() = 0;
     // Stops playback where it is (a stop leaves the position alone until a seek).

@@ -34,6 +34,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStandardPaths>
@@ -206,6 +207,9 @@ frmbulk::frmbulk(const MainControls& main, CapturePlayer* player, QWidget* paren
     updateChoiceControls();
     Label2->setEnabled(false);
     cmdcancel->setEnabled(false);
+    // Escape closes the dialog as its window frame does (stopping a run after its frame).
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
+            &QWidget::close);
     Form_Load();
 }
 
@@ -219,9 +223,18 @@ void frmbulk::Form_Load()
     m_player->stop();
     m_main.cmdplay1->setVisible(false);
     m_main.cmdplay->setVisible(true);
-    txtfile->setText(shownPath(m_player->fileName()));
     txtout->setText(defaultOutputFolder(QCoreApplication::applicationDirPath()));
     OutExt = QStringLiteral(".bmp");
+    takeMedia();
+    ProgressBar1->setValue(0);
+    CurFrame = LastFrame = FirstFrame = 1;
+}
+
+void frmbulk::takeMedia()
+{
+    m_media = m_player->fileName();
+    txtfile->setText(shownPath(m_media));
+    cmdcapture->setEnabled(!m_media.isEmpty() && !m_running);
     // The range sliders start on the whole media; moving them moves the player, which
     // setting them up here must not do.
     const QSignalBlocker blockFrom(sldfrom);
@@ -233,8 +246,23 @@ void frmbulk::Form_Load()
     sldto->setValue(sldto->maximum());
     lblfrom->setText(QStringLiteral("From ") + QString::number(sldfrom->value()));
     lblto->setText(QStringLiteral("To ") + QString::number(sldto->value()));
-    ProgressBar1->setValue(0);
-    CurFrame = LastFrame = FirstFrame = 1;
+}
+
+bool frmbulk::followMedia()
+{
+    if (m_player->fileName() == m_media)
+        return false;
+    takeMedia();
+    return true;
+}
+
+void frmbulk::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // The main window or the video window may have opened another file meanwhile (after
+    // the folder chooser, or by a drop): back in this dialog, the user sees that file.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && !m_running)
+        followMedia();
 }
 
 void frmbulk::setRangeControlsEnabled(bool on)
@@ -316,6 +344,18 @@ void frmbulk::cmdcapture_Click()
 {
     if (m_running)
         return;
+    // Frames come from the file the dialog names, never from one opened since without it.
+    if (followMedia()) {
+        Desktop::instance().message(
+            this,
+            m_media.isEmpty()
+                ? tr("The video was closed. Open a video and choose Bulk Capture again.")
+                : tr("Another video was opened: %1\nThe dialog now names it, with the whole "
+                     "of it chosen. Check the frames to capture and begin again.")
+                      .arg(shownPath(m_media)),
+            QString::fromLatin1(kTitle), Desktop::Icon::Exclamation);
+        return;
+    }
     txtout->setText(ExpandHome(txtout->text()));
     // Nothing is written over the video being captured: not by the frame list, not by a
     // picture whose name it has.
@@ -384,6 +424,13 @@ void frmbulk::cmdcapture_Click()
         CurFrame = frames[i];
         if (shared().cancelcapture)
             break;
+        if (m_player->fileName() != m_media) {
+            failure = tr("The capture stopped at frame %1: %2 was closed or another video "
+                         "was opened.")
+                          .arg(CurFrame)
+                          .arg(shownPath(m_media));
+            break;
+        }
         m_player->setPosition(CurFrame);
         ProgressBar1->setValue(CurFrame);
         if (!m_player->copyFrame()) {

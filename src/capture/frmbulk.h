@@ -97,9 +97,15 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void Form_Load();
+    // Names the player's open file and sets the range sliders to the whole of it.
+    void takeMedia();
+    // When another file was opened (or the file closed) since the dialog named one, the
+    // dialog names the new one; true when it had to.
+    bool followMedia();
     void Form_QueryUnload();
     void setRangeControlsEnabled(bool on);
     void updateChoiceControls();
@@ -125,6 +131,7 @@ private:
     ImageFormat m_format = ImageFormat::Bmp;
     bool RestoreRepeat = false;
     bool m_running = false;
+    QString m_media; // the file the dialog names, as the player was given it
     bool m_closed = false;
     QPointer<frmdir> m_chooser;
 };

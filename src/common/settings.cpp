@@ -28,6 +28,7 @@ const QString kWidthKey = QStringLiteral("Width");
 const QString kHeightKey = QStringLiteral("Height");
 const QString kVolumeKey = QStringLiteral("volume");
 const QString kOpenFolderKey = QStringLiteral("OpenFolder");
+const QString kSaveFolderKey = QStringLiteral("SaveFolder");
 const QString kShowTipsKey = QStringLiteral("Show Tips at Startup");
 const QString kToneMapKey = QStringLiteral("ToneMapHDR");
 const QString kDisplayShapeKey = QStringLiteral("CaptureDisplayShape");
@@ -128,6 +129,16 @@ QString Settings::openFolder()
 void Settings::setOpenFolder(const QString& folder)
 {
     writeText(kTitleApplication, kSettingsSection, kOpenFolderKey, folder);
+}
+
+QString Settings::saveFolder()
+{
+    return readText(kTitleApplication, kSettingsSection, kSaveFolderKey);
+}
+
+void Settings::setSaveFolder(const QString& folder)
+{
+    writeText(kTitleApplication, kSettingsSection, kSaveFolderKey, folder);
 }
 
 int Settings::showTipsAtStartup()

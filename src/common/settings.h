@@ -31,6 +31,9 @@ public:
     // The folder the last media file was opened from; "" when none was.
     static QString openFolder();
     static void setOpenFolder(const QString& folder);
+    // The folder the last single frame was saved in; "" when none was.
+    static QString saveFolder();
+    static void setSaveFolder(const QString& folder);
 
     // Whether the tip of the day is shown at startup (1) or not (0).
     static int showTipsAtStartup();
