@@ -25,9 +25,15 @@ ShellCommands::ShellCommands(QWidget* mainWindow, frmvideo* video)
 
 void ShellCommands::cmdinfo_Click()
 {
-    if (m_video != nullptr)
-        frminfo::open(m_main, m_video->MCIWnd1->mediaInfo(), m_video->windowTitle());
-    else
+    if (m_video != nullptr) {
+        const PlayerComponent* player = m_video->MCIWnd1;
+        MediaInfo info = player->mediaInfo();
+        // The duration the main window's time readout shows at the last position, so the
+        // two never disagree.
+        if (info.hasVideo && player->length() > 0)
+            info.durationMs = player->timeOfPositionMs(player->length());
+        frminfo::open(m_main, info, m_video->windowTitle());
+    } else
         frminfo::open(m_main, MediaInfo{}, QString());
 }
 

@@ -1,5 +1,6 @@
 #include "desktop.h"
 
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -21,7 +22,7 @@ Desktop* g_installed = nullptr;
 // a single extension ("*.*", "*").
 std::optional<QString> suffixOf(const QString& nameFilter)
 {
-    static const QRegularExpression firstPattern(QStringLiteral("\\(\\*\\.([A-Za-z0-9]+)[ )]"));
+    static const QRegularExpression firstPattern(QStringLiteral("\\*\\.([A-Za-z0-9]+)\\b"));
     const QRegularExpressionMatch match = firstPattern.match(nameFilter);
     if (!match.hasMatch())
         return std::nullopt;
@@ -39,12 +40,24 @@ public:
 
     QString defaultExt;
 
+    // The whole filter chosen in the type list: with the patterns out of sight, Qt's
+    // selectedNameFilter() gives only what the list shows.
+    QString chosenFilter() const
+    {
+        if (const auto* types = findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))) {
+            const QStringList all = nameFilters();
+            if (types->currentIndex() >= 0 && types->currentIndex() < all.size())
+                return all.at(types->currentIndex());
+        }
+        return selectedNameFilter();
+    }
+
     void accept() override
     {
         if (acceptMode() == QFileDialog::AcceptSave) {
             // A name typed without an extension gets the one of the type chosen in the
             // filter list; a typed extension is kept as it is.
-            setDefaultSuffix(suffixOf(selectedNameFilter()).value_or(defaultExt));
+            setDefaultSuffix(suffixOf(chosenFilter()).value_or(defaultExt));
         }
         if (acceptMode() == QFileDialog::AcceptOpen) {
             const QStringList files = selectedFiles();
@@ -91,8 +104,11 @@ bool Desktop::fileDialog(const FileRequest& request, QString* path)
     // Both modes accept names that do not exist: saving creates them, and opening asks.
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setAcceptMode(request.saveMode ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    if (!request.nameFilters.isEmpty())
+    if (!request.nameFilters.isEmpty()) {
+        // The list shows each type as the program words it; the patterns are behind it.
+        dialog.setOption(QFileDialog::HideNameFilterDetails);
         dialog.setNameFilters(request.nameFilters);
+    }
     if (request.saveMode) {
         dialog.defaultExt = request.defaultExt;
         dialog.setDefaultSuffix(request.defaultExt);

@@ -5,6 +5,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QWidget>
@@ -47,25 +48,18 @@ QString qtPatterns(const QString& field)
 
 QStringList qtNameFilters(const QString& barFilter)
 {
-    // A description that already ends with its patterns, as in "All Files (*.*)". A plain
-    // parenthesised word such as "(MPEG)" has no wildcard and is part of the description.
-    static const QRegularExpression trailingPatterns(
-        QStringLiteral("^(.*?)\\s*\\(([^()]*[*?][^()]*)\\)\\s*$"));
-
+    // Each description is kept as the program words it ("All Files (*.*)"), and the
+    // patterns Qt filters with follow it in a list of their own, which the dialog keeps out
+    // of sight (Qt takes the patterns from a filter's last parenthesised list).
     QStringList filters;
     const QStringList fields = barFilter.split(QLatin1Char('|'));
     // Fields come in pairs; the text after the final "|" is empty and a description without
     // its pattern field is dropped.
     for (qsizetype i = 0; i + 1 < fields.size(); i += 2) {
-        QString description = fields.at(i).trimmed();
+        const QString description = fields.at(i).trimmed();
         const QString patterns = qtPatterns(fields.at(i + 1));
         if (patterns.isEmpty())
             continue;
-        // Qt takes the patterns from the last parenthesised list of the filter text, so the
-        // list written in the description is replaced by the one that actually filters.
-        const QRegularExpressionMatch match = trailingPatterns.match(description);
-        if (match.hasMatch())
-            description = match.captured(1);
         filters.append(description.isEmpty()
                            ? patterns
                            : description + QStringLiteral(" (") + patterns + QLatin1Char(')'));
@@ -222,6 +216,18 @@ QString TimeText(qint64 ms)
         return QStringLiteral("%1:%2:").arg(s / 3600).arg(s / 60 % 60, 2, 10, QLatin1Char('0')) +
                tail;
     return QStringLiteral("%1:").arg(s / 60) + tail;
+}
+
+void SetFittedText(QLabel* label, const QString& text)
+{
+    const QWidget* owner = label->parentWidget();
+    QFont font = owner ? owner->font() : label->font();
+    const int room = label->contentsRect().width();
+    while (font.pointSizeF() > 6 && QFontMetrics(font).horizontalAdvance(text) > room)
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    if (font != label->font())
+        label->setFont(font);
+    label->setText(text);
 }
 
 } // namespace framix

@@ -54,4 +54,8 @@ void ShowFailure(QLabel* label, const QString& what, const QString& why);
 // hour on.
 QString TimeText(qint64 ms);
 
+// Sets a label's text in the largest size of its window's font (down to 6 points) at which
+// the whole text fits the label's width, so a long time or frame count is never cut.
+void SetFittedText(QLabel* label, const QString& text);
+
 } // namespace framix

@@ -1,5 +1,6 @@
 #include "frminfo.h"
 
+#include "mcommon.h"
 #include "twipslayout.h"
 
 #include <QCloseEvent>
@@ -23,16 +24,6 @@ constexpr double kRowTop = 120;
 constexpr double kRowPitch = 390;
 constexpr double kRowHeight = 330;
 constexpr double kInnerWidth = kValueLeft + kValueWidth + 120;
-
-QString durationText(qint64 ms)
-{
-    const qint64 seconds = ms / 1000;
-    return QStringLiteral("%1:%2:%3.%4")
-        .arg(seconds / 3600)
-        .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
-        .arg(seconds % 60, 2, 10, QLatin1Char('0'))
-        .arg(ms % 1000, 3, 10, QLatin1Char('0'));
-}
 
 } // namespace
 
@@ -131,7 +122,7 @@ void frminfo::Form_Load()
     lblrate->setText(info.hasVideo && info.frameRate > 0
                          ? QString::number(info.frameRate, 'g', 5) + QStringLiteral(" frames/s")
                          : none);
-    lblduration->setText(durationText(info.durationMs));
+    lblduration->setText(TimeText(info.durationMs));
     QString video = info.videoCodec;
     if (info.videoStreams.size() > 1)
         video += QStringLiteral(" (stream %1 of %2 video streams)")

@@ -459,7 +459,7 @@ MediaInfo DecodeSession::probeInfo() const
     const AVFormatContext* fmt = m_format.get();
     info.containerName = QString::fromUtf8(fmt->iformat->name);
     if (fmt->duration > 0)
-        info.durationMs = fmt->duration / 1000;
+        info.durationMs = (fmt->duration + 500) / 1000;
     if (m_videoIndex >= 0) {
         const AVStream* st = fmt->streams[m_videoIndex];
         info.hasVideo = true;

@@ -15,6 +15,8 @@
 #include <QSet>
 #include <QStandardPaths>
 
+#include <cmath>
+
 namespace framix {
 
 namespace {
@@ -182,11 +184,15 @@ bool VideoSource::open(const QString& path, EngineError* error, const Options& o
         d->index = std::move(*index);
     }
     d->info.frameCount = d->index.frameCount();
-    if (d->index.frameRate() > 0)
-        d->info.frameRate = d->index.frameRate();
+    // The stream's own rate where the frames keep to it (30/1, not the 29.999 that frame
+    // times in whole milliseconds give); the rate the frames show where they do not.
+    const double counted = d->index.frameRate();
+    if (counted > 0 &&
+        !(d->info.frameRate > 0 && std::abs(d->info.frameRate - counted) <= counted * 0.01))
+        d->info.frameRate = counted;
     if (d->info.durationMs <= 0 && d->info.frameRate > 0)
-        d->info.durationMs =
-            d->index.frame(d->index.frameCount() - 1).timeMs + qint64(1000 / d->info.frameRate);
+        d->info.durationMs = d->index.frame(d->index.frameCount() - 1).timeMs +
+                             std::llround(1000 / d->info.frameRate);
     d->resetRun();
     d->open = true;
     return true;

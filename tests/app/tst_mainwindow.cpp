@@ -10,6 +10,7 @@
 #include "frmmain.h"
 #include "frmtip.h"
 #include "frmvideo.h"
+#include "mcommon.h"
 #include "settings.h"
 #include "sharedstate.h"
 #include "tonemapper.h"
@@ -267,15 +268,23 @@ private slots:
 
     // Go to Frame takes a frame number or a time within the media; a time past the end of the
     // last frame is refused with a message, not taken for the last frame.
+    // The numbers offered are those Move to Last shows: 0 to the media's length.
     void goToFrame()
     {
-        const int last = player()->length() - 1;
+        const int last = player()->length();
         const QString pastEnd = QStringLiteral("9:00:00");
-        m_desktop->typed = {pastEnd, QString::number(last + 1), QStringLiteral("3")};
+        m_desktop->typed = {pastEnd, QString::number(last + 1), QString::number(last)};
         c().mnugoto->trigger();
         QCOMPARE(m_desktop->messages.size(), 2);
         QVERIFY2(m_desktop->messages.first().contains(pastEnd),
                  qPrintable(m_desktop->messages.first()));
+        QVERIFY2(m_desktop->messages.last().contains(QString("from 0 to %1").arg(last)),
+                 qPrintable(m_desktop->messages.last()));
+        QCOMPARE(player()->position(), last);
+        c().cmdnext->click();
+        QTRY_COMPARE(c().lbllength->text(), QString("Frame: %1").arg(last));
+        m_desktop->typed = {QStringLiteral("3")};
+        c().mnugoto->trigger();
         QCOMPARE(player()->position(), 3);
         m_desktop->messages.clear();
         const qint64 at = player()->timeOfPositionMs(5);
@@ -384,8 +393,8 @@ private slots:
     {
         QTest::addColumn<QStringList>("row"); // file, picture, frame rate, duration
         QTest::newRow("video") << QStringList{"mpeg4.avi", "320 x 240 pixels", "25 frames/s",
-                                              "0:00:10."};
-        QTest::newRow("sound") << QStringList{"sound.mp2", "none", "none", "0:00:04."};
+                                              "0:10."};
+        QTest::newRow("sound") << QStringList{"sound.mp2", "none", "none", "0:04."};
     }
     void info()
     {
@@ -400,6 +409,10 @@ private slots:
         QCOMPARE(info->lblsize->text(), QString("%1 KB").arg(kb));
         QVERIFY(info->lblpicture->text() == row[1] && info->lblrate->text() == row[2]);
         QVERIFY(info->lblduration->text().startsWith(row[3]) && info->lblaudio->text() != "none");
+        // The duration is the time the main window shows at the last position.
+        if (row[1] != "none")
+            QCOMPARE(info->lblduration->text(),
+                     TimeText(player()->timeOfPositionMs(player()->length())));
         info->close();
         QVERIFY(m_main->isEnabled());
         QTRY_VERIFY(info == nullptr);
@@ -442,7 +455,7 @@ private slots:
         const int at = player()->position();
         QVERIFY(player()->mode() == "paused" && player()->zoom() == 100);
         QVERIFY(m_desktop->dialogs.value(0).defaultExt == "bmp");
-        QCOMPARE(m_desktop->dialogs.value(0).nameFilters.value(1), "PNG Files (*.png)");
+        QCOMPARE(m_desktop->dialogs.value(0).nameFilters.value(1), "PNG Files (*.png) (*.png)");
         const QImage clipboard = QGuiApplication::clipboard()->image();
         if (answer.startsWith("shot.")) {
             // The type is the one the name's extension gives; JPEG is lossy, the others exact.

@@ -6,7 +6,9 @@
 #include "settings.h"
 #include "testrunner.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -106,14 +108,16 @@ private slots:
         QCOMPARE(second.nameFilters, first.nameFilters);
     }
 
-    // Qt's filters: a description's own pattern list is replaced, and "*.*" is every file.
+    // Qt's filters: the description as written, then the patterns Qt filters with, where
+    // "*.*" is every file.
     void nameFilters()
     {
         QCOMPARE(qtNameFilters(kVideo),
                  QStringList({"Moving Picture Experts Group (MPEG) (*.mpg *.mpeg *.m1v *.mp2 *.mpa "
                               "*.mpe *.mpv2)",
-                              "Windows Video Files (*.avi *.wmv)", "All Files (*)"}));
-        QCOMPARE(qtNameFilters("Bitmap Files (*.bmp)|*.bmp|"), QStringList{"Bitmap Files (*.bmp)"});
+                              "Windows Video Files (*.avi *.wmv)", "All Files (*.*) (*)"}));
+        QCOMPARE(qtNameFilters("Bitmap Files (*.bmp)|*.bmp|"),
+                 QStringList{"Bitmap Files (*.bmp) (*.bmp)"});
         QCOMPARE(qtNameFilters(""), QStringList{});
     }
 
@@ -177,6 +181,42 @@ private slots:
         QCOMPARE(shown, answer == QMessageBox::No ? 2 : 1);
         QCOMPARE(question.startsWith(name + "\nThis file does not exist."), answer != 0);
         QVERIFY(!QFile::exists(dir.filePath("new.mpg")));
+    }
+
+    // The type list reads as the program words it, and "All Files (*.*)" lists a name
+    // without a dot too.
+    void typeList()
+    {
+        QTemporaryDir dir;
+        QFile(dir.filePath("README")).open(QIODevice::WriteOnly);
+        QStringList shown;
+        bool listed = false;
+        const auto script = driveModals([&](QWidget* w) {
+            auto* d = qobject_cast<QFileDialog*>(w);
+            if (!d)
+                return;
+            auto* types = d->findChild<QComboBox*>("fileTypeCombo");
+            for (int i = 0; types && i < types->count(); ++i)
+                shown << types->itemText(i);
+            d->selectNameFilter(d->nameFilters().value(2));
+            // The folder is read in the background.
+            for (int tries = 0; tries < 60 && !listed; ++tries) {
+                QTest::qWait(50);
+                for (const char* name : {"listView", "treeView"}) {
+                    auto* files = d->findChild<QAbstractItemView*>(name);
+                    const QModelIndex root = files ? files->rootIndex() : QModelIndex();
+                    for (int r = 0; files && r < files->model()->rowCount(root); ++r)
+                        listed |= files->model()->index(r, 0, root).data() == "README";
+                }
+            }
+            d->reject();
+        });
+        Desktop::FileRequest request{nullptr,   false,     "Open...", qtNameFilters(kVideo),
+                                     QString(), QString(), dir.path()};
+        Desktop().fileDialog(request, nullptr);
+        QCOMPARE(shown, QStringList({"Moving Picture Experts Group (MPEG)", "Windows Video Files",
+                                     "All Files (*.*)"}));
+        QVERIFY(listed);
     }
 };
 
