@@ -370,12 +370,15 @@ void PlayerComponent::paintEvent(QPaintEvent*)
         painter.fillRect(rect(), Qt::black);
         return;
     }
-    // Full screen keeps the picture's shape, with black bars where the screen's differs;
-    // a window shows the picture filling it, as the user sized it.
+    // The picture keeps its display shape, with black bars where the screen's or the
+    // window's (as the user sized it) differs.
     QRect target = rect();
-    if (shared().fullscreen && m_info.height > 0) {
+    if (m_info.height > 0) {
         const QSize shape(m_info.displayWidth(), m_info.height);
         target.setSize(shape.scaled(size(), Qt::KeepAspectRatio));
+        // A pixel of rounding in a zoomed size is no bar.
+        if (std::abs(target.width() - width()) <= 1 && std::abs(target.height() - height()) <= 1)
+            target = rect();
         target.moveCenter(rect().center());
         painter.fillRect(rect(), Qt::black);
     }

@@ -95,6 +95,22 @@ private slots:
         }
     }
 
+    // The rate a stream states is the rate told, where its frames keep to it.
+    void theStatedFrameRateIsKept()
+    {
+        const std::pair<const char*, double> clips[] = {
+            {"rate30.wmv", 30.0}, {"rate30.mp4", 30.0}, {"ntsc.mpg", 30000.0 / 1001}};
+        for (const auto& [clip, rate] : clips) {
+            VideoSource::Options options;
+            options.useIndexCache = false;
+            VideoSource source;
+            EngineError error;
+            QVERIFY2(source.open(corpus::path(clip), &error, options), qPrintable(error.message()));
+            QVERIFY2(qFuzzyCompare(source.info().frameRate, rate),
+                     qPrintable(QString("%1: %2").arg(clip).arg(source.info().frameRate, 0, 'f', 6)));
+        }
+    }
+
     void aStreamThatIsNotVideoIsRefused()
     {
         for (const int stream : {5, 100}) {

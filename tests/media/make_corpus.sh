@@ -126,6 +126,11 @@ make twovideo.ts -f lavfi -i testsrc2=s=320x240:r=25:d=2 -f lavfi -i testsrc=s=1
 # A phone's portrait video: stored sideways, with a quarter turn in the display matrix.
 make upright.mp4 -f lavfi -i testsrc2=s=318x178:r=25:d=2 -c:v libx264 -preset veryfast -bf 2
 make rot90.mp4 -i upright.mp4 -c copy -metadata:s:v:0 rotate=90
+# Stated frame rates that frame times in whole milliseconds only come near: 30/1 in ASF
+# and MP4, 30000/1001 in an MPEG-2 program stream.
+make rate30.wmv -f lavfi -i testsrc2=s=160x120:r=30:d=2 -c:v wmv2 -f asf
+make rate30.mp4 -f lavfi -i testsrc2=s=160x120:r=30:d=2 -c:v libx264 -preset veryfast -bf 2
+make ntsc.mpg -f lavfi -i testsrc2=s=160x120:r=30000/1001:d=2 -c:v mpeg2video -f vob
 # HEVC in MP4, short, with B-frames: damaged copies of it are made by the tests.
 make hevc.mp4 -f lavfi -i testsrc2=s=320x180:r=25:d=3 -c:v libx265 -preset ultrafast \
     -x265-params bframes=3:keyint=25:log-level=error
