@@ -443,11 +443,14 @@ QWidget* frmmain::twinOf(QObject* button) const
 bool frmmain::eventFilter(QObject* watched, QEvent* event)
 {
     switch (event->type()) {
+    case QEvent::Hide:
+        // Sent while the button still has the keyboard, which its hiding then moves on.
+        if (static_cast<QWidget*>(watched)->hasFocus())
+            m_focusTo = twinOf(watched);
+        break;
     case QEvent::EnabledChange:
     case QEvent::ShowToParent:
     case QEvent::HideToParent:
-        if (event->type() == QEvent::HideToParent && static_cast<QWidget*>(watched)->hasFocus())
-            m_focusTo = twinOf(watched);
         if (event->type() == QEvent::ShowToParent && watched == m_focusTo) {
             m_focusTo->setFocus(Qt::OtherFocusReason);
             m_focusTo = nullptr;

@@ -234,7 +234,6 @@ void frmbulk::takeMedia()
 {
     m_media = m_player->fileName();
     txtfile->setText(shownPath(m_media));
-    cmdcapture->setEnabled(!m_media.isEmpty() && !m_running);
     // The range sliders start on the whole media; moving them moves the player, which
     // setting them up here must not do.
     const QSignalBlocker blockFrom(sldfrom);
@@ -345,7 +344,7 @@ void frmbulk::cmdcapture_Click()
     if (m_running)
         return;
     // Frames come from the file the dialog names, never from one opened since without it.
-    if (followMedia()) {
+    if (followMedia() || m_media.isEmpty()) {
         Desktop::instance().message(
             this,
             m_media.isEmpty()

@@ -67,6 +67,11 @@ void TransportCommands::cmdstep_Click()
 
 void TransportCommands::Slider1_Scroll()
 {
+    // Qt reports some actions that move nothing (a click on the groove is reported twice,
+    // the second time at the value already reached): no change follows them to end the
+    // seek, which would leave the slider no longer following the player.
+    if (m_main.Slider1->sliderPosition() == m_main.Slider1->value())
+        return;
     shared().seeking = true;
 }
 
@@ -84,9 +89,9 @@ void TransportCommands::Slider1_Change()
         cmdplay_Click();
         shared().seeking = false;
     }
-    // Stopped (a new file, or after Move to Last) the position is all there is to set; the
-    // slider then follows the player again, or it would stay where it was clicked while
-    // playback later moves on.
+    // Stopped (a file just opened) the position is all there is to set; the player then
+    // holds that frame paused. The slider follows the player again from here, or it would
+    // stay where it was clicked while playback later moves on.
     shared().seeking = false;
 }
 

@@ -22,6 +22,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QFontMetrics>
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
@@ -681,6 +682,150 @@ private slots:
         bulk->close();
         QTRY_VERIFY(bulk.isNull());
         QVERIFY(m_main->isEnabled() && !shared().norepeat);
+    }
+
+    // Escape closes Bulk Capture; a file opened while it is open (here after the folder
+    // chooser gave the main window back) is named before any frame is taken from it, and a
+    // run never takes frames from a file it does not name.
+    void bulkNamesTheFileItCaptures()
+    {
+        QPointer<frmbulk> bulk = openBulk(m_dir.filePath("out"));
+        bulk->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(bulk));
+        QTest::keyClick(bulk, Qt::Key_Escape);
+        QTRY_VERIFY(bulk.isNull());
+        QVERIFY(m_main->isEnabled());
+
+        bulk = openBulk(m_dir.filePath("out"));
+        bulk->cmddir->click();
+        bulk->chooser()->Command2->click();
+        QVERIFY(m_main->isEnabled() && bulk->isEnabled());
+        m_main->media().openPath(corpus::path("wmv2.wmv"));
+        QTRY_COMPARE(c().lblstate->text(), "stopped");
+        // Back in the dialog it names the new file; a Begin before that says so and starts
+        // nothing.
+        if (bulk->txtfile->text() != corpus::path("wmv2.wmv")) {
+            bulk->cmdcapture->click();
+            QCOMPARE(m_desktop->messages.size(), 1);
+            QVERIFY2(m_desktop->messages.first().contains("wmv2.wmv"),
+                     qPrintable(m_desktop->messages.first()));
+        }
+        QVERIFY(written().isEmpty());
+        QCOMPARE(bulk->txtfile->text(), corpus::path("wmv2.wmv"));
+        QCOMPARE(bulk->sldto->maximum(), player()->length());
+        // Named now: a range of it is captured from it.
+        bulk->Option2->click();
+        bulk->sldfrom->setValue(7);
+        bulk->sldto->setValue(8);
+        bulk->cmdcapture->click();
+        QTRY_COMPARE(written(), QStringList({"frame7.bmp", "frame8.bmp"}));
+        QVERIFY(isFrame(QImage(m_dir.filePath("out/frame8.bmp")), "wmv2.wmv", 8));
+        bulk->close();
+    }
+
+    // A name whose ending is no picture type is asked for again; the next dialog opens in the
+    // folder of the last save; a save that works ends a failure shown before it.
+    void saveFrameNamesAndFolders()
+    {
+        QDir().mkpath(m_dir.filePath("out/shots"));
+        m_desktop->answers = {m_dir.filePath("no/such/folder/a.bmp")};
+        c().cmdcapture->click();
+        QCOMPARE(c().lblstate->text(), "not saved");
+        const QString gif = m_dir.filePath("out/shots/x.gif");
+        const QString bmp = m_dir.filePath("out/shots/x.bmp");
+        m_desktop->answers = {gif, bmp};
+        c().cmdcapture->click();
+        QCOMPARE(m_desktop->dialogs.size(), 3);
+        QVERIFY2(m_desktop->messages.value(0).contains("x.gif"),
+                 qPrintable(m_desktop->messages.value(0)));
+        QCOMPARE(m_desktop->dialogs.at(2).initialName, "x.bmp");
+        QVERIFY(!QFile::exists(gif) && QImageReader(bmp).format() == "bmp");
+        QVERIFY(c().lblstate->text() != "not saved" && c().lblstate->toolTip().isEmpty());
+        m_desktop->answers = {QString()};
+        c().cmdcapture->click();
+        QCOMPARE(m_desktop->dialogs.last().initialDir, m_dir.filePath("out/shots"));
+    }
+
+    // After Close no frame number is left; a minimised video window comes back when the next
+    // file plays; the readout keeps its hours whatever the width of its text.
+    void closedMinimisedAndLongTimes()
+    {
+        video()->setState(frmvideo::State::Minimised);
+        m_main->media().mnuclose_Click();
+        QVERIFY(c().lbllength->text().isEmpty());
+        open("wmv2.wmv");
+        c().cmdplay->click();
+        QTRY_VERIFY(video()->isVisible() && !video()->isMinimized());
+        c().cmdplay1->click();
+        const QString longest = TimeText(((10 * 60 + 1) * 60 + 40) * 1000) + " / 1080000";
+        SetFittedText(c().lbltime, longest);
+        QCOMPARE(c().lbltime->text(), longest);
+        QVERIFY(QFontMetrics(c().lbltime->font()).horizontalAdvance(longest) <=
+                c().lbltime->contentsRect().width());
+    }
+
+    // A placement that no screen shows any more is replaced by the first run's; one partly
+    // off the screen but with its caption within reach is kept.
+    void placementsOffTheScreen()
+    {
+        QVERIFY(!frmvideo::onSomeScreen({-999999, 1000, 6500, 6500}));
+        QVERIFY(!frmvideo::onSomeScreen({1000, 99999999, 6500, 6500}));
+        QVERIFY(frmvideo::onSomeScreen({-3000, 1000, 6500, 6500}));
+        QVERIFY(frmvideo::onSomeScreen({1000, 1000, 6500, 6500}));
+        Settings::setVideoPlacement({-999999, -999999, 6500, 6500});
+        frmmain fresh;
+        fresh.Form_Load();
+        QCOMPARE(fresh.videoWindow()->Left(), 1000.0);
+        QCOMPARE(fresh.videoWindow()->Top(), 1000.0);
+        Settings::setVideoPlacement({});
+    }
+
+    // The controls are reached with Tab, in the order they are laid out; Enter works a
+    // focused button as Space does, and the keyboard stays with Play/Pause as they swap;
+    // the arrows step a focused position slider; a click on its groove goes there.
+    void keyboardAndSliders()
+    {
+        m_main->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_main.get()));
+        c().cmdplay->setFocus();
+        QVERIFY(c().cmdplay->hasFocus());
+        QStringList reached;
+        for (int i = 0; i < 6; ++i) {
+            reached << QApplication::focusWidget()->toolTip();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        // At frame 0 the two backward buttons are off, and Tab passes them by.
+        QCOMPARE(reached,
+                 QStringList({"Play (F3)", "One Frame Forward (F8)", "Move to Last (F6)",
+                              "Capture Current Frame (F9)", "Media info...", "Normal Size"}));
+        c().cmdplay->setFocus();
+        QTest::keyClick(c().cmdplay, Qt::Key_Return);
+        QTRY_COMPARE(c().lblstate->text(), "playing");
+        QTRY_VERIFY(c().cmdplay1->hasFocus());
+        QTest::keyClick(c().cmdplay1, Qt::Key_Space);
+        QTRY_COMPARE(c().lblstate->text(), "paused");
+        QTRY_VERIFY(c().cmdplay->hasFocus());
+        c().cmdback->click();
+        QTRY_COMPARE(player()->position(), 0);
+        c().Slider1->setFocus();
+        QTest::keyClick(c().Slider1, Qt::Key_Right);
+        QTest::keyClick(c().Slider1, Qt::Key_Right);
+        QTRY_COMPARE(player()->position(), 2);
+        QCOMPARE(c().lblstate->text(), "paused");
+        // A click two thirds along the groove jumps there, and the thumb follows playback
+        // afterwards (also from the stopped state).
+        open("mpeg4.avi");
+        QTest::mouseClick(c().Slider1, Qt::LeftButton, {},
+                          QPoint(c().Slider1->width() * 2 / 3, c().Slider1->height() / 2));
+        const int jumped = player()->position();
+        QVERIFY2(std::abs(jumped - player()->length() * 2 / 3) < player()->length() / 10,
+                 qPrintable(QString::number(jumped)));
+        c().cmdplay->click();
+        QTRY_VERIFY(player()->position() > jumped + 2);
+        QTRY_VERIFY(c().cmdback->isEnabled());
+        c().cmdback->click();
+        QTRY_COMPARE(player()->position(), 0);
+        QTRY_COMPARE(c().Slider1->value(), 0);
     }
 };
 

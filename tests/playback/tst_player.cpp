@@ -154,7 +154,9 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB888),
                  expected);
         QTRY_COMPARE(player.shownFrame(), c.frame);
-        QCOMPARE(player.grab().toImage().convertToFormat(QImage::Format_RGB888), expected);
+        // Pixels that are not square are drawn in the picture's shape, not one to one.
+        if (player.mediaInfo().displayWidth() == player.mediaInfo().width)
+            QCOMPARE(player.grab().toImage().convertToFormat(QImage::Format_RGB888), expected);
     }
 
     // A held step key: steps arrive faster than 1080p frames decode. They are coalesced, the
