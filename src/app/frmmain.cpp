@@ -421,6 +421,10 @@ void frmmain::wire()
     // other (Play and Pause, Mute and Unmute, 2X and 1X) pass the keyboard on to their twin.
     for (QAbstractButton* b : centralWidget()->findChildren<QAbstractButton*>())
         b->installEventFilter(this);
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        if (now != nullptr && now->window() == this)
+            m_lastFocus = now;
+    });
     m_video->setFullScreenHandler([this] {
         if (m_c.mnufullscreen->isEnabled() && isEnabled())
             m_c.mnufullscreen->trigger();
@@ -572,6 +576,11 @@ void frmmain::changeEvent(QEvent* event)
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange && !isMinimized())
         Form_Resize();
+    // A dialog disables this window while it is up, which takes the keyboard from the
+    // control that had it: it is given back when the window is enabled again.
+    if (event->type() == QEvent::EnabledChange && isEnabled() && m_lastFocus &&
+        m_lastFocus->isVisible() && m_lastFocus->isEnabled())
+        m_lastFocus->setFocus(Qt::OtherFocusReason);
 }
 
 void frmmain::paintEvent(QPaintEvent* event)

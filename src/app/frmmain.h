@@ -7,6 +7,7 @@
 #include "transportcommands.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <memory>
 
@@ -85,6 +86,7 @@ private:
     QFrame* Picture1 = nullptr;
     // The twin of a button that was hidden while it had the keyboard, until it shows.
     QWidget* m_focusTo = nullptr;
+    QPointer<QWidget> m_lastFocus; // the control of this window that last had the keyboard
     QWidget* twinOf(QObject* button) const;
     ClickableLabel* Label1 = nullptr;
     ClickableLabel* Label3 = nullptr;

@@ -84,6 +84,8 @@ void MediaCommands::openPath(const QString& chosen, const SourceOptions& reading
     // (closing hides Pause without showing Play).
     m_main.cmdplay1->setVisible(false);
     m_main.cmdplay->setVisible(true);
+    // The keyboard starts on Play, so Space plays what was just opened.
+    m_main.cmdplay->setFocus(Qt::OtherFocusReason);
 }
 
 void MediaCommands::chooseVideoStream(int index)
