@@ -106,8 +106,9 @@ private slots:
             VideoSource source;
             EngineError error;
             QVERIFY2(source.open(corpus::path(clip), &error, options), qPrintable(error.message()));
-            QVERIFY2(qFuzzyCompare(source.info().frameRate, rate),
-                     qPrintable(QString("%1: %2").arg(clip).arg(source.info().frameRate, 0, 'f', 6)));
+            QVERIFY2(
+                qFuzzyCompare(source.info().frameRate, rate),
+                qPrintable(QString("%1: %2").arg(clip).arg(source.info().frameRate, 0, 'f', 6)));
         }
     }
 
