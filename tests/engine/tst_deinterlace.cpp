@@ -84,9 +84,12 @@ QString joined(const QString& name, const QStringList& parts)
                           split("-c copy -f mpegts"));
 }
 
-// Interlaced test pictures with motion: fields of a 50 Hz source woven into frames.
+// Interlaced test pictures with motion: fields of a 50 Hz source woven into frames. Names
+// with a slash are real recordings, kept beside the project.
 QString clip(const QString& name)
 {
+    if (name.contains(QLatin1Char('/')))
+        return QStringLiteral(FRAMIX_REALWORLD_DIR) + QLatin1Char('/') + name;
     if (name == QLatin1String("mpeg2i.mpg"))
         return made(name, split("-f lavfi -i testsrc2=s=350x286:r=50:d=1.2 -vf "
                                 "tinterlace=interleave_top,fieldorder=tff,format=yuv420p "
@@ -121,7 +124,7 @@ QString clip(const QString& name)
 // ffmpeg's MD5 of each decoded picture, deinterlaced by bwdif or as decoded.
 QVector<QByteArray> ffmpegMd5s(const QString& path, bool deinterlace)
 {
-    QStringList args{QStringLiteral("-i"), path};
+    QStringList args{QStringLiteral("-i"), path, QStringLiteral("-map"), QStringLiteral("0:v:0")};
     if (deinterlace)
         args << QStringLiteral("-vf") << QString::fromLatin1(kBwdif);
     args << split("-fps_mode passthrough -f framemd5 -");
@@ -152,6 +155,11 @@ void addClipRows()
     QTest::newRow("MPEG-2 progressive, then interlaced") << "mixed.ts" << true;
     QTest::newRow("MPEG-2 interlaced, progressive, interlaced") << "interrupted.ts" << true;
     QTest::newRow("H.264 progressive") << "progressive.mp4" << false;
+    // A camcorder's 1080i, coded as field pairs (two packets a frame) with leading B
+    // pictures, and a DVB broadcast.
+    QTest::newRow("real: field-coded AVCHD")
+        << "./h264i_metadata-extractor-images_SonyA7M3_avchd.mts" << true;
+    QTest::newRow("real: DVB MPEG-2") << "./mpeg2i_tsduck-test_test-025_dvb-sd.ts" << true;
 }
 
 } // namespace
@@ -170,9 +178,11 @@ private slots:
         QFETCH(bool, interlaced);
         const QString path = clip(name);
         QVERIFY2(!path.isEmpty(), "ffmpeg could not make the clip");
+        if (!QFileInfo::exists(path))
+            QSKIP("the real recordings beside the project are absent");
         const QVector<QByteArray> want = ffmpegMd5s(path, true);
         const QVector<QByteArray> plain = ffmpegMd5s(path, false);
-        QVERIFY(want.size() >= 24);
+        QVERIFY(want.size() >= 12);
         QCOMPARE(plain.size(), want.size());
         int changed = 0;
         for (int n = 0; n < want.size(); ++n)
@@ -203,6 +213,8 @@ private slots:
         QFETCH(QString, name);
         const QString path = clip(name);
         QVERIFY(!path.isEmpty());
+        if (!QFileInfo::exists(path))
+            QSKIP("the real recordings beside the project are absent");
         const QVector<QByteArray> want = ffmpegMd5s(path, true);
         const int last = int(want.size()) - 1;
         VideoSource source;
