@@ -144,6 +144,8 @@ Examples:
       PQ or HLG frames tone-mapped to standard range BT.709
   framix-grab hdr.mkv --out deep --format png --depth 16 --from 0 --to 0
       frame 0 of a 10-bit video as a 16-bit PNG
+  framix-grab camcorder.mts --out stills --deinterlace --every 50
+      every 50th frame of interlaced video, deinterlaced (no combing on moving edges)
   framix-grab clip.mp4 --framemd5
       one MD5 per decoded frame, as ffmpeg -f framemd5 prints them
 
@@ -270,10 +272,17 @@ int main(int argc, char** argv)
                        "wide, or more than 576 lines), else BT.601, as players decide; ffmpeg "
                        "itself takes BT.601 for all (--matrix bt601 gives its pixels)."),
         QStringLiteral("bt601|bt709"));
+    const QCommandLineOption deinterlaceOpt(
+        QStringLiteral("deinterlace"),
+        QStringLiteral("Deinterlace the frames the video flags as interlaced, as ffmpeg's "
+                       "bwdif=mode=send_frame:parity=auto:deint=interlaced does (one frame per "
+                       "frame, made from its own fields and those of the frames around it); "
+                       "progressive frames are unchanged. Frame numbers stay the same."));
     const QCommandLineOption quietOpt(QStringLiteral("quiet"), QStringLiteral("No progress line."));
-    parser.addOptions({outOpt, fromOpt, toOpt, formatOpt, qualityOpt, depthOpt, everyOpt,
-                       keyframesOpt, scenesOpt, sceneThresholdOpt, csvOpt, nameOpt, shapeOpt,
-                       tonemapOpt, streamOpt, noAutorotateOpt, matrixOpt, md5Opt, quietOpt});
+    parser.addOptions({outOpt,          fromOpt,   toOpt,          formatOpt,  qualityOpt,
+                       depthOpt,        everyOpt,  keyframesOpt,   scenesOpt,  sceneThresholdOpt,
+                       csvOpt,          nameOpt,   shapeOpt,       tonemapOpt, streamOpt,
+                       noAutorotateOpt, matrixOpt, deinterlaceOpt, md5Opt,     quietOpt});
     // A command line that cannot be understood exits 2, like every other usage error.
     if (!parser.parse(withSceneThreshold(QCoreApplication::arguments()))) {
         std::fprintf(stderr, "framix-grab: %s (see --help)\n", qPrintable(parser.errorText()));
@@ -320,6 +329,7 @@ int main(int argc, char** argv)
             return usageError(QStringLiteral("--stream needs a stream index (0 or more)"));
     }
     source.autorotate = !parser.isSet(noAutorotateOpt);
+    source.deinterlace = parser.isSet(deinterlaceOpt);
     if (parser.isSet(matrixOpt)) {
         const QString m = parser.value(matrixOpt).toLower();
         if (m == QLatin1String("bt601"))

@@ -313,6 +313,9 @@ void frmmain::buildMenus()
     mnutonemap = add(mnutools, QStringLiteral("&Tone-map HDR Video"));
     mnutonemap->setCheckable(true);
     mnutonemap->setChecked(Settings::toneMapHdr());
+    mnudeinterlace = add(mnutools, QStringLiteral("&Deinterlace Interlaced Video"));
+    mnudeinterlace->setCheckable(true);
+    mnudeinterlace->setChecked(Settings::deinterlace());
     mnushape = add(mnutools, QStringLiteral("Capture in Display S&hape"));
     mnushape->setCheckable(true);
     mnushape->setChecked(Settings::captureDisplayShape());
@@ -347,6 +350,10 @@ void frmmain::wire()
     connect(mnutonemap, &QAction::toggled, this, [this](bool on) {
         Settings::setToneMapHdr(on);
         m_video->MCIWnd1->setTonemap(on);
+    });
+    connect(mnudeinterlace, &QAction::toggled, this, [this](bool on) {
+        Settings::setDeinterlace(on);
+        m_video->MCIWnd1->setDeinterlace(on);
     });
     connect(mnushape, &QAction::toggled, this,
             [](bool on) { Settings::setCaptureDisplayShape(on); });

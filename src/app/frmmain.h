@@ -76,8 +76,9 @@ private:
     QAction* mnutopics = nullptr;
     QAction* mnutip = nullptr;
     QAction* mnuabout = nullptr;
-    QAction* mnutonemap = nullptr; // HDR video tone-mapped to standard range (stored)
-    QAction* mnushape = nullptr;   // captures in the display shape (stored)
+    QAction* mnutonemap = nullptr;     // HDR video tone-mapped to standard range (stored)
+    QAction* mnudeinterlace = nullptr; // interlaced video deinterlaced (stored)
+    QAction* mnushape = nullptr;       // captures in the display shape (stored)
     QMenu* mnufile = nullptr;
     QMenu* mnucontrol = nullptr;
     QMenu* mnustream = nullptr; // the open file's video streams, when it has several

@@ -32,6 +32,7 @@ const QString kSaveFolderKey = QStringLiteral("SaveFolder");
 const QString kShowTipsKey = QStringLiteral("Show Tips at Startup");
 const QString kToneMapKey = QStringLiteral("ToneMapHDR");
 const QString kDisplayShapeKey = QStringLiteral("CaptureDisplayShape");
+const QString kDeinterlaceKey = QStringLiteral("Deinterlace");
 const QString kJpegQualityKey = QStringLiteral("JpegQuality");
 
 constexpr int kShowTipsDefault = 1;
@@ -162,6 +163,16 @@ bool Settings::toneMapHdr()
 void Settings::setToneMapHdr(bool on)
 {
     writeText(kTitleApplication, kSettingsSection, kToneMapKey, QString::number(on ? 1 : 0));
+}
+
+bool Settings::deinterlace()
+{
+    return readInt(kTitleApplication, kSettingsSection, kDeinterlaceKey).value_or(0) != 0;
+}
+
+void Settings::setDeinterlace(bool on)
+{
+    writeText(kTitleApplication, kSettingsSection, kDeinterlaceKey, QString::number(on ? 1 : 0));
 }
 
 bool Settings::captureDisplayShape()

@@ -44,6 +44,11 @@ public:
     static bool toneMapHdr();
     static void setToneMapHdr(bool on);
 
+    // Whether interlaced video is shown, copied and saved deinterlaced; off unless the user
+    // turned it on.
+    static bool deinterlace();
+    static void setDeinterlace(bool on);
+
     // Whether captures are saved in the picture's display shape (non-square pixels scaled)
     // rather than as the stored pixels; off unless the user turned it on.
     static bool captureDisplayShape();

@@ -46,8 +46,13 @@ struct FrameServer::Private
     // had it go over them again: any of them found too late is not counted twice.
     int streamRecount = 0;
     std::deque<StreamFrame> queue;
-    // Whether pictures made from now on are tone-mapped.
+    // The stream's frame being made (decoded, converted), of stream generation
+    // streamFlightRun; -1 for none.
+    int streamFlight = -1;
+    int streamFlightRun = -1;
+    // Whether pictures made from now on are tone-mapped, and deinterlaced.
     bool tonemap = false;
+    bool deinterlace = false;
     // A blocking fetch: the caller waits on `fetched` until fetchDone.
     int fetchRequest = -1;
     bool fetchDone = false;
@@ -66,6 +71,9 @@ struct FrameServer::Private
     // makes pictures (worker-thread only, taken from `tonemap` with each unit of work).
     bool ownerTonemap = false;
     bool workTonemap = false;
+    // The same for deinterlacing, which the worker's source does.
+    bool ownerDeinterlace = false;
+    bool workDeinterlace = false;
 
     // Runs `deliver` on the owner's thread unless the file it is about has gone meanwhile.
     template <typename F> void post(F deliver)
@@ -78,14 +86,27 @@ struct FrameServer::Private
             },
             Qt::QueuedConnection);
     }
-    // The same for a picture, which is also dropped when the tone mapping setting changed
-    // after the worker made it.
+    // The same for a picture, which is also dropped when the tone mapping or deinterlacing
+    // setting changed after the worker made it.
     template <typename F> void postPicture(F deliver)
     {
-        post([this, tonemapped = workTonemap, deliver = std::move(deliver)] {
-            if (tonemapped == ownerTonemap)
+        post([this, tonemapped = workTonemap, deinterlaced = workDeinterlace,
+              deliver = std::move(deliver)] {
+            if (tonemapped == ownerTonemap && deinterlaced == ownerDeinterlace)
                 deliver();
         });
+    }
+    // Under the mutex: the stream goes back to frame `from` and makes its pictures again
+    // (a setting changed); what it queued is thrown away, and the frame being made, if
+    // any, is dropped by the new stream generation.
+    void restartStreamLocked(int from)
+    {
+        // Frames below this were judged already: one found too late is not counted twice.
+        streamRecount = std::max(streamRecount, streamNext >= 0 ? streamNext : INT_MAX);
+        streamNext = from;
+        ++streamGeneration;
+        queue.clear();
+        streamFinished = false;
     }
 
     // The background check of an index made without decoding: a thread that makes the
@@ -293,10 +314,12 @@ FrameServer::~FrameServer()
 
 void FrameServer::openFile(const QString& path, const SourceOptions& video)
 {
+    d->ownerDeinterlace = video.deinterlace;
     {
         std::lock_guard lock(d->mutex);
         d->openRequest = path;
         d->openVideo = video;
+        d->deinterlace = video.deinterlace;
         d->frameRequest = -1;
         d->stopStreamLocked();
         d->requestGeneration = ++d->generation;
@@ -375,16 +398,32 @@ void FrameServer::setTonemap(bool on)
         // The stream's queued pictures have the old setting: it goes back to the first of
         // them and makes them again. The frame being converted, if any, comes after them;
         // the new stream generation has it thrown away.
-        if (!d->queue.empty()) {
-            d->streamRecount =
-                std::max(d->streamRecount, d->streamNext >= 0 ? d->streamNext : INT_MAX);
-            d->streamNext = d->queue.front().frame.number();
-            ++d->streamGeneration;
-            d->queue.clear();
-            d->streamFinished = false;
-        }
+        if (!d->queue.empty())
+            d->restartStreamLocked(d->queue.front().frame.number());
         // Frames read ahead for requests are forgotten by the worker when it next takes
         // work (takeNext), before it serves any.
+    }
+    d->wake.notify_all();
+}
+
+void FrameServer::setDeinterlace(bool on)
+{
+    d->ownerDeinterlace = on;
+    {
+        std::lock_guard lock(d->mutex);
+        if (d->deinterlace == on)
+            return;
+        d->deinterlace = on;
+        // Unlike tone mapping, this is the decoding's: the frame being decoded for the
+        // stream has the old setting as well, and is decoded again.
+        if (!d->queue.empty())
+            d->restartStreamLocked(d->queue.front().frame.number());
+        else if (d->streamNext >= 0)
+            d->restartStreamLocked(d->streamFlight >= 0 && d->streamFlightRun == d->streamGeneration
+                                       ? d->streamFlight
+                                       : d->streamNext);
+        // The source forgets the frames it cached, and frames read ahead for requests are
+        // forgotten, when the worker next takes work (takeNext).
     }
     d->wake.notify_all();
 }
@@ -468,6 +507,11 @@ FrameServer::Private::Work FrameServer::Private::takeNext()
         workTonemap = tonemap;
         forgetPrepared(); // their pictures have the old setting
     }
+    if (workDeinterlace != deinterlace) {
+        workDeinterlace = deinterlace;
+        forgetPrepared();
+        source.setDeinterlace(deinterlace); // forgets its cached frames; no decoding
+    }
     Work w;
     w.cacheLimit = std::exchange(cacheLimit, -1);
     if (quit) {
@@ -496,6 +540,7 @@ FrameServer::Private::Work FrameServer::Private::takeNext()
         w.path = openRequest.value_or(QString());
         w.cacheDir = cacheDir;
         w.source = openVideo;
+        w.source.deinterlace = deinterlace; // as the owner set it last
         openRequest.reset();
         return w;
     }
@@ -509,7 +554,8 @@ FrameServer::Private::Work FrameServer::Private::takeNext()
     if (streamNext >= 0 && int(queue.size()) < kStreamQueue) {
         if (source.isOpen() && streamNext < source.frameCount()) {
             w.kind = Work::Stream;
-            w.n = streamNext++;
+            w.n = streamFlight = streamNext++;
+            streamFlightRun = streamGeneration;
             w.streamRun = streamGeneration;
         } else {
             streamNext = -1;
@@ -627,6 +673,7 @@ void FrameServer::Private::handleStream(int n, int run)
     if (run != streamGeneration)
         return; // stopped or restarted while this frame was decoded
     if (!f) {
+        streamFlight = -1;
         streamNext = -1;
         streamFinished = true;
         lock.unlock();
@@ -634,13 +681,15 @@ void FrameServer::Private::handleStream(int n, int run)
         return;
     }
     if (n < streamDeadline) {
+        streamFlight = -1;
         // Decoded, since later pictures need it, but too late to show.
         if (n >= streamRecount)
             ++streamDropped;
         return;
     }
     // Converted again when the tone mapping setting changes meanwhile with no queued
-    // pictures to go back to (setTonemap).
+    // pictures to go back to (setTonemap). Until its picture is queued, this frame is the
+    // one a change of deinterlacing has the stream go back to (setDeinterlace).
     QImage image;
     bool tonemapped = false;
     do {
@@ -650,6 +699,7 @@ void FrameServer::Private::handleStream(int n, int run)
         image = converter.toDisplayImage(*f);
         lock.lock();
     } while (run == streamGeneration && tonemapped != tonemap);
+    streamFlight = -1;
     if (run == streamGeneration)
         queue.push_back({*f, std::move(image)});
 }

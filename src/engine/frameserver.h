@@ -61,6 +61,13 @@ public:
     // is dropped (ask again for a frame still wanted).
     void setTonemap(bool on);
 
+    // Whether frames flagged interlaced are deinterlaced (SourceOptions::deinterlace) from
+    // now on, for the open file, without opening it again; openFile() sets it from its
+    // options. As with setTonemap(), no picture made with the other setting is handed out
+    // afterwards: the source's cached frames and those read ahead are made again, and so
+    // are the stream's queued ones, from the first of them on.
+    void setDeinterlace(bool on);
+
     // The open file's frame display times in ms, frame by frame; set before opened() is
     // emitted. Thread-safe.
     QVector<qint64> frameTimesMs() const;

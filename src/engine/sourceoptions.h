@@ -23,6 +23,11 @@ struct SourceOptions
     // video, stored sideways), as players and ffmpeg do; off keeps the stored orientation.
     bool autorotate = true;
     Matrix matrix = Matrix::Auto;
+    // Deinterlace pictures the decoder flags as interlaced, as ffmpeg's
+    // `bwdif=mode=send_frame:parity=auto:deint=interlaced` does (one picture per picture);
+    // progressive pictures are handed out as decoded. The frames are numbered the same
+    // either way, so the frame index does not depend on it.
+    bool deinterlace = false;
 
     bool operator==(const SourceOptions&) const = default;
 };

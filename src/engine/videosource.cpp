@@ -2,6 +2,7 @@
 
 #include "atomicfile.h"
 #include "decodesession_p.h"
+#include "deinterlacer_p.h"
 #include "enginelog.h"
 #include "framecache.h"
 #include "indexbuilder_p.h"
@@ -82,6 +83,7 @@ struct VideoSource::Private
 
     ff::PacketPtr pkt = ff::makePacket();
     ff::FramePtr frm = ff::makeFrame();
+    ff::FramePtr deinterlaced = ff::makeFrame();
 
     // The current decoding run: packets fed continuously from packet `startPacket` on.
     bool active = false;
@@ -92,6 +94,10 @@ struct VideoSource::Private
     int lastOut = -1;   // last frame the run output, -1 for none yet
     bool skippedSinceOut = false;
     int lastRequest = -1;
+    // With deinterlacing: the pictures of the run go through this filter, and whether the
+    // run decoded a picture flagged interlaced before the first one it fed to it.
+    Deinterlacer deinterlacer;
+    bool interlacedSeen = false;
 
     bool seekTo(int k);
     bool rewind();
@@ -102,6 +108,19 @@ struct VideoSource::Private
     std::optional<VideoFrame> run(int n, int windowStart, bool allowSkip);
     // Handles one decoder output; true when it was frame n. *missed when it shows n was passed.
     bool takeOutput(int n, int windowStart, std::optional<VideoFrame>* result, bool* missed);
+    // Makes decoded (or deinterlaced) picture `shown` ready, caches it when the request
+    // for n in a window from windowStart wants it; true when it is n (then in *result).
+    bool deliver(AVFrame* f, int shown, int n, int windowStart, std::optional<VideoFrame>* result);
+    bool deinterlacing() const { return options.source.deinterlace; }
+    // The first picture the run must decode for a window from windowStart: with
+    // deinterlacing, the one before it too, whose fields the window's first picture is
+    // made with.
+    int firstNeeded(int windowStart) const
+    {
+        return deinterlacing() ? qMax(0, windowStart - 1) : windowStart;
+    }
+    // The lowest frame the current run can still hand out.
+    int nextReachable() const;
     // For an index made from timestamps: whether the decoder's next picture being `shown`
     // is what the index predicts. Pictures come in rising order, and the only ones that may
     // be missing are those left out on purpose (skipped) or that this run cannot reach.
@@ -308,6 +327,20 @@ int VideoSource::frameCount() const
     return d->index.frameCount();
 }
 
+void VideoSource::setDeinterlace(bool on)
+{
+    if (d->options.source.deinterlace == on)
+        return;
+    d->options.source.deinterlace = on;
+    d->cache.clear();
+    d->resetRun();
+}
+
+bool VideoSource::deinterlace() const
+{
+    return d->options.source.deinterlace;
+}
+
 void VideoSource::setCacheLimit(qint64 bytes)
 {
     d->cache.setLimit(bytes);
@@ -362,14 +395,19 @@ std::optional<VideoFrame> VideoSource::fetch(int n, EngineError* error)
     // first packet of a stream cut in the middle of a GOP, whose picture may come later.
     const int gopStart = qBound(0, d->index.packet(d->index.frame(n).startPacket).display, n);
     const int windowStart = backward ? qMax(gopStart, n - d->windowFrames() + 1) : n;
+    // A deinterlaced picture is made with the pictures before and after it: they are
+    // decoded as well, from a start point that gives them exactly.
+    const int lastNeeded = d->deinterlacing() ? qMin(n + 1, d->index.frameCount() - 1) : n;
     int k = d->index.frame(n).startPacket;
-    for (int m = windowStart; m < n; ++m)
+    for (int m = d->firstNeeded(windowStart); m <= lastNeeded; ++m)
         k = qMin(k, d->index.frame(m).startPacket);
 
     const FrameIndex::Frame& target = d->index.frame(n);
     // A drained decoder (the end of the file was reached) still holds the last frames.
-    const bool ahead = d->active && n > d->lastOut && windowStart > d->lastOut &&
+    const int reachable = d->nextReachable();
+    const bool ahead = d->active && reachable >= 0 && n >= reachable && windowStart >= reachable &&
                        target.startPacket >= d->startPacket &&
+                       (!d->deinterlacing() || k >= d->startPacket) &&
                        (target.startPacket < d->nextPacket || n - d->lastOut <= kForwardSlack);
     if (ahead) {
         if (auto f = d->run(n, windowStart, true))
@@ -430,12 +468,26 @@ int VideoSource::Private::windowFrames() const
     return int(qBound(qint64(1), cache.limit() * 3 / 4 / perFrame, qint64(512)));
 }
 
+int VideoSource::Private::nextReachable() const
+{
+    if (!deinterlacing())
+        return lastOut + 1;
+    // A deinterlaced picture comes out once the picture after it is decoded.
+    if (deinterlacer.last() >= 0 && deinterlacer.last() == lastOut)
+        return deinterlacer.finished() ? -1 : deinterlacer.nextOut();
+    // Nothing fed yet: the next picture decoded starts the filter's run, and only the one
+    // after it has a picture before it (but for the first picture of the file).
+    return lastOut < 0 ? 0 : lastOut + 2;
+}
+
 void VideoSource::Private::resetRun()
 {
     if (AVCodecContext* dec = session.decoder())
         avcodec_flush_buffers(dec);
     if (pending)
         av_packet_unref(pkt.get());
+    deinterlacer.reset();
+    interlacedSeen = false;
     active = pending = drained = skippedSinceOut = false;
     skippedFrames.clear();
     startPacket = nextPacket = 0;
@@ -530,6 +582,10 @@ bool VideoSource::Private::takeOutput(int n, int windowStart, std::optional<Vide
         *missed = true;
         return false;
     }
+    // With deinterlacing, the picture before the window and the one after n are needed
+    // too: the filter makes a picture with its neighbours' fields.
+    const int first = firstNeeded(windowStart);
+    const int last = deinterlacing() ? qMin(n + 1, index.frameCount() - 1) : n;
     // Trust a frame only when this run began at or before its own start point: pictures an
     // open GOP shows before its keyframe come out broken (or not at all) after a seek.
     // A picture the decoder had to patch up (a damaged or truncated one) is patched from
@@ -539,7 +595,7 @@ bool VideoSource::Private::takeOutput(int n, int windowStart, std::optional<Vide
     const bool patched = (f->decode_error_flags != 0 || (f->flags & AV_FRAME_FLAG_CORRUPT)) &&
                          startPacket > 0 && shown >= 0 &&
                          startPacket >= index.frame(shown).startPacket;
-    if (patched && shown >= windowStart && shown <= n) {
+    if (patched && shown >= first && shown <= last) {
         qCInfo(lcEngine) << "frame" << shown << "was patched up by the decoder; starting earlier";
         av_frame_unref(f);
         *missed = true;
@@ -553,11 +609,45 @@ bool VideoSource::Private::takeOutput(int n, int windowStart, std::optional<Vide
     }
     lastOut = shown;
     skippedSinceOut = false;
-    if (shown > n) {
+    if (shown > last) {
         *missed = true;
         av_frame_unref(f);
         return false;
     }
+    if (shown < first) {
+        interlacedSeen = interlacedSeen || isInterlaced(f);
+        av_frame_unref(f);
+        return false;
+    }
+    if (!deinterlacing())
+        return deliver(f, shown, n, windowStart, result);
+
+    // Whether a reading from the start has deinterlaced a picture before this run's first:
+    // surely when this run decoded an interlaced one before it. Otherwise, when the run
+    // began at the start of the file, surely not; when it began later, the pictures before
+    // it are taken to be what the file starts with (the decoder's first pictures, read
+    // when the file was opened): a file that starts progressive and turns interlaced
+    // further on is the one case where this can be wrong, for one picture.
+    const bool startsProgressive =
+        session.videoStream()->codecpar->field_order == AV_FIELD_PROGRESSIVE;
+    const bool primed = interlacedSeen || (startPacket > 0 && !startsProgressive);
+    interlacedSeen = interlacedSeen || isInterlaced(f);
+    if (!deinterlacer.push(f, shown, primed))
+        return deliver(f, shown, n, windowStart, result); // as decoded, said in the log
+    av_frame_unref(f);
+    // At the last picture the filter ends as ffmpeg's does at the end of the file.
+    if (shown == index.frameCount() - 1)
+        deinterlacer.finish();
+    bool found = false;
+    int m = -1;
+    while (deinterlacer.take(deinterlaced.get(), &m))
+        found = deliver(deinterlaced.get(), m, n, windowStart, result) || found;
+    return found;
+}
+
+bool VideoSource::Private::deliver(AVFrame* f, int shown, int n, int windowStart,
+                                   std::optional<VideoFrame>* result)
+{
     if (shown < windowStart) {
         av_frame_unref(f);
         return false;
@@ -566,7 +656,7 @@ bool VideoSource::Private::takeOutput(int n, int windowStart, std::optional<Vide
     VideoFrame vf = makeVideoFrame(f, shown, index.frame(shown).timeMs);
     // A backward window is decoded for the steps that follow it; anything else is a frame
     // on the way forward.
-    if (windowStart < n)
+    if (windowStart < n && shown <= n)
         cache.insert(vf);
     else
         cache.insertPassing(vf);
@@ -641,7 +731,8 @@ std::optional<VideoFrame> VideoSource::Private::run(int n, int windowStart, bool
         // of a pair, and pair the other with the wrong picture.
         const int shown = index.packet(i).display;
         const bool wholePicture = i + 1 >= index.packetCount() || index.packet(i + 1).display >= 0;
-        const bool skip = allowSkip && shown >= 0 && shown < windowStart && wholePicture &&
+        const bool skip = allowSkip && shown >= 0 && shown < firstNeeded(windowStart) &&
+                          wholePicture &&
                           session.videoStream()->codecpar->codec_id != AV_CODEC_ID_MPEG4;
         dec->skip_frame = skip ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
         if (skip) {

@@ -73,6 +73,11 @@ public:
     // Frame n (0-based, display order). Null result plus *error on failure.
     std::optional<VideoFrame> frame(int n, EngineError* error = nullptr);
 
+    // Changes SourceOptions::deinterlace of the open file without opening it again: the
+    // frames cached with the other setting are forgotten.
+    void setDeinterlace(bool on);
+    bool deinterlace() const;
+
     // Memory the decoded-frame cache may hold (default 256 MB).
     void setCacheLimit(qint64 bytes);
     qint64 cacheLimit() const;

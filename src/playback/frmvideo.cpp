@@ -56,6 +56,8 @@ void frmvideo::Form_Load()
     setTop(place.top);
     setWidthTwips(place.width);
     setHeightTwips(place.height);
+    // The player reads the video as the user last chose (the Tools menu keeps the setting).
+    MCIWnd1->setDeinterlace(Settings::deinterlace());
 }
 
 bool frmvideo::onSomeScreen(const Settings::Placement& place)

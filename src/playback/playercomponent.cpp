@@ -156,6 +156,7 @@ bool PlayerComponent::setFileName(const QString& path, const SourceOptions& vide
 {
     unload();
     m_video = {};
+    m_video.deinterlace = m_deinterlace;
     if (path.isEmpty())
         return true;
     m_lastError = {};
@@ -209,7 +210,9 @@ bool PlayerComponent::setFileName(const QString& path, const SourceOptions& vide
         done = true;
         loop.quit();
     });
-    m_server.openFile(QFileInfo(path).absoluteFilePath(), video);
+    SourceOptions reading = video;
+    reading.deinterlace = m_deinterlace;
+    m_server.openFile(QFileInfo(path).absoluteFilePath(), reading);
     showLater.start(kProgressDelayMs);
     while (!done)
         loop.exec(inputAllowed ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
@@ -223,7 +226,7 @@ bool PlayerComponent::setFileName(const QString& path, const SourceOptions& vide
     }
 
     m_fileName = path;
-    m_video = video;
+    m_video = reading;
     m_times = m_server.frameTimesMs();
     m_position = 0;
     m_shownFrame = -1;
@@ -326,6 +329,21 @@ void PlayerComponent::setTonemap(bool on)
         return;
     m_tonemap = on;
     m_server.setTonemap(on);
+    refreshPicture();
+}
+
+void PlayerComponent::setDeinterlace(bool on)
+{
+    if (on == m_deinterlace)
+        return;
+    m_deinterlace = on;
+    m_video.deinterlace = on;
+    m_server.setDeinterlace(on);
+    refreshPicture();
+}
+
+void PlayerComponent::refreshPicture()
+{
     // The picture on screen, or the one on its way (which the server now drops), is asked
     // for again. While playing, the stream's next frame comes with the new setting anyway.
     if (!m_info.hasVideo || m_info.frameCount <= 0 || m_mode == Playing ||

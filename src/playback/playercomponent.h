@@ -54,7 +54,8 @@ public:
     // a new file's frame index can take a while: a progress window with Cancel comes up
     // then. False, with lastError() set, when the file cannot be played or was cancelled.
     // `video` chooses the video stream (the file's default one unless told) and whether the
-    // picture is turned upright as the file asks (it is by default).
+    // picture is turned upright as the file asks (it is by default); whether it is
+    // deinterlaced is the player's setting (setDeinterlace), whatever `video` says.
     bool setFileName(const QString& path, const SourceOptions& video = {});
     // How the open file's video is read: every capture reads it the same way.
     const SourceOptions& videoOptions() const { return m_video; }
@@ -123,6 +124,12 @@ public:
     // again with the new setting.
     void setTonemap(bool on);
     bool tonemap() const { return m_tonemap; }
+    // Whether video frames flagged interlaced are shown and copied deinterlaced
+    // (SourceOptions::deinterlace, also in videoOptions(), so captures that read the file
+    // themselves do the same). Off at first. The open file is not opened again: the
+    // picture on screen is made again with the new setting, and playback goes on with it.
+    void setDeinterlace(bool on);
+    bool deinterlace() const { return m_deinterlace; }
 
 signals:
     void ModeChange(int mode);
@@ -148,6 +155,8 @@ private:
     // Puts the picture on screen; redraws no sooner than minPaintMs after the last one.
     void showPicture(int frame, const QImage& image, int minPaintMs = 0);
     void requestPicture();
+    // After a change of a setting that makes pictures: the one on screen again.
+    void refreshPicture();
     void play();
     void haltPlayback();
     void tick();
@@ -185,6 +194,7 @@ private:
     int m_shownFrame = -1;
     int m_requestedFrame = -1;
     bool m_tonemap = true;
+    bool m_deinterlace = false;
     bool m_audioClock = false;
     Stats m_stats;
 };

@@ -330,14 +330,15 @@ private slots:
         Settings::setToneMapHdr(false);
         Settings::setCaptureDisplayShape(true);
         Settings::setJpegQuality(80);
+        Settings::setDeinterlace(true);
         QVERIFY(!Settings::toneMapHdr() && Settings::captureDisplayShape() &&
-                Settings::jpegQuality() == 80);
+                Settings::jpegQuality() == 80 && Settings::deinterlace());
         const Settings::Placement p = Settings::videoPlacement();
         QVERIFY(p.left == 1500 && p.top == double(0.1f) && p.width == 7000.5 && p.height == 300);
         QVERIFY(Settings::volume() == -250 && Settings::showTipsAtStartup() == 0);
-        for (const char* line :
-             {"[Settings]", "Left=1500\n", "Top=0.1\n", "Width=7000.5\n", "Height=300\n",
-              "volume=-250\n", "ToneMapHDR=0\n", "CaptureDisplayShape=1\n", "JpegQuality=80\n"})
+        for (const char* line : {"[Settings]", "Left=1500\n", "Top=0.1\n", "Width=7000.5\n",
+                                 "Height=300\n", "volume=-250\n", "ToneMapHDR=0\n",
+                                 "CaptureDisplayShape=1\n", "JpegQuality=80\n", "Deinterlace=1\n"})
             QVERIFY2(read("Framix").contains(line), line);
         QVERIFY(read("tst_common").contains("[Options]\nShow%20Tips%20at%20Startup=0\n"));
     }
@@ -348,7 +349,7 @@ private slots:
         const Settings::Placement empty = Settings::videoPlacement();
         QVERIFY(!Settings::volume().has_value() && Settings::showTipsAtStartup() == 1);
         QVERIFY(Settings::toneMapHdr() && !Settings::captureDisplayShape() &&
-                Settings::jpegQuality() == 95);
+                Settings::jpegQuality() == 95 && !Settings::deinterlace());
         write("Framix", "[Settings]\nLeft=1200\nTop=high\nWidth=nan\nHeight=\nvolume=loud\n"
                         "ToneMapHDR=off\nJpegQuality=101\n");
         write("tst_common", "[Options]\nShow%20Tips%20at%20Startup=yes\n");

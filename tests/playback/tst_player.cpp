@@ -1,5 +1,6 @@
 // The player widget over real media: loading, reports from the event loop, seeking,
-// copying the exact frame, tone mapping HDR video, playing to the end, and sizes in twips.
+// copying the exact frame, tone mapping HDR video, deinterlacing, playing to the end, and
+// sizes in twips.
 
 #include "corpus.h"
 #include "frameconverter.h"
@@ -341,6 +342,50 @@ private slots:
             QCOMPARE(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB888),
                      expected);
         }
+    }
+
+    // Interlaced video is shown and copied deinterlaced while that is switched on; the
+    // picture on screen follows the switch at once, without the file being opened again,
+    // and captures that read the file themselves are told (videoOptions).
+    void interlacedShownAndCopiedDeinterlaced()
+    {
+        const QString clip = corpus::path(QStringLiteral("interlaced.mpg"));
+        QImage expected[2];
+        for (bool on : {false, true}) {
+            VideoSource source;
+            VideoSource::Options o;
+            o.source.deinterlace = on;
+            QVERIFY(source.open(clip, nullptr, o));
+            const auto f = source.frame(30);
+            QVERIFY(f);
+            expected[on] = FrameConverter().toBgrImage(*f).convertToFormat(QImage::Format_RGB888);
+        }
+        QVERIFY(expected[0] != expected[1]);
+
+        PlayerComponent player;
+        QSignalSpy loaded(&player, &PlayerComponent::MediaChange);
+        player.setDeinterlace(true);
+        QVERIFY(player.setFileName(clip));
+        QVERIFY(player.videoOptions().deinterlace);
+        player.show();
+        player.setPosition(30);
+        QVERIFY(player.CopyFrame());
+        QCOMPARE(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB888),
+                 expected[1]);
+        QTRY_COMPARE(player.shownFrame(), 30);
+        QSignalSpy shown(&player, &PlayerComponent::frameShown);
+        for (bool on : {false, true}) {
+            player.setDeinterlace(on);
+            QCOMPARE(player.videoOptions().deinterlace, on);
+            QVERIFY(shown.wait(30000));
+            QCOMPARE(shown.last().at(0).toInt(), 30);
+            QCOMPARE(player.grab().toImage().convertToFormat(QImage::Format_RGB888), expected[on]);
+            QVERIFY(player.CopyFrame());
+            QCOMPARE(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB888),
+                     expected[on]);
+        }
+        QCOMPARE(player.position(), 30);
+        QCOMPARE(loaded.size(), 1); // loaded once, never again
     }
 };
 

@@ -1,0 +1,223 @@
+#include "deinterlacer_p.h"
+
+#include "enginelog.h"
+
+extern "C" {
+#include <libavfilter/buffersink.h>
+#include <libavfilter/buffersrc.h>
+}
+
+namespace framix {
+
+namespace {
+
+// The command line's filter, word for word: one picture per picture, the field order the
+// picture names, only pictures flagged interlaced.
+constexpr const char* kFilter = "bwdif=mode=send_frame:parity=auto:deint=interlaced";
+
+// A copy that bwdif deinterlaces whatever its neighbours: flagged interlaced, not repeated.
+void markInterlaced(AVFrame* f)
+{
+#ifdef AV_FRAME_FLAG_INTERLACED
+    f->flags |= AV_FRAME_FLAG_INTERLACED;
+#else
+    f->interlaced_frame = 1;
+#endif
+    f->repeat_pict = 0;
+}
+
+} // namespace
+
+Deinterlacer::~Deinterlacer()
+{
+    release();
+}
+
+void Deinterlacer::release()
+{
+    avfilter_graph_free(&m_graph);
+    m_source = m_sink = nullptr;
+}
+
+void Deinterlacer::reset()
+{
+    release();
+    m_pending.clear();
+    m_keepFirst = false;
+    m_first = m_last = -1;
+    m_throwaway = 0;
+    m_nextNumber = 0;
+    m_finished = false;
+}
+
+int Deinterlacer::nextOut() const
+{
+    if (!m_pending.empty())
+        return m_pending.front().first;
+    if (!m_graph)
+        return -1;
+    return qMax(m_nextNumber, m_keepFirst ? m_first : m_first + 1);
+}
+
+bool Deinterlacer::build(const AVFrame* f)
+{
+    release();
+    m_throwaway = 0;
+    m_finished = false;
+    m_graph = avfilter_graph_alloc();
+    if (!m_graph)
+        return false;
+    const AVRational sar =
+        f->sample_aspect_ratio.num > 0 ? f->sample_aspect_ratio : AVRational{0, 1};
+    const QByteArray args =
+        QStringLiteral("video_size=%1x%2:pix_fmt=%3:time_base=1/25:pixel_aspect=%4/%5")
+            .arg(f->width)
+            .arg(f->height)
+            .arg(f->format)
+            .arg(sar.num)
+            .arg(qMax(1, sar.den))
+            .toUtf8();
+    int err = avfilter_graph_create_filter(&m_source, avfilter_get_by_name("buffer"), "in",
+                                           args.constData(), nullptr, m_graph);
+    if (err >= 0)
+        err = avfilter_graph_create_filter(&m_sink, avfilter_get_by_name("buffersink"), "out",
+                                           nullptr, nullptr, m_graph);
+    AVFilterInOut* outputs = avfilter_inout_alloc();
+    AVFilterInOut* inputs = avfilter_inout_alloc();
+    if (err >= 0 && outputs && inputs) {
+        outputs->name = av_strdup("in");
+        outputs->filter_ctx = m_source;
+        inputs->name = av_strdup("out");
+        inputs->filter_ctx = m_sink;
+        err = avfilter_graph_parse_ptr(m_graph, kFilter, &inputs, &outputs, nullptr);
+    } else if (err >= 0) {
+        err = AVERROR(ENOMEM);
+    }
+    avfilter_inout_free(&inputs);
+    avfilter_inout_free(&outputs);
+    if (err >= 0)
+        err = avfilter_graph_config(m_graph, nullptr);
+    if (err < 0) {
+        const QString last = takeLastFfmpegError();
+        qCWarning(lcEngine).noquote() << "the picture cannot be deinterlaced:"
+                                      << (last.isEmpty() ? ff::errorText(err) : last);
+        reset();
+        return false;
+    }
+    m_width = f->width;
+    m_height = f->height;
+    m_format = f->format;
+    m_sar = f->sample_aspect_ratio;
+    return true;
+}
+
+bool Deinterlacer::feed(AVFrame* frame)
+{
+    // The buffer source takes over the reference.
+    const int err = av_buffersrc_add_frame(m_source, frame);
+    if (err < 0) {
+        qCWarning(lcEngine) << "deinterlacing failed:" << ff::errorText(err);
+        reset();
+        return false;
+    }
+    return true;
+}
+
+bool Deinterlacer::push(const AVFrame* f, int number, bool primed)
+{
+    const bool follows = m_graph && !m_finished && number == m_last + 1;
+    const bool same = f->width == m_width && f->height == m_height && f->format == m_format &&
+                      av_cmp_q(f->sample_aspect_ratio, m_sar) == 0;
+    if (!follows || !same) {
+        if (follows) {
+            // A new size: what the filter holds comes out first.
+            if (!finish())
+                return false;
+            for (;;) {
+                ff::FramePtr out = ff::makeFrame();
+                int n = -1;
+                if (!out || !pull(out.get(), &n))
+                    break;
+                m_pending.emplace_back(n, std::move(out));
+            }
+        } else {
+            m_pending.clear();
+        }
+        if (!build(f))
+            return false;
+        m_first = m_nextNumber = number;
+        m_keepFirst = number == 0 || follows;
+        if (!m_keepFirst && primed) {
+            // bwdif takes the first picture it deinterlaces from its own field alone, and
+            // later ones from their neighbours too. Two interlaced copies ahead of the run
+            // get that first one behind it (two, so that the first copy is deinterlaced
+            // whatever the picture after it is); what they give is thrown away.
+            for (int i = 0; i < 2; ++i) {
+                ff::FramePtr copy(av_frame_clone(f));
+                if (!copy)
+                    return false;
+                markInterlaced(copy.get());
+                copy->pts = number - 2 + i;
+                if (!feed(copy.get()))
+                    return false;
+            }
+            m_throwaway = 2;
+        }
+    }
+    ff::FramePtr in(av_frame_clone(f));
+    if (!in)
+        return false;
+    in->pts = number;
+    if (!feed(in.get()))
+        return false;
+    m_last = number;
+    return true;
+}
+
+bool Deinterlacer::finish()
+{
+    if (!m_graph || m_finished)
+        return true;
+    m_finished = true;
+    const int err = av_buffersrc_add_frame(m_source, nullptr);
+    if (err < 0) {
+        qCWarning(lcEngine) << "deinterlacing failed at the end:" << ff::errorText(err);
+        return false;
+    }
+    return true;
+}
+
+bool Deinterlacer::take(AVFrame* out, int* number)
+{
+    if (!m_pending.empty()) {
+        *number = m_pending.front().first;
+        av_frame_move_ref(out, m_pending.front().second.get());
+        m_pending.pop_front();
+        return true;
+    }
+    return pull(out, number);
+}
+
+bool Deinterlacer::pull(AVFrame* out, int* number)
+{
+    while (m_graph) {
+        if (av_buffersink_get_frame(m_sink, out) < 0)
+            return false;
+        if (m_throwaway > 0) {
+            --m_throwaway;
+            av_frame_unref(out);
+            continue;
+        }
+        const int n = m_nextNumber++;
+        // The run's first picture was made without the one before it.
+        if (n == m_first && !m_keepFirst) {
+            av_frame_unref(out);
+            continue;
+        }
+        *number = n;
+        return true;
+    }
+    return false;
+}
+
+} // namespace framix
