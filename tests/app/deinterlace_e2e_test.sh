@@ -19,31 +19,8 @@ if [ -z "${FRAMIX_E2E_IN_X:-}" ]; then
 fi
 
 WORK=$(mktemp -d)
-openbox > /dev/null 2>&1 &
-WM=$!
-trap 'kill $WM 2> /dev/null; rm -rf "$WORK"' EXIT
-for _ in $(seq 1 50); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2> /dev/null | grep -q window && break
-    sleep 0.1
-done
-passed=0 failed=0
-ok() { echo "ok: $*"; passed=$((passed + 1)); }
-bad() { echo "FAILED: $*"; failed=$((failed + 1)); }
-
-window() { # a visible top-level window by its whole caption
-    local pattern
-    pattern=$(printf '%s' "$1" | sed 's/[][().*+?^$|\\]/\\&/g')
-    xdotool search --onlyvisible --name "^$pattern\$" 2> /dev/null | head -n 1
-}
-wait_window() { # caption [tenths of a second]
-    local w
-    for _ in $(seq 1 "${2:-100}"); do
-        w=$(window "$1"); [ -n "$w" ] && { echo "$w"; return 0; }
-        sleep 0.1
-    done
-    return 1
-}
-wait_gone() { for _ in $(seq 1 50); do [ -z "$(window "$1")" ] && return 0; sleep 0.1; done; return 1; }
+# shellcheck source=xsession.sh
+source "$(dirname "$0")/xsession.sh"
 keys() { # window, then keys, each followed by a short pause as a person would type
     local w=$1; shift
     xdotool windowactivate --sync "$w" 2> /dev/null
