@@ -4,6 +4,7 @@
 #include "clickablelabel.h"
 #include "frmvideo.h"
 #include "links.h"
+#include "mcommon.h"
 #include "settings.h"
 #include "sharedstate.h"
 #include "twips.h"
@@ -13,14 +14,15 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLoggingCategory>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPixmap>
-#include <QProxyStyle>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QStyle>
 
@@ -87,28 +89,12 @@ QPushButton* textButton(QWidget* parent, const QString& text, const QString& tip
     return b;
 }
 
-// A click on a slider's groove puts the thumb there, as a middle click does, rather than
-// moving it a page towards the click.
-class JumpClickStyle final : public QProxyStyle
-{
-public:
-    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
-                  QStyleHintReturn* returnData) const override
-    {
-        if (hint == QStyle::SH_Slider_AbsoluteSetButtons)
-            return int(Qt::LeftButton | Qt::MiddleButton);
-        return QProxyStyle::styleHint(hint, option, widget, returnData);
-    }
-};
-
 QSlider* slider(QWidget* parent, Qt::Orientation o, int min, int max, const QString& tip)
 {
     auto* s = new QSlider(o, parent);
     s->setRange(min, max);
     s->setToolTip(tip);
-    auto* style = new JumpClickStyle;
-    style->setParent(s);
-    s->setStyle(style);
+    JumpToClicks(s);
     return s;
 }
 
@@ -483,6 +469,20 @@ bool frmmain::eventFilter(QObject* watched, QEvent* event)
         break;
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void frmmain::placeAtStart()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+        return;
+    const QRect room = screen->availableGeometry();
+    // The caption and frame are not known before the window manager frames the window;
+    // the margin leaves room for them.
+    constexpr int kMargin = 48;
+    const int x = room.left() + std::max(0, (room.width() - width()) / 2);
+    const int y = room.top() + std::max(0, room.height() - height() - kMargin);
+    move(x, y);
 }
 
 void frmmain::Form_Load()

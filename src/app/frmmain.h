@@ -35,6 +35,9 @@ public:
 
     // Window load: sets up the player (device type, volume, speed) and the shared flags.
     void Form_Load();
+    // Where the window first goes: low in the middle of the screen, like a control bar,
+    // clear of the video window's first place in the top left corner.
+    void placeAtStart();
 
     const MainControls& controls() const { return m_c; }
     frmvideo* videoWindow() const { return m_video; }

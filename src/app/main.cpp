@@ -107,6 +107,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationVersion(QString::fromLatin1(kVersion));
     framix::frmmain window;
     window.Form_Load();
+    window.placeAtStart();
     window.show();
     // The Tip of the Day comes up with the program for as long as the user keeps its
     // "Show Tips at Startup" box set. It comes last, so that it is in front of every

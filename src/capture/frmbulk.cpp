@@ -79,6 +79,7 @@ QSlider* positionSlider(QWidget* parent)
 {
     auto* s = new QSlider(Qt::Horizontal, parent);
     s->setToolTip(QStringLiteral("Media Position..."));
+    JumpToClicks(s);
     return s;
 }
 
@@ -318,6 +319,10 @@ void frmbulk::cmddir_Click()
 {
     setEnabled(false);
     m_chooser = new frmdir(m_main.frmmain, this);
+    // Over this dialog, where the user looks, not where the window manager puts it.
+    QRect place(QPoint(), m_chooser->size());
+    place.moveCenter(frameGeometry().center());
+    m_chooser->move(place.topLeft());
     m_chooser->show();
 }
 

@@ -7,7 +7,9 @@
 #include <QFile>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QProxyStyle>
 #include <QRegularExpression>
+#include <QSlider>
 #include <QWidget>
 
 #include <algorithm>
@@ -216,6 +218,30 @@ QString TimeText(qint64 ms)
         return QStringLiteral("%1:%2:").arg(s / 3600).arg(s / 60 % 60, 2, 10, QLatin1Char('0')) +
                tail;
     return QStringLiteral("%1:").arg(s / 60) + tail;
+}
+
+namespace {
+
+class JumpClickStyle final : public QProxyStyle
+{
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override
+    {
+        if (hint == QStyle::SH_Slider_AbsoluteSetButtons)
+            return int(Qt::LeftButton | Qt::MiddleButton);
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+} // namespace
+
+void JumpToClicks(QSlider* slider)
+{
+    // A widget does not own its style: the slider's own child goes with it.
+    auto* style = new JumpClickStyle;
+    style->setParent(slider);
+    slider->setStyle(style);
 }
 
 void SetFittedText(QLabel* label, const QString& text)

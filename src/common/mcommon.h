@@ -4,6 +4,7 @@
 #include <QStringList>
 
 class QLabel;
+class QSlider;
 class QWidget;
 
 // Routines shared by every window: the file dialog and path helpers. Paths use "/" as the
@@ -57,5 +58,9 @@ QString TimeText(qint64 ms);
 // Sets a label's text in the largest size of its window's font (down to 6 points) at which
 // the whole text fits the label's width, so a long time or frame count is never cut.
 void SetFittedText(QLabel* label, const QString& text);
+
+// A click on the slider's groove puts the thumb there (as a middle click does) rather than
+// moving it a page towards the click.
+void JumpToClicks(QSlider* slider);
 
 } // namespace framix

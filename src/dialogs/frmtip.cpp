@@ -34,9 +34,10 @@ frmTip* frmTip::open(QWidget* mainWindow, QWidget* videoWindow)
     // Closed by its own load: it is already scheduled for deletion.
     if (window->m_closed)
         return nullptr;
-    // In front of the window the user sees last (the video window once a file is open), so
-    // the window manager neither hides it behind that one nor keeps the keyboard there.
-    QWidget* front = videoWindow != nullptr && videoWindow->isVisible() ? videoWindow : mainWindow;
+    // Raised over every window of the program (the video window a file opened may be over
+    // the others), and known to the window manager as the main window's, which gets the
+    // keyboard back when it closes.
+    QWidget* front = mainWindow != nullptr && mainWindow->isVisible() ? mainWindow : videoWindow;
     if (front != nullptr && front->isVisible()) {
         window->create();
         front->winId(); // makes its native window, which the hint names

@@ -77,6 +77,10 @@ void MediaCommands::openPath(const QString& chosen, const SourceOptions& reading
         audio();
     } else {
         m_video->showWindow();
+        // The control bar stays in front of the new picture, with the keyboard, so its
+        // menus and keys work at once.
+        m_main.frmmain->raise();
+        m_main.frmmain->activateWindow();
         video();
     }
     activate();

@@ -235,21 +235,22 @@ void TransportCommands::mnugoto_Click()
     const int last = std::max(0, player->length());
     QString text = QString::number(player->position());
     const qint64 endMs = player->timeOfPositionMs(player->length());
-    const QString prompt =
-        QStringLiteral("Frame number (0 to %1) or time (h:mm:ss.mmm, before %2):")
-            .arg(last)
-            .arg(TimeText(endMs));
+    const QString prompt = QStringLiteral("Frame number (0 to %1) or time (h:mm:ss.mmm, up to %2):")
+                               .arg(last)
+                               .arg(TimeText(endMs));
     for (;;) {
         if (!Desktop::instance().askText(m_main.frmmain, QStringLiteral("Go to Frame"), prompt,
                                          &text))
             return;
         const std::optional<Target> target = parseTarget(text);
         if (target) {
-            const qint64 frame =
-                target->isTime ? player->positionAtTimeMs(target->value) : target->value;
+            // The end time is the last position, as the readout shows it there.
+            const qint64 frame = !target->isTime          ? target->value
+                                 : target->value == endMs ? qint64(player->length())
+                                                          : player->positionAtTimeMs(target->value);
             // A time past the end of the last frame is no moment of the media, not a reason
             // to go to the last frame.
-            const bool within = !target->isTime || target->value < endMs;
+            const bool within = !target->isTime || target->value <= endMs;
             if (within && frame >= 0 && frame <= last) {
                 if (player->mode() == QLatin1String("playing"))
                     cmdplay1_Click();
@@ -260,7 +261,7 @@ void TransportCommands::mnugoto_Click()
         }
         Desktop::instance().message(
             m_main.frmmain,
-            QStringLiteral("\"%1\" is not a frame from 0 to %2 or a time before %3.")
+            QStringLiteral("\"%1\" is not a frame from 0 to %2 or a time up to %3.")
                 .arg(text.trimmed())
                 .arg(last)
                 .arg(TimeText(endMs)),

@@ -5,7 +5,8 @@
 # the keyboard.
 #  0. Without a display: --help and --version answer on stdout, an unknown option is refused.
 #  1. `framix clip` (1280x720): the Tip of the Day is in front with the keyboard; Enter
-#     closes it; F8 and F9 then save frame 1.
+#     closes it and gives the keyboard to the main window, in front of the picture; F8 and
+#     F9 then save frame 1.
 #  2. A middle click on the position slider jumps, and after F3, F4, F5 the thumb is back at
 #     the start (the slider looks as before the click); a left click on the middle of the
 #     groove goes to the middle frame, not ten frames on.
@@ -113,6 +114,10 @@ if start tip "$clip"; then
         bad "the Tip is behind another window: $(xprop -root _NET_CLIENT_LIST_STACKING)"
     press Return
     wait_gone "Tip of the Day" || bad "Enter did not close the Tip"
+    sleep 0.3
+    [ "$(xdotool getactivewindow 2> /dev/null)" = "$MAIN" ] && stacked_above "$MAIN" "$VIDEO" &&
+        ok "after the Tip the main window is in front of the picture, with the keyboard" ||
+        bad "after the Tip the main window is not in front with the keyboard"
     press F8
     sleep 0.5
     if save_as "$WORK/tip.bmp"; then

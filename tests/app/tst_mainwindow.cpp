@@ -295,6 +295,11 @@ private slots:
         c().mnugoto->trigger();
         QVERIFY(m_desktop->messages.isEmpty());
         QCOMPARE(player()->position(), 5);
+        // The end time, as the readout shows it at the last position, is that position.
+        m_desktop->typed = {TimeText(player()->timeOfPositionMs(last))};
+        c().mnugoto->trigger();
+        QVERIFY(m_desktop->messages.isEmpty());
+        QCOMPARE(player()->position(), last);
     }
 
     // A drag of the position slider seeks once and goes on as the player was going; a move
