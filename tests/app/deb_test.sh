@@ -67,7 +67,7 @@ diff "$WORK/installed" "$WORK/packaged" > "$WORK/diff" \
     || { cat "$WORK/diff"; fail "the package's files differ from cmake --install's (< install, > package)"; }
 while read -r path type _; do
     [ "$type" = f ] || continue
-    if [ "$(head -c 4 "$WORK/stage/$path")" = $'\x7fELF' ]; then
+    if readelf -h "$WORK/stage/$path" > /dev/null 2>&1; then
         readelf -S "$WORK/root/usr/$path" | grep -q '\.symtab\|\.debug_info' && fail "$path is not stripped"
     else
         cmp -s "$WORK/stage/$path" "$WORK/root/usr/$path" || fail "$path differs from the installed one"
