@@ -7,7 +7,7 @@ packages=(
     qt6-base-dev qt6-multimedia-dev libgl-dev
     libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev
     ffmpeg imagemagick xvfb xauth x11-utils xdotool xclip openbox pulseaudio time bc util-linux
-    desktop-file-utils
+    desktop-file-utils appstream groff-base man-db
     fonts-dejavu-core
 )
 missing=()

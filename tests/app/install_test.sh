@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # A fresh installation into a temporary prefix: the programs, the tip file, the help page
 # and the demo clip in one folder with links in bin, a .desktop file that
-# desktop-file-validate accepts and the icon it names. The installed program is then
+# desktop-file-validate accepts and the icon it names, the manual pages where man finds
+# them, an AppStream file appstreamcli accepts with the rest of the tree (when it is
+# installed), and framix-grab's bash completion. The installed program is then
 # started through its bin link under Xvfb with a configuration of its own: the Tip of the
 # Day comes up with a tip from the installed file (its log names the tip's number and the
 # count of tips in the file), and after OK, F1 hands the installed help page to the desktop,
@@ -14,7 +16,8 @@ for tool in xvfb-run xdotool desktop-file-validate; do
 done
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
-PREFIX=$WORK/prefix
+# Under root/usr, as a package's files are: appstreamcli checks such a tree.
+PREFIX=$WORK/root/usr
 fail() { echo "FAILED: $*"; exit 1; }
 
 cmake --install "$BUILD" --prefix "$PREFIX" > "$WORK/install.log" || { cat "$WORK/install.log"; fail "cmake --install"; }
@@ -31,6 +34,27 @@ icon=$(sed -n 's/^Icon=//p' "$DESKTOP")
 [ -f "$PREFIX/share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "no icon $icon.svg"
 grep -q '^MimeType=.*video/mpeg;' "$DESKTOP" || fail "the .desktop file names no video types"
 echo "installed into $PREFIX; desktop-file-validate accepts framix.desktop"
+
+for page in framix framix-grab; do
+    file=$PREFIX/share/man/man1/$page.1.gz
+    [ -f "$file" ] || file=$PREFIX/share/man/man1/$page.1
+    [ -f "$file" ] || fail "no manual page $page.1"
+    if command -v man > /dev/null; then
+        [ "$(MANPATH=$PREFIX/share/man man -w "$page")" = "$file" ] || fail "man does not find $file"
+        MANPATH=$PREFIX/share/man MANWIDTH=80 man "$page" 2> /dev/null | grep -q "^NAME" \
+            || fail "man does not show $page"
+    fi
+done
+METAINFO=$PREFIX/share/metainfo/org.example.framix.metainfo.xml
+[ -f "$METAINFO" ] || fail "$METAINFO is missing"
+if command -v appstreamcli > /dev/null; then
+    appstreamcli validate-tree --no-net "$WORK/root" || fail "appstreamcli rejects the installed tree"
+fi
+COMPLETION=$PREFIX/share/bash-completion/completions/framix-grab
+[ -f "$COMPLETION" ] || fail "$COMPLETION is missing"
+bash -c 'source "$1" && complete -p framix-grab' bash "$COMPLETION" > /dev/null \
+    || fail "the installed completion does not set up framix-grab"
+echo "the manual pages, the AppStream file and the bash completion are installed"
 
 # framix-grab through its link: the demo clip's first frame as a bitmap.
 "$PREFIX/bin/framix-grab" "$PKG/demo.mpg" --out "$WORK/frames" --from 0 --to 0 --quiet > /dev/null \
