@@ -23,4 +23,10 @@ QImage makePooledImage(int width, int height, QImage::Format format);
 // The row length of a pooled picture of that width and format.
 int pooledBytesPerLine(int width, QImage::Format format);
 
+// How many pictures of `eachBytes` a store of pictures may hold within `budgetBytes`: never
+// fewer than `least` (what the store needs to do its work at all), never more than `most`
+// (what it needs with small pictures). Stores are bounded by the memory they hold, not by
+// a count of frames: a 4K picture is four times a 1080p one, an 8K one sixteen times.
+int picturesWithin(qint64 budgetBytes, qint64 eachBytes, int least, int most);
+
 } // namespace framix
