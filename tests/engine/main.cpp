@@ -12,6 +12,7 @@ QObject* makeFastIndexTest();
 QObject* makeTonemapTest();
 QObject* makeRealMediaTest();
 QObject* makeStreamsTest();
+QObject* makeMemoryTest();
 
 int main(int argc, char** argv)
 {
@@ -20,5 +21,5 @@ int main(int argc, char** argv)
                           {makeFrameAccessTest(), makeIndexCacheTest(), makeBadInputTest(),
                            makePictureTest(), makeAudioTest(), makeFrameServerTest(),
                            makeFastIndexTest(), makeTonemapTest(), makeRealMediaTest(),
-                           makeStreamsTest()});
+                           makeStreamsTest(), makeMemoryTest()});
 }
