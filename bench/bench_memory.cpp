@@ -109,6 +109,8 @@ int main(int argc, char** argv)
                 qPrintable(QFileInfo(clip).fileName()), player->mediaInfo().width,
                 player->mediaInfo().height, seconds, s.shown, s.dropped,
                 total ? 100.0 * s.dropped / total : 0.0, stepped, from, stepMs);
+    std::printf("window %d x %d, picture drawn at %d x %d\n", window.width(), window.height(),
+                player->width(), player->height());
     std::printf("peak resident memory: %.0f MB when open, %.0f MB after playing, "
                 "%.0f MB after stepping back (now %.0f MB)\n",
                 openedMb, playedMb, statusMb("VmHWM"), statusMb("VmRSS"));
