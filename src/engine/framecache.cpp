@@ -1,11 +1,41 @@
 #include "framecache.h"
 
+#include "framememory.h"
+
+#include <algorithm>
+
 namespace framix {
+
+namespace {
+
+// Pictures up to this size get the whole default limit: a 1080p picture as decoders store
+// it (8-bit 4:2:0, rows and lines padded) takes just over 3 MB.
+constexpr qint64 kFullHdBytes = 4LL * 1024 * 1024;
+
+} // namespace
+
+qint64 FrameCache::limitFor(qint64 pictureBytes)
+{
+    if (pictureBytes <= kFullHdBytes)
+        return kDefaultLimit;
+    // As many frames as kDefaultLimit holds at 1080p's size, in the memory left by pictures
+    // that much larger: the same memory divided by the growth once more.
+    const qint64 shrunk = kDefaultLimit * kFullHdBytes / pictureBytes;
+    return std::max({shrunk, kLargeLimit, kLeastFrames * pictureBytes});
+}
 
 void FrameCache::setLimit(qint64 bytes)
 {
-    m_limit = qMax<qint64>(bytes, 0);
+    m_setting = bytes < 0 ? kAuto : bytes;
+    m_limit = m_setting == kAuto ? limitFor(m_pictureBytes) : m_setting;
     evict(-1);
+}
+
+void FrameCache::setPictureBytes(qint64 bytes)
+{
+    m_pictureBytes = qMax<qint64>(bytes, 0);
+    if (m_setting == kAuto)
+        setLimit(kAuto);
 }
 
 std::optional<VideoFrame> FrameCache::get(int number)
@@ -28,6 +58,8 @@ void FrameCache::insert(const VideoFrame& frame)
         return;
     }
     const qint64 size = frame.memoryBytes();
+    if (size > m_pictureBytes)
+        setPictureBytes(size);
     m_entries.insert(frame.number(), Entry{frame, size, ++m_clock});
     m_bytes += size;
     evict(frame.number());
@@ -48,7 +80,8 @@ void FrameCache::insertPassing(const VideoFrame& frame)
         return;
     it->passing = true;
     m_passing.push_back(frame.number());
-    while (int(m_passing.size()) > kPassing) {
+    const int keep = picturesWithin(kPassingBytes, it->bytes, kLeastPassing, kPassing);
+    while (int(m_passing.size()) > keep) {
         auto old = m_entries.find(m_passing.front());
         m_passing.pop_front();
         if (old != m_entries.end() && old->passing) {

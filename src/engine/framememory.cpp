@@ -1,5 +1,6 @@
 #include "framememory.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <vector>
@@ -15,10 +16,16 @@ void keepFrameMemoryForReuse()
 #if defined(__GLIBC__)
     static std::once_flag once;
     std::call_once(once, [] {
-        // Blocks up to 64 MB come from the heap rather than from a mapping of their own,
-        // and up to 256 MB of free heap stays with the process.
-        mallopt(M_MMAP_THRESHOLD, 64 << 20);
-        mallopt(M_TRIM_THRESHOLD, 256 << 20);
+        // Blocks up to 16 MB (1080p pictures and smaller, the planes of a 4K one) come from
+        // the heap rather than from a mapping of their own, and up to 32 MB of free memory
+        // at the top of a heap stays with the process. Larger pictures (a converted 4K
+        // picture is 33 MB) are mapped, and go back to the kernel when freed. Each decoding
+        // and converting thread has a heap of its own, and free memory kept in one is of
+        // no use to the others: with large pictures kept too, and more of it, a 4K player
+        // held on to hundreds of megabytes it no longer used. Pictures that are reused
+        // often come from the picture pool (makePooledImage) instead.
+        mallopt(M_MMAP_THRESHOLD, 16 << 20);
+        mallopt(M_TRIM_THRESHOLD, 32 << 20);
         mallopt(M_TOP_PAD, 64 << 20);
     });
 #endif
@@ -32,8 +39,11 @@ struct Block
     size_t size; // bytes of pixels
 };
 constexpr size_t kPixelOffset = 64;
-// Enough for a capture run's pictures in flight at 1080p (6 MB each) and then some.
-constexpr size_t kPoolLimit = 128u << 20;
+// Enough for a capture run's pictures in flight at 1080p (6 MB each) and then some. Larger
+// pictures get fewer places: at 4K (25 to 33 MB each) one or two, so that converting the
+// next frame while one is on screen reuses the memory; more would hold on to memory nobody
+// uses.
+constexpr size_t kPoolLimit = 64u << 20;
 
 struct Pool
 {
@@ -102,6 +112,12 @@ int pooledBytesPerLine(int width, QImage::Format format)
     const qsizetype bytesPerPixel = (QImage::toPixelFormat(format).bitsPerPixel() + 7) / 8;
     const qsizetype paddedWidth = (qsizetype(width) + 63) / 64 * 64;
     return int((paddedWidth * bytesPerPixel + 63) / 64 * 64);
+}
+
+int picturesWithin(qint64 budgetBytes, qint64 eachBytes, int least, int most)
+{
+    const qint64 fit = eachBytes > 0 ? budgetBytes / eachBytes : most;
+    return int(std::clamp<qint64>(fit, least, std::max(least, most)));
 }
 
 QImage makePooledImage(int width, int height, QImage::Format format)

@@ -3,6 +3,7 @@
 #include "convertpool.h"
 #include "enginelog.h"
 #include "frameconverter.h"
+#include "framememory.h"
 #include "videosource.h"
 
 #include <sys/resource.h>
@@ -32,7 +33,7 @@ struct FrameServer::Private
     SourceOptions openVideo; // how the file asked for is to be read
     bool closeRequest = false;
     int frameRequest = -1;
-    qint64 cacheLimit = -1;
+    std::optional<qint64> cacheLimit; // a new frame cache limit for the worker to apply
     QString cacheDir;
     bool quit = false;
     QVector<qint64> times;
@@ -155,8 +156,11 @@ struct FrameServer::Private
     // so decoding never waits for the caller; going backward the frames come from the
     // frame cache, and just the next one is prepared. Copies (a capture run) go further
     // ahead: every core has a conversion to work on while the next frame decodes.
+    // Either way no more than kAheadBytes of pictures (decoded and converted) are held
+    // ahead, but always one: a single 4K frame takes over 40 MB.
     static constexpr int kAhead = 3;
     static constexpr int kCopyAhead = 6;
+    static constexpr qint64 kAheadBytes = 64LL * 1024 * 1024;
     // How far a request may be from the one before and still count as a step: held keys
     // skip the frames that could not be shown in time.
     static constexpr int kNearby = 8;
@@ -225,7 +229,13 @@ struct FrameServer::Private
     }
     int nextToPrepare(int after) const
     {
-        const int limit = step < 0 ? 1 : speculateUse == Use::Copy ? kCopyAhead : kAhead;
+        int limit = step < 0 ? 1 : speculateUse == Use::Copy ? kCopyAhead : kAhead;
+        if (!prepared.empty()) {
+            const VideoFrame& f = prepared.back().frame;
+            const qint64 each = f.memoryBytes() + qint64(f.width()) * f.height() *
+                                                      (speculateUse == Use::Copy ? 3 : 4);
+            limit = picturesWithin(kAheadBytes, each, 1, limit);
+        }
         const int n = after + step;
         if (int(prepared.size()) >= limit || n < 0 || n >= source.frameCount())
             return -1;
@@ -265,7 +275,7 @@ struct FrameServer::Private
         int streamRun = 0;                 // Stream: the stream it belongs to
         std::optional<FrameIndex> decoded; // Check: the decoder's index
         bool current = false;              // Check: it is for the open file
-        qint64 cacheLimit = -1;            // a new cache limit to apply first, -1 for none
+        std::optional<qint64> cacheLimit;  // a new cache limit to apply first
     };
     // The next unit of work, waiting until there is one. In this order: quitting; a
     // blocking fetch (its caller waits), unless an open or close makes it moot; a finished
@@ -284,10 +294,24 @@ struct FrameServer::Private
         ++streamGeneration;
         queue.clear();
     }
+    // Whether the stream's queue takes another frame (see startStream); under the mutex.
+    bool queueHasRoom() const
+    {
+        const int queued = int(queue.size());
+        if (queued < kLeastStreamQueue)
+            return true;
+        if (queued >= kStreamQueue)
+            return false;
+        qint64 bytes = 0;
+        for (const StreamFrame& s : queue)
+            bytes += s.image.sizeInBytes() + s.frame.memoryBytes();
+        // The next frame is taken to be the size of the last.
+        return bytes + bytes / queued <= kStreamQueueBytes;
+    }
     bool hasWork() const
     {
         return quit || openRequest || closeRequest || frameRequest >= 0 || fetchRequest >= 0 ||
-               checked || cacheLimit >= 0 || (streamNext >= 0 && int(queue.size()) < kStreamQueue);
+               checked || cacheLimit || (streamNext >= 0 && queueHasRoom());
     }
 };
 
@@ -513,7 +537,7 @@ FrameServer::Private::Work FrameServer::Private::takeNext()
         source.setDeinterlace(deinterlace); // forgets its cached frames; no decoding
     }
     Work w;
-    w.cacheLimit = std::exchange(cacheLimit, -1);
+    w.cacheLimit = std::exchange(cacheLimit, std::nullopt);
     if (quit) {
         w.kind = Work::Quit;
         return w;
@@ -551,7 +575,7 @@ FrameServer::Private::Work FrameServer::Private::takeNext()
         w.n = std::exchange(frameRequest, -1);
         return w;
     }
-    if (streamNext >= 0 && int(queue.size()) < kStreamQueue) {
+    if (streamNext >= 0 && queueHasRoom()) {
         if (source.isOpen() && streamNext < source.frameCount()) {
             w.kind = Work::Stream;
             w.n = streamFlight = streamNext++;
@@ -573,8 +597,8 @@ void FrameServer::Private::loop()
     for (;;) {
         noticeReindex();
         Work w = takeNext();
-        if (w.cacheLimit >= 0)
-            source.setCacheLimit(w.cacheLimit);
+        if (w.cacheLimit)
+            source.setCacheLimit(*w.cacheLimit);
         switch (w.kind) {
         case Work::Quit:
             answerFetch(std::nullopt,
@@ -641,13 +665,11 @@ void FrameServer::Private::handleOpen(const QString& path, const QString& dir,
         post([this, percent] { emit q->indexProgress(percent); });
     };
     EngineError error;
-    const qint64 keepLimit = source.cacheLimit();
     if (!source.open(path, &error, options)) {
         if (error.code != EngineError::Code::Cancelled)
             post([this, error] { emit q->errorOccurred(error); });
         return;
     }
-    source.setCacheLimit(keepLimit);
     publishTimes();
     post([this, info = source.info()] { emit q->opened(info); });
     if (!source.indexChecked())

@@ -51,6 +51,7 @@ public:
     std::optional<StreamFrame> fetchFrame(int n, EngineError* error);
     // Forgets the open file (and any pending request).
     void closeFile();
+    // The frame cache's limit (VideoSource::setCacheLimit; negative: by the picture size).
     void setCacheLimit(qint64 bytes);
     // Where index files go (empty: the default per-user cache folder).
     void setIndexCacheDir(const QString& dir);
@@ -77,11 +78,13 @@ public:
 
     // Playback. startStream() makes the worker decode frames from `from` on, in order, into
     // a short queue that takeStreamFrame() drains; the worker waits while the queue is
-    // full. Frames below the deadline (setStreamDeadline, the frame the clock has reached)
-    // are decoded, since later pictures need them, but not converted: they are counted as
-    // dropped instead. Any other request, stopStream() or the end of the file ends the
-    // stream; a new startStream() discards what the old one queued. Stream pictures are
-    // Format_RGB32. Thread-safe.
+    // full: when it holds kStreamQueue frames, or, once it holds kLeastStreamQueue, when
+    // another frame would take its pictures (decoded and converted) past
+    // kStreamQueueBytes (six 1080p frames fit, two 4K ones are let in). Frames below the deadline
+    // (setStreamDeadline, the frame the clock has reached) are decoded, since later pictures need
+    // them, but not converted: they are counted as dropped instead. Any other request, stopStream()
+    // or the end of the file ends the stream; a new startStream() discards what the old one queued.
+    // Stream pictures are Format_RGB32. Thread-safe.
     void startStream(int from);
     void stopStream();
     void setStreamDeadline(int frame);
@@ -92,6 +95,8 @@ public:
     bool streamFinished() const;
     int streamDropped() const;
     static constexpr int kStreamQueue = 6;
+    static constexpr int kLeastStreamQueue = 2;
+    static constexpr qint64 kStreamQueueBytes = 72LL * 1024 * 1024;
 
 signals:
     void opened(const framix::MediaInfo& info);

@@ -68,6 +68,7 @@ struct VideoSource::Private
     FrameIndex index;
     MediaInfo info;
     FrameCache cache;
+    qint64 cacheSetting = FrameCache::kAuto; // as set by setCacheLimit
     Stats stats;
     bool open = false;
     // The index came from timestamps: every decode checks it, and a disagreement has the
@@ -155,6 +156,9 @@ bool VideoSource::open(const QString& path, EngineError* error, const Options& o
     if (!d->session.open(path, error, options.cancel, options.source))
         return false;
     d->info = d->session.probeInfo();
+    // The cache's automatic limit, from the pictures as decoders store them (8-bit 4:2:0 at
+    // least; frames that take more raise it as they come).
+    d->cache.setPictureBytes(qint64(d->info.width) * d->info.height * 3 / 2);
     if (!d->session.hasVideo()) {
         // Sound only: nothing to index; the length comes from the duration.
         d->open = true;
@@ -304,7 +308,10 @@ std::optional<FrameIndex> VideoSource::indexByDecoding(const QString& path,
 
 void VideoSource::close()
 {
+    const qint64 limit = d->cacheSetting;
     d = std::make_unique<Private>();
+    d->cacheSetting = limit;
+    d->cache.setLimit(limit);
 }
 
 bool VideoSource::isOpen() const
@@ -343,7 +350,8 @@ bool VideoSource::deinterlace() const
 
 void VideoSource::setCacheLimit(qint64 bytes)
 {
-    d->cache.setLimit(bytes);
+    d->cacheSetting = bytes < 0 ? FrameCache::kAuto : bytes;
+    d->cache.setLimit(d->cacheSetting);
 }
 
 qint64 VideoSource::cacheLimit() const

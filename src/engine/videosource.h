@@ -78,7 +78,8 @@ public:
     void setDeinterlace(bool on);
     bool deinterlace() const;
 
-    // Memory the decoded-frame cache may hold (default 256 MB).
+    // Memory the decoded-frame cache may hold. Negative (the default): as much as suits the
+    // size of the open file's pictures (FrameCache::limitFor). Kept across open and close.
     void setCacheLimit(qint64 bytes);
     qint64 cacheLimit() const;
     qint64 cacheBytes() const;

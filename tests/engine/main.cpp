@@ -13,6 +13,7 @@ QObject* makeTonemapTest();
 QObject* makeRealMediaTest();
 QObject* makeStreamsTest();
 QObject* makeDeinterlaceTest();
+QObject* makeMemoryTest();
 
 int main(int argc, char** argv)
 {
@@ -21,5 +22,5 @@ int main(int argc, char** argv)
                           {makeFrameAccessTest(), makeIndexCacheTest(), makeBadInputTest(),
                            makePictureTest(), makeAudioTest(), makeFrameServerTest(),
                            makeFastIndexTest(), makeTonemapTest(), makeRealMediaTest(),
-                           makeStreamsTest(), makeDeinterlaceTest()});
+                           makeStreamsTest(), makeDeinterlaceTest(), makeMemoryTest()});
 }
