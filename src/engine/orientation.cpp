@@ -1,6 +1,7 @@
 #include "orientation_p.h"
 
 #include "enginelog.h"
+#include "filtergraph_p.h"
 
 extern "C" {
 #include <libavfilter/buffersink.h>
@@ -85,42 +86,9 @@ void PicturePreparer::setup(const Orientation& orientation, SourceOptions::Matri
 bool PicturePreparer::build(const AVFrame* f)
 {
     release();
-    m_graph = avfilter_graph_alloc();
-    if (!m_graph)
-        return false;
     // The decoder's threads are busy already; the filters only move pixels.
-    m_graph->nb_threads = 1;
-    const AVRational sar =
-        f->sample_aspect_ratio.num > 0 ? f->sample_aspect_ratio : AVRational{0, 1};
-    const QByteArray args =
-        QStringLiteral("video_size=%1x%2:pix_fmt=%3:time_base=1/25:pixel_aspect=%4/%5")
-            .arg(f->width)
-            .arg(f->height)
-            .arg(f->format)
-            .arg(sar.num)
-            .arg(qMax(1, sar.den))
-            .toUtf8();
-    int err = avfilter_graph_create_filter(&m_source, avfilter_get_by_name("buffer"), "in",
-                                           args.constData(), nullptr, m_graph);
-    if (err >= 0)
-        err = avfilter_graph_create_filter(&m_sink, avfilter_get_by_name("buffersink"), "out",
-                                           nullptr, nullptr, m_graph);
-    AVFilterInOut* outputs = avfilter_inout_alloc();
-    AVFilterInOut* inputs = avfilter_inout_alloc();
-    if (err >= 0 && outputs && inputs) {
-        outputs->name = av_strdup("in");
-        outputs->filter_ctx = m_source;
-        inputs->name = av_strdup("out");
-        inputs->filter_ctx = m_sink;
-        err = avfilter_graph_parse_ptr(m_graph, m_orientation.filters.constData(), &inputs,
-                                       &outputs, nullptr);
-    } else if (err >= 0) {
-        err = AVERROR(ENOMEM);
-    }
-    avfilter_inout_free(&inputs);
-    avfilter_inout_free(&outputs);
-    if (err >= 0)
-        err = avfilter_graph_config(m_graph, nullptr);
+    const int err =
+        buildFilterGraph(f, m_orientation.filters.constData(), 1, &m_graph, &m_source, &m_sink);
     if (err < 0) {
         const QString last = takeLastFfmpegError();
         qCWarning(lcEngine).noquote()
