@@ -65,7 +65,9 @@ bool Deinterlacer::build(const AVFrame* f)
     release();
     m_throwaway = 0;
     m_finished = false;
-    const int err = buildFilterGraph(f, kFilter, 0, &m_graph, &m_source, &m_sink);
+    // One thread: the decoder's own threads keep the cores busy already, and libavfilter's
+    // slice threads would only compete with them.
+    const int err = buildFilterGraph(f, kFilter, 1, &m_graph, &m_source, &m_sink);
     if (err < 0) {
         const QString last = takeLastFfmpegError();
         qCWarning(lcEngine).noquote() << "the picture cannot be deinterlaced:"
