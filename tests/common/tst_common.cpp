@@ -1,7 +1,8 @@
-// The file dialog function and the real dialog behind it, paths and folders, and the
-// settings store.
+// The file dialog function and the real dialog behind it, paths and folders, the settings
+// store, and the frame places typed in Go to Frame and the bulk range boxes.
 
 #include "fakedesktop.h"
+#include "frametarget.h"
 #include "mcommon.h"
 #include "settings.h"
 #include "testrunner.h"
@@ -360,12 +361,49 @@ private slots:
     }
 };
 
+class FrameTargetTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    // What Go to Frame and the bulk range boxes accept: a frame number, or a time with
+    // optional hours, minutes and fraction; anything else is refused rather than guessed at.
+    void framesAndTimes_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("kind"); // 0 refused, 1 frame, 2 time in ms
+        QTest::addColumn<qint64>("value");
+        QTest::newRow("frame") << QStringLiteral(" 1234 ") << 1 << qint64(1234);
+        QTest::newRow("h:mm:ss.mmm") << QStringLiteral("1:02:03.456") << 2 << qint64(3723456);
+        QTest::newRow("m:ss.f") << QStringLiteral("2:03.5") << 2 << qint64(123500);
+        QTest::newRow("s.ff") << QStringLiteral("3.25") << 2 << qint64(3250);
+        QTest::newRow("m:ss") << QStringLiteral("0:02") << 2 << qint64(2000);
+        QTest::newRow("seconds past 59") << QStringLiteral("1:60.0") << 0 << qint64(0);
+        QTest::newRow("minutes past 59") << QStringLiteral("1:60:00") << 0 << qint64(0);
+        QTest::newRow("negative") << QStringLiteral("-5") << 0 << qint64(0);
+        QTest::newRow("words") << QStringLiteral("frame 5") << 0 << qint64(0);
+        QTest::newRow("empty") << QString() << 0 << qint64(0);
+    }
+    void framesAndTimes()
+    {
+        QFETCH(QString, typed);
+        QFETCH(int, kind);
+        QFETCH(qint64, value);
+        const auto target = FrameTarget::parse(typed);
+        QCOMPARE(target.has_value(), kind != 0);
+        if (target) {
+            QCOMPARE(target->isTime, kind == 2);
+            QCOMPARE(target->value, value);
+        }
+    }
+};
+
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     // The system's error texts are compared word for word.
     std::setlocale(LC_MESSAGES, "C");
-    return runTestClasses(argc, argv, {new FileDialogTest, new PathTest, new SettingsTest});
+    return runTestClasses(
+        argc, argv, {new FileDialogTest, new PathTest, new SettingsTest, new FrameTargetTest});
 }
 
 #include "tst_common.moc"
