@@ -33,9 +33,15 @@ const QString kShowTipsKey = QStringLiteral("Show Tips at Startup");
 const QString kToneMapKey = QStringLiteral("ToneMapHDR");
 const QString kDisplayShapeKey = QStringLiteral("CaptureDisplayShape");
 const QString kJpegQualityKey = QStringLiteral("JpegQuality");
+const QString kWebpQualityKey = QStringLiteral("WebpQuality");
+const QString kBulkFolderKey = QStringLiteral("BulkFolder");
+const QString kBulkTypeKey = QStringLiteral("BulkType");
+// One key per entry, "RecentFile1" the most recent: every path stays plain text.
+const QString kRecentFileKey = QStringLiteral("RecentFile%1");
 
 constexpr int kShowTipsDefault = 1;
 constexpr int kJpegQualityDefault = 95;
+constexpr int kWebpQualityDefault = 90;
 
 QString readText(const QString& application, const QString& section, const QString& key)
 {
@@ -185,6 +191,62 @@ void Settings::setJpegQuality(int quality)
 {
     writeText(kTitleApplication, kSettingsSection, kJpegQualityKey,
               QString::number(std::clamp(quality, 1, 100)));
+}
+
+int Settings::webpQuality()
+{
+    const int q =
+        readInt(kTitleApplication, kSettingsSection, kWebpQualityKey).value_or(kWebpQualityDefault);
+    return q >= 1 && q <= 100 ? q : kWebpQualityDefault;
+}
+
+void Settings::setWebpQuality(int quality)
+{
+    writeText(kTitleApplication, kSettingsSection, kWebpQualityKey,
+              QString::number(std::clamp(quality, 1, 100)));
+}
+
+QString Settings::bulkFolder()
+{
+    return readText(kTitleApplication, kSettingsSection, kBulkFolderKey);
+}
+
+void Settings::setBulkFolder(const QString& folder)
+{
+    writeText(kTitleApplication, kSettingsSection, kBulkFolderKey, folder);
+}
+
+QString Settings::bulkType()
+{
+    return readText(kTitleApplication, kSettingsSection, kBulkTypeKey);
+}
+
+void Settings::setBulkType(const QString& type)
+{
+    writeText(kTitleApplication, kSettingsSection, kBulkTypeKey, type);
+}
+
+QStringList Settings::recentFiles()
+{
+    QStringList paths;
+    for (int i = 1; i <= kRecentFiles; ++i) {
+        const QString path = readText(kTitleApplication, kSettingsSection, kRecentFileKey.arg(i));
+        if (!path.isEmpty() && !paths.contains(path))
+            paths << path;
+    }
+    return paths;
+}
+
+void Settings::setRecentFiles(const QStringList& paths)
+{
+    QSettings store(QSettings::IniFormat, QSettings::UserScope, kOrganization, kTitleApplication);
+    store.beginGroup(kSettingsSection);
+    for (int i = 1; i <= kRecentFiles; ++i) {
+        if (i <= paths.size())
+            store.setValue(kRecentFileKey.arg(i), paths.at(i - 1));
+        else
+            store.remove(kRecentFileKey.arg(i));
+    }
 }
 
 QString Settings::optionsApplicationName()

@@ -1,9 +1,11 @@
 // The file dialog function and the real dialog behind it, paths and folders, the settings
-// store, and the frame places typed in Go to Frame and the bulk range boxes.
+// store, the list of recent files, and the frame places typed in Go to Frame and the bulk
+// range boxes.
 
 #include "fakedesktop.h"
 #include "frametarget.h"
 #include "mcommon.h"
+#include "recentfiles.h"
 #include "settings.h"
 #include "testrunner.h"
 
@@ -331,14 +333,19 @@ private slots:
         Settings::setToneMapHdr(false);
         Settings::setCaptureDisplayShape(true);
         Settings::setJpegQuality(80);
+        Settings::setWebpQuality(70);
+        Settings::setBulkFolder("/media/stick/frames");
+        Settings::setBulkType("png16");
         QVERIFY(!Settings::toneMapHdr() && Settings::captureDisplayShape() &&
-                Settings::jpegQuality() == 80);
+                Settings::jpegQuality() == 80 && Settings::webpQuality() == 70);
+        QVERIFY(Settings::bulkFolder() == "/media/stick/frames" && Settings::bulkType() == "png16");
         const Settings::Placement p = Settings::videoPlacement();
         QVERIFY(p.left == 1500 && p.top == double(0.1f) && p.width == 7000.5 && p.height == 300);
         QVERIFY(Settings::volume() == -250 && Settings::showTipsAtStartup() == 0);
         for (const char* line :
              {"[Settings]", "Left=1500\n", "Top=0.1\n", "Width=7000.5\n", "Height=300\n",
-              "volume=-250\n", "ToneMapHDR=0\n", "CaptureDisplayShape=1\n", "JpegQuality=80\n"})
+              "volume=-250\n", "ToneMapHDR=0\n", "CaptureDisplayShape=1\n", "JpegQuality=80\n",
+              "WebpQuality=70\n", "BulkFolder=/media/stick/frames\n", "BulkType=png16\n"})
             QVERIFY2(read("Framix").contains(line), line);
         QVERIFY(read("tst_common").contains("[Options]\nShow%20Tips%20at%20Startup=0\n"));
     }
@@ -351,13 +358,46 @@ private slots:
         QVERIFY(Settings::toneMapHdr() && !Settings::captureDisplayShape() &&
                 Settings::jpegQuality() == 95);
         write("Framix", "[Settings]\nLeft=1200\nTop=high\nWidth=nan\nHeight=\nvolume=loud\n"
-                        "ToneMapHDR=off\nJpegQuality=101\n");
+                        "ToneMapHDR=off\nJpegQuality=101\nWebpQuality=0\n");
         write("tst_common", "[Options]\nShow%20Tips%20at%20Startup=yes\n");
         const Settings::Placement p = Settings::videoPlacement();
         QVERIFY(p.left == 1200 && p.top == empty.top && p.width == empty.width &&
                 p.height == empty.height);
         QVERIFY(!Settings::volume().has_value() && Settings::showTipsAtStartup() == 1);
-        QVERIFY(Settings::toneMapHdr() && Settings::jpegQuality() == 95);
+        QVERIFY(Settings::toneMapHdr() && Settings::jpegQuality() == 95 &&
+                Settings::webpQuality() == 90);
+    }
+
+    // The recent files: newest first, each once, absolute, at most eight, one key each;
+    // empty keys and repeats in the store are passed over.
+    void recentFiles()
+    {
+        QVERIFY(RecentFiles::list().isEmpty());
+        for (int i = 1; i <= 10; ++i)
+            RecentFiles::add(QString("/videos/%1.mp4").arg(i));
+        RecentFiles::add("/videos/5.mp4");
+        const QString current = QDir::currentPath();
+        QDir::setCurrent(m_dir->path());
+        RecentFiles::add("here.mkv");
+        QDir::setCurrent(current);
+        const QStringList want{m_dir->filePath("here.mkv"),
+                               "/videos/5.mp4",
+                               "/videos/10.mp4",
+                               "/videos/9.mp4",
+                               "/videos/8.mp4",
+                               "/videos/7.mp4",
+                               "/videos/6.mp4",
+                               "/videos/4.mp4"};
+        QCOMPARE(RecentFiles::list(), want);
+        QVERIFY(read("Framix").contains("RecentFile1=" + m_dir->filePath("here.mkv") + "\n"));
+        QVERIFY(read("Framix").contains("RecentFile8=/videos/4.mp4\n"));
+        RecentFiles::remove("/videos/10.mp4");
+        QCOMPARE(RecentFiles::list().size(), 7);
+        QVERIFY(!read("Framix").contains("RecentFile8="));
+        QVERIFY(!RecentFiles::list().contains("/videos/10.mp4"));
+        write("Framix", "[Settings]\nRecentFile1=/a.mp4\nRecentFile2=\nRecentFile3=/a.mp4\n"
+                        "RecentFile4=/b.mp4\nRecentFile9=/c.mp4\n");
+        QCOMPARE(RecentFiles::list(), QStringList({"/a.mp4", "/b.mp4"}));
     }
 };
 
