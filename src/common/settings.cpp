@@ -78,6 +78,19 @@ float readFloat(const QString& application, const QString& section, const QStrin
     return value;
 }
 
+// A picture quality, 1..100; `fallback` for anything else.
+int readQuality(const QString& key, int fallback)
+{
+    const int q = readInt(kTitleApplication, kSettingsSection, key).value_or(fallback);
+    return q >= 1 && q <= 100 ? q : fallback;
+}
+
+void writeQuality(const QString& key, int quality)
+{
+    writeText(kTitleApplication, kSettingsSection, key,
+              QString::number(std::clamp(quality, 1, 100)));
+}
+
 // The shortest text that reads back as the same single-precision number, in plain decimal
 // notation: whole numbers have no decimal point and there is never an exponent.
 QString floatText(float value)
@@ -182,28 +195,22 @@ void Settings::setCaptureDisplayShape(bool on)
 
 int Settings::jpegQuality()
 {
-    const int q =
-        readInt(kTitleApplication, kSettingsSection, kJpegQualityKey).value_or(kJpegQualityDefault);
-    return q >= 1 && q <= 100 ? q : kJpegQualityDefault;
+    return readQuality(kJpegQualityKey, kJpegQualityDefault);
 }
 
 void Settings::setJpegQuality(int quality)
 {
-    writeText(kTitleApplication, kSettingsSection, kJpegQualityKey,
-              QString::number(std::clamp(quality, 1, 100)));
+    writeQuality(kJpegQualityKey, quality);
 }
 
 int Settings::webpQuality()
 {
-    const int q =
-        readInt(kTitleApplication, kSettingsSection, kWebpQualityKey).value_or(kWebpQualityDefault);
-    return q >= 1 && q <= 100 ? q : kWebpQualityDefault;
+    return readQuality(kWebpQualityKey, kWebpQualityDefault);
 }
 
 void Settings::setWebpQuality(int quality)
 {
-    writeText(kTitleApplication, kSettingsSection, kWebpQualityKey,
-              QString::number(std::clamp(quality, 1, 100)));
+    writeQuality(kWebpQualityKey, quality);
 }
 
 QString Settings::bulkFolder()
