@@ -34,11 +34,12 @@ class ImageWritePool;
 // a folder as frame<N>.bmp (or .png, .jpg, .tiff, .webp; the names come from a template
 // with the tokens of FrameNamer). Of the range it takes every frame, every N-th, the
 // keyframes or the first frame of each scene, and it can list what it wrote in frames.csv
-// beside the files. Before it writes over files already in the folder it asks. The folder
-// and the type of the last run are kept for the next opening. Each frame goes the way a single
-// capture goes: the player is moved to it, copies it to the clipboard, and the clipboard's picture
-// is written. The run yields to the event loop once per frame, which is where Cancel, closing the
-// dialog and the video window are served; finding the scene changes first runs on a worker thread
+// beside the files. It asks before it writes over files already in the folder, and the
+// folder and type of the last run come back at the next opening. Each frame goes the way a
+// single capture goes: the player is moved to it, copies it to the clipboard, and the
+// clipboard's picture is written (for 16-bit PNG, the decoded frame the player copied). The
+// run yields to the event loop once per frame, which is where Cancel, closing the dialog and
+// the video window are served; finding the scene changes first runs on a worker thread
 // while the dialog stays responsive.
 //
 // Created by each Bulk Capture command and destroyed when closed. A close that happens
