@@ -1,7 +1,8 @@
 #pragma once
 // A Desktop that shows no window, installed while it lives: file dialogs take their answers
 // from a list ("" or none left is Cancel) and are recorded with whether their owner was
-// enabled, messages and web pages are recorded, and the tick clock moves a second per
+// enabled, messages, questions and web pages are recorded (a question takes the next of
+// `replies`, or the reject answer when none is left), and the tick clock moves a second per
 // reading (every dialog was on screen) unless ticks are scripted.
 
 #include "desktop.h"
@@ -32,6 +33,14 @@ public:
         return !answer.isEmpty();
     }
     void message(QWidget*, const QString& text, const QString&, Icon) override { messages << text; }
+    QStringList questions;
+    QList<bool> replies;
+    bool confirm(QWidget*, const QString& text, const QString&, const QString&,
+                 const QString&) override
+    {
+        questions << text;
+        return !replies.isEmpty() && replies.takeFirst();
+    }
     // Text asked for: the next of `typed`, or Cancel when none is left.
     QStringList typed;
     bool askText(QWidget*, const QString&, const QString&, QString* text) override

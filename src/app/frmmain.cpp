@@ -5,6 +5,7 @@
 #include "frmvideo.h"
 #include "links.h"
 #include "mcommon.h"
+#include "recentfilesmenu.h"
 #include "settings.h"
 #include "sharedstate.h"
 #include "twips.h"
@@ -51,6 +52,15 @@ public:
     bool copyFrame() override { return m_video->MCIWnd1->CopyFrame(); }
     QString lastError() const override { return m_video->MCIWnd1->lastError().message(); }
     char copiedPictureType() const override { return m_video->MCIWnd1->copiedPictureType(); }
+    VideoFrame copiedFrame() const override { return m_video->MCIWnd1->copiedFrame(); }
+    qint64 timeOfPositionMs(int position) const override
+    {
+        return m_video->MCIWnd1->timeOfPositionMs(position);
+    }
+    int positionAtTimeMs(qint64 ms) const override
+    {
+        return m_video->MCIWnd1->positionAtTimeMs(ms);
+    }
     MediaInfo mediaInfo() const override { return m_video->MCIWnd1->mediaInfo(); }
     SourceOptions videoOptions() const override { return m_video->MCIWnd1->videoOptions(); }
     std::vector<FrameIndex::Facts> frameFacts() const override
@@ -254,6 +264,10 @@ void frmmain::buildMenus()
     m_c.mnuclose = add(mnufile, QStringLiteral("&Close"), QKeySequence(Qt::CTRL | Qt::Key_C));
     mnufile->addSeparator();
     m_c.mnuinfo = add(mnufile, QStringLiteral("&Info..."), QKeySequence(Qt::CTRL | Qt::Key_I));
+    mnufile->addSeparator();
+    mnurecent = new RecentFilesMenu(QStringLiteral("Recent &Files"), this,
+                                    [this](const QString& path) { m_media->openPath(path); });
+    mnufile->addMenu(mnurecent);
     mnufile->addSeparator();
     mnuexit = add(mnufile, QStringLiteral("E&xit"));
 

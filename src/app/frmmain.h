@@ -19,6 +19,7 @@ namespace framix {
 
 class frmvideo;
 class ClickableLabel;
+class RecentFilesMenu;
 
 // The main window: a small control bar with the menu tree, transport buttons, the
 // position, volume and speed sliders, the state and frame labels, and a side panel that
@@ -85,6 +86,7 @@ private:
     QMenu* mnufile = nullptr;
     QMenu* mnucontrol = nullptr;
     QMenu* mnustream = nullptr; // the open file's video streams, when it has several
+    RecentFilesMenu* mnurecent = nullptr;
     void mnustream_Show();
     QPushButton* Command2 = nullptr;
     QFrame* Picture1 = nullptr;

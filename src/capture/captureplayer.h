@@ -3,6 +3,7 @@
 #include "frameindex.h"
 #include "mediainfo.h"
 #include "sourceoptions.h"
+#include "videoframe.h"
 
 #include <QString>
 
@@ -38,6 +39,12 @@ public:
     // The picture type ('I', 'P', 'B'; '?' when the decoder does not say) of the frame the
     // last successful copyFrame() copied.
     virtual char copiedPictureType() const = 0;
+    // The decoded frame the last successful copyFrame() copied, at its full depth.
+    virtual VideoFrame copiedFrame() const = 0;
+    // The time a position shows, in ms from the start (the length: the end of the last
+    // frame), and the position whose frame shows at a time, as the main window counts them.
+    virtual qint64 timeOfPositionMs(int position) const = 0;
+    virtual int positionAtTimeMs(qint64 ms) const = 0;
     // The open file's description (sample aspect ratio, frame rate, ...).
     virtual MediaInfo mediaInfo() const = 0;
     // How the player reads the open file's video (its stream, turned upright or not): a

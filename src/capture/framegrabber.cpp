@@ -51,9 +51,9 @@ QString makeFolders(const QString& dir)
 
 } // namespace
 
-QString FrameGrabber::frameFileName(const QString& dir, int number, const QString& extension)
+QString FrameGrabber::framePath(const QString& dir, const QString& fileName)
 {
-    return inFolder(dir, QStringLiteral("frame") + QString::number(number) + extension);
+    return inFolder(dir, fileName);
 }
 
 QString FrameGrabber::outputConflict(const Options& o)

@@ -72,10 +72,9 @@ public:
         bool outputFailed = false;
     };
 
-    // DIR/frame<number><extension>, with one separator whether or not DIR ends in one: the
-    // name every capture of a range writes, from the program and from the command line.
-    static QString frameFileName(const QString& dir, int number,
-                                 const QString& extension = QStringLiteral(".bmp"));
+    // DIR/<fileName>, with one separator whether or not DIR ends in one: where every
+    // capture of a range writes a frame's file, from the program and from the command line.
+    static QString framePath(const QString& dir, const QString& fileName);
     // Why the run would write over something it reads or writes itself, or "" when it would
     // not: the frame list that is the input video, a folder, a device or one of the run's
     // own pictures; a picture name that is the input's. run() checks it before anything

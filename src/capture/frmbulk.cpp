@@ -8,6 +8,7 @@
 #include "framegrabber.h"
 #include "framelist.h"
 #include "framenamer.h"
+#include "framespinbox.h"
 #include "frmdir.h"
 #include "imagewritepool.h"
 #include "mcommon.h"
@@ -28,12 +29,14 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSet>
 #include <QShortcut>
 #include <QSlider>
 #include <QSpinBox>
@@ -41,6 +44,7 @@
 #include <QTemporaryFile>
 #include <QThread>
 #include <QTimer>
+#include <QUrl>
 
 #include <atomic>
 #include <cmath>
@@ -57,12 +61,22 @@ constexpr auto kTitle = "Tavrino";
 struct OutputType
 {
     const char* caption;
+    const char* key; // how the settings name it
     ImageFormat format;
+    int depth = 8;      // 16: 16 bits per channel for frames of more than 8 bits
+    bool lossy = false; // written at the quality in spnquality
+    const char* tip = "";
 };
 constexpr OutputType kTypes[] = {
-    {"Bitmap Image (*.bmp)", ImageFormat::Bmp}, {"PNG Image (*.png)", ImageFormat::Png},
-    {"JPEG Image (*.jpg)", ImageFormat::Jpeg},  {"TIFF Image (*.tiff)", ImageFormat::Tiff},
-    {"WebP Image (*.webp)", ImageFormat::WebP},
+    {"Bitmap Image (*.bmp)", "bmp", ImageFormat::Bmp},
+    {"PNG Image (*.png)", "png", ImageFormat::Png},
+    {"PNG Image, 16-bit (*.png)", "png16", ImageFormat::Png, 16, false,
+     "16 bits per channel for videos of more than 8 bits per component (10-bit and more); "
+     "other videos are written with 8"},
+    {"JPEG Image (*.jpg)", "jpg", ImageFormat::Jpeg, 8, true},
+    {"TIFF Image (*.tiff)", "tiff", ImageFormat::Tiff},
+    {"WebP Image (*.webp)", "webp", ImageFormat::WebP, 8, true},
+    {"WebP Image, lossless (*.webp)", "webp-lossless", ImageFormat::WebP},
 };
 
 // "0:42" or "1:02:03".
@@ -95,8 +109,10 @@ frmbulk::frmbulk(const MainControls& main, CapturePlayer* player, QWidget* paren
     cmddir = new QPushButton(QStringLiteral("..."), this);
     cmddir->setToolTip(QStringLiteral("Open Directory List"));
     lsttypes = new QListWidget(this);
-    for (const OutputType& type : kTypes)
+    for (const OutputType& type : kTypes) {
         lsttypes->addItem(QString::fromLatin1(type.caption));
+        lsttypes->item(lsttypes->count() - 1)->setToolTip(QString::fromLatin1(type.tip));
+    }
     lsttypes->setCurrentRow(0);
     lsttypes->setMaximumHeight(lsttypes->sizeHintForRow(0) * int(std::size(kTypes)) + 6);
     lblquality = new QLabel(QStringLiteral("&Quality:"), this);
@@ -105,11 +121,29 @@ frmbulk::frmbulk(const MainControls& main, CapturePlayer* player, QWidget* paren
     spnquality->setValue(Settings::jpegQuality());
     spnquality->setToolTip(QStringLiteral("JPEG quality, 1 to 100"));
     lblquality->setBuddy(spnquality);
+    txtname = new QLineEdit(QString::fromLatin1(FrameNamer::kDefaultTemplate), this);
+    txtname->setToolTip(QStringLiteral(
+        "The name of each frame's file, before the type's extension: {frame} is the frame "
+        "number, {frame:06} the same with zeros in front up to 6 digits, {name} the video's "
+        "name and {time} the frame's time (HH-MM-SS.mmm)"));
+    lblname = new QLabel(this);
+    lblname->setTextFormat(Qt::PlainText);
     Frame1 = new QGroupBox(QStringLiteral("Capture &Settings:"), this);
     Option1 = new QRadioButton(QStringLiteral("Full Video Capture"), Frame1);
     Option2 = new QRadioButton(QStringLiteral("&From To Capture"), Frame1);
     sldfrom = positionSlider(Frame1);
+    spnfrom = new FrameSpinBox(Frame1);
     sldto = positionSlider(Frame1);
+    spnto = new FrameSpinBox(Frame1);
+    for (FrameSpinBox* box : {spnfrom, spnto}) {
+        box->setToolTip(QStringLiteral("A frame number, or a time as h:mm:ss.mmm"));
+        box->setTimeToFrame([this](qint64 ms) -> std::optional<int> {
+            // Times are those of Go to Frame: up to the end of the last frame.
+            if (ms >= m_player->timeOfPositionMs(m_main.Slider1->maximum()))
+                return std::nullopt;
+            return m_player->positionAtTimeMs(ms);
+        });
+    }
     lblfrom = new QLabel(QStringLiteral("From"), Frame1);
     lblto = new QLabel(QStringLiteral("To"), Frame1);
     Frame2 = new QGroupBox(QStringLiteral("Frames to Save:"), this);
@@ -137,14 +171,18 @@ frmbulk::frmbulk(const MainControls& main, CapturePlayer* player, QWidget* paren
     cmdcapture->setToolTip(QStringLiteral("Begin frame capture..."));
     cmdcancel = new QPushButton(QStringLiteral("&Cancel Capture"), this);
     cmdcancel->setToolTip(QStringLiteral("Cancel Capture process"));
+    cmdopen = new QPushButton(QStringLiteral("&Open Folder"), this);
+    cmdopen->setToolTip(QStringLiteral("Show the folder of the last capture in the file manager"));
 
     auto* frame = new QGridLayout(Frame1);
     frame->addWidget(Option1, 0, 0, 1, 2);
     frame->addWidget(Option2, 1, 0, 1, 2);
     frame->addWidget(lblfrom, 2, 0);
     frame->addWidget(sldfrom, 2, 1);
+    frame->addWidget(spnfrom, 2, 2);
     frame->addWidget(lblto, 3, 0);
     frame->addWidget(sldto, 3, 1);
+    frame->addWidget(spnto, 3, 2);
     lblfrom->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("From 0000000")));
 
     auto* choice = new QGridLayout(Frame2);
@@ -174,32 +212,50 @@ frmbulk::frmbulk(const MainControls& main, CapturePlayer* player, QWidget* paren
     quality->addStretch();
     quality->addWidget(chkcsv);
     grid->addLayout(quality, 3, 1, 1, 2);
+    auto* nameLabel = new QLabel(QStringLiteral("File &Names:"), this);
+    nameLabel->setBuddy(txtname);
+    grid->addWidget(nameLabel, 4, 0);
+    grid->addWidget(txtname, 4, 1, 1, 2);
+    grid->addWidget(lblname, 5, 1, 1, 2);
     auto* settings = new QHBoxLayout;
     settings->addWidget(Frame1, 1);
     settings->addWidget(Frame2, 1);
-    grid->addLayout(settings, 4, 0, 1, 3);
-    grid->addWidget(ProgressBar1, 5, 0, 1, 3);
-    grid->addWidget(Label2, 6, 0, 1, 3);
+    grid->addLayout(settings, 6, 0, 1, 3);
+    grid->addWidget(ProgressBar1, 7, 0, 1, 3);
+    grid->addWidget(Label2, 8, 0, 1, 3);
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(cmdopen);
     buttons->addStretch();
     buttons->addWidget(cmdcapture);
     buttons->addWidget(cmdcancel);
-    grid->addLayout(buttons, 7, 0, 1, 3);
+    grid->addLayout(buttons, 9, 0, 1, 3);
     resize(640, sizeHint().height());
 
     connect(cmdcapture, &QPushButton::clicked, this, &frmbulk::cmdcapture_Click);
     connect(cmdcancel, &QPushButton::clicked, this, &frmbulk::cmdcancel_Click);
     connect(cmddir, &QPushButton::clicked, this, &frmbulk::cmddir_Click);
+    connect(cmdopen, &QPushButton::clicked, this, &frmbulk::cmdopen_Click);
+    connect(txtname, &QLineEdit::textChanged, this, &frmbulk::txtname_Change);
     connect(lsttypes, &QListWidget::itemClicked, this, &frmbulk::lsttypes_Click);
     // The arrow keys choose a type as well as a click does.
     connect(lsttypes, &QListWidget::currentRowChanged, this, &frmbulk::lsttypes_Click);
-    connect(spnquality, &QSpinBox::valueChanged, this, [](int q) { Settings::setJpegQuality(q); });
+    // Each lossy type keeps its own quality.
+    connect(spnquality, &QSpinBox::valueChanged, this, [this](int q) {
+        m_format == ImageFormat::WebP ? Settings::setWebpQuality(q) : Settings::setJpegQuality(q);
+    });
     for (QRadioButton* option : {optall, optevery, optkey, optscenes})
         connect(option, &QRadioButton::toggled, this, &frmbulk::updateChoiceControls);
     connect(Option1, &QRadioButton::clicked, this, &frmbulk::Option1_Click);
     connect(Option2, &QRadioButton::clicked, this, &frmbulk::Option2_Click);
     connect(sldfrom, &QSlider::valueChanged, this, &frmbulk::sldfrom_Change);
     connect(sldto, &QSlider::valueChanged, this, &frmbulk::sldto_Change);
+    // The boxes and the sliders show the same range: either moves the other, and a box
+    // takes its slider's limits (sldto's minimum follows sldfrom).
+    for (auto [slider, box] : {std::pair{sldfrom, spnfrom}, std::pair{sldto, spnto}}) {
+        connect(slider, &QSlider::rangeChanged, box, &QSpinBox::setRange);
+        connect(slider, &QSlider::valueChanged, box, &QSpinBox::setValue);
+        connect(box, &QSpinBox::valueChanged, slider, &QSlider::setValue);
+    }
 
     // The dialog opens with the whole media chosen, the range controls greyed, and no run.
     Option1->setChecked(true);
@@ -208,6 +264,7 @@ frmbulk::frmbulk(const MainControls& main, CapturePlayer* player, QWidget* paren
     updateChoiceControls();
     Label2->setEnabled(false);
     cmdcancel->setEnabled(false);
+    cmdopen->setEnabled(false);
     // Escape closes the dialog as its window frame does (stopping a run after its frame).
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
             &QWidget::close);
@@ -226,6 +283,7 @@ void frmbulk::Form_Load()
     m_main.cmdplay->setVisible(true);
     txtout->setText(defaultOutputFolder(QCoreApplication::applicationDirPath()));
     OutExt = QStringLiteral(".bmp");
+    restoreChoices();
     takeMedia();
     ProgressBar1->setValue(0);
     CurFrame = LastFrame = FirstFrame = 1;
@@ -246,6 +304,29 @@ void frmbulk::takeMedia()
     sldto->setValue(sldto->maximum());
     lblfrom->setText(QStringLiteral("From ") + QString::number(sldfrom->value()));
     lblto->setText(QStringLiteral("To ") + QString::number(sldto->value()));
+    syncRangeBoxes();
+    updatePreview();
+}
+
+void frmbulk::syncRangeBoxes()
+{
+    for (auto [slider, box] : {std::pair{sldfrom, spnfrom}, std::pair{sldto, spnto}}) {
+        const QSignalBlocker block(box);
+        box->setRange(slider->minimum(), slider->maximum());
+        box->setValue(slider->value());
+    }
+}
+
+void frmbulk::restoreChoices()
+{
+    // A folder that is gone (a removed stick, a deleted folder) is not brought back.
+    const QString folder = Settings::bulkFolder();
+    if (!folder.isEmpty() && QFileInfo(folder).isDir())
+        txtout->setText(folder);
+    const QString type = Settings::bulkType();
+    for (int row = 0; row < int(std::size(kTypes)); ++row)
+        if (type == QLatin1String(kTypes[row].key))
+            lsttypes->setCurrentRow(row);
 }
 
 bool frmbulk::followMedia()
@@ -268,19 +349,22 @@ void frmbulk::changeEvent(QEvent* event)
 void frmbulk::setRangeControlsEnabled(bool on)
 {
     for (QWidget* w : {static_cast<QWidget*>(lblfrom), static_cast<QWidget*>(lblto),
-                       static_cast<QWidget*>(sldfrom), static_cast<QWidget*>(sldto)})
+                       static_cast<QWidget*>(sldfrom), static_cast<QWidget*>(sldto),
+                       static_cast<QWidget*>(spnfrom), static_cast<QWidget*>(spnto)})
         w->setEnabled(on);
 }
 
 void frmbulk::Option1_Click()
 {
     setRangeControlsEnabled(false);
+    updatePreview();
 }
 
 void frmbulk::Option2_Click()
 {
     setRangeControlsEnabled(true);
     sldto->setMinimum(qMin(sldfrom->value() + 1, sldto->maximum()));
+    updatePreview();
 }
 
 void frmbulk::sldfrom_Change()
@@ -289,6 +373,7 @@ void frmbulk::sldfrom_Change()
     lblfrom->setText(QStringLiteral("From ") + QString::number(sldfrom->value()));
     // At the last frame the range can only be that frame: the end never passes the media.
     sldto->setMinimum(qMin(sldfrom->value() + 1, sldto->maximum()));
+    updatePreview();
 }
 
 void frmbulk::sldto_Change()
@@ -302,17 +387,119 @@ void frmbulk::lsttypes_Click()
     const int row = lsttypes->currentRow();
     if (row < 0 || row >= int(std::size(kTypes)))
         return;
+    m_type = row;
     m_format = kTypes[row].format;
     OutExt = imageFileExtension(m_format);
+    if (kTypes[row].lossy) {
+        const bool webp = m_format == ImageFormat::WebP;
+        const QSignalBlocker block(spnquality);
+        spnquality->setValue(webp ? Settings::webpQuality() : Settings::jpegQuality());
+        spnquality->setToolTip(webp ? QStringLiteral("WebP quality, 1 to 100")
+                                    : QStringLiteral("JPEG quality, 1 to 100"));
+    }
     updateChoiceControls();
 }
 
 void frmbulk::updateChoiceControls()
 {
-    spnquality->setEnabled(m_format == ImageFormat::Jpeg);
-    lblquality->setEnabled(m_format == ImageFormat::Jpeg);
+    spnquality->setEnabled(kTypes[m_type].lossy);
+    lblquality->setEnabled(kTypes[m_type].lossy);
     spnevery->setEnabled(optevery->isChecked());
     spnscene->setEnabled(optscenes->isChecked());
+    updatePreview();
+}
+
+void frmbulk::txtname_Change()
+{
+    updatePreview();
+}
+
+std::optional<FrameNamer> frmbulk::namer(QString* why) const
+{
+    const QString pattern = txtname->text();
+    // The folder is chosen apart; FrameNamer's own words for this are the command line's.
+    if (pattern.contains(QLatin1Char('/'))) {
+        *why = tr("the name template '%1' contains a '/': it names files, not folders (the "
+                  "folder is the Output Directory)")
+                   .arg(pattern);
+        return std::nullopt;
+    }
+    return FrameNamer::parse(pattern, why);
+}
+
+QString frmbulk::fileName(const FrameNamer& namer, int n) const
+{
+    const QString video = QFileInfo(shownPath(m_media)).completeBaseName();
+    const qint64 ms = namer.usesTime() ? m_player->timeOfPositionMs(n) : 0;
+    return namer.name(n, ms, video) + OutExt;
+}
+
+int frmbulk::firstFrameOfRun() const
+{
+    const int first = Option1->isChecked() ? 0 : sldfrom->value();
+    if (!optkey->isChecked())
+        return first;
+    const int last = Option1->isChecked() ? m_main.Slider1->maximum() : sldto->value();
+    const std::vector<FrameIndex::Facts> facts = m_player->frameFacts();
+    for (int n = first; n <= last && n < int(facts.size()); ++n)
+        if (facts[size_t(n)].key)
+            return n;
+    return first;
+}
+
+void frmbulk::updatePreview()
+{
+    QString why;
+    const std::optional<FrameNamer> names = namer(&why);
+    QPalette palette = this->palette();
+    if (names) {
+        lblname->setText(tr("First file: %1").arg(fileName(*names, firstFrameOfRun())));
+    } else {
+        lblname->setText(tr("Not usable: %1").arg(why));
+        palette.setColor(QPalette::WindowText, QColor(0xb0, 0x00, 0x00));
+    }
+    lblname->setPalette(palette);
+}
+
+bool frmbulk::nameFrames(const FrameNamer& namer, const std::vector<int>& frames,
+                         std::vector<QString>* names, QString* failure) const
+{
+    names->clear();
+    names->reserve(frames.size());
+    QHash<QString, int> taken; // name -> frame
+    for (const int n : frames) {
+        QString name = fileName(namer, n);
+        const auto other = taken.constFind(name);
+        if (other != taken.cend()) {
+            *failure = tr("Frames %1 and %2 would both be saved as %3: put {frame} in the file "
+                          "names.")
+                           .arg(other.value())
+                           .arg(n)
+                           .arg(name);
+            return false;
+        }
+        taken.insert(name, n);
+        names->push_back(std::move(name));
+    }
+    return true;
+}
+
+bool frmbulk::confirmReplace(const QString& folder, const std::vector<QString>& names)
+{
+    const QDir dir(folder);
+    const QStringList entries =
+        dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    const QSet<QString> present(entries.cbegin(), entries.cend());
+    qsizetype existing = 0;
+    for (const QString& name : names)
+        existing += present.contains(name) ? 1 : 0;
+    if (existing == 0)
+        return true;
+    const QString text = (existing == 1 ? tr("1 file in %1 will be replaced.")
+                                        : tr("%1 files in %2 will be replaced.").arg(existing))
+                             .arg(shownPath(folder));
+    return Desktop::instance().confirm(this, text, QString::fromLatin1(kTitle), tr("&Replace"),
+                                       tr("&Cancel"));
 }
 
 void frmbulk::cmddir_Click()
@@ -324,6 +511,17 @@ void frmbulk::cmddir_Click()
     place.moveCenter(frameGeometry().center());
     m_chooser->move(place.topLeft());
     m_chooser->show();
+}
+
+void frmbulk::cmdopen_Click()
+{
+    if (m_writtenFolder.isEmpty())
+        return;
+    if (!Desktop::instance().openUrl(QUrl::fromLocalFile(m_writtenFolder)))
+        Desktop::instance().message(this,
+                                    tr("The folder %1 could not be shown: no file manager took it.")
+                                        .arg(shownPath(m_writtenFolder)),
+                                    QString::fromLatin1(kTitle), Desktop::Icon::Exclamation);
 }
 
 void frmbulk::disable()
@@ -342,6 +540,7 @@ void frmbulk::enablex()
     txtout->setEnabled(true);
     cmddir->setEnabled(true);
     Label2->setEnabled(false);
+    cmdopen->setEnabled(!m_writtenFolder.isEmpty());
 }
 
 void frmbulk::cmdcapture_Click()
@@ -360,14 +559,18 @@ void frmbulk::cmdcapture_Click()
             QString::fromLatin1(kTitle), Desktop::Icon::Exclamation);
         return;
     }
+    QString why;
+    const std::optional<FrameNamer> names = namer(&why);
+    if (!names) {
+        Desktop::instance().message(this, tr("The file names cannot be made: %1.").arg(why),
+                                    QString::fromLatin1(kTitle), Desktop::Icon::Exclamation);
+        return;
+    }
     txtout->setText(ExpandHome(txtout->text()));
     // Nothing is written over the video being captured: not by the frame list, not by a
     // picture whose name it has.
     const QString media = m_player->fileName();
-    QString hazard;
-    if (const auto namer =
-            FrameNamer::parse(QString::fromLatin1(FrameNamer::kDefaultTemplate), nullptr))
-        hazard = picturesHazard(txtout->text(), *namer, imageFileExtension(m_format), media);
+    QString hazard = picturesHazard(txtout->text(), *names, OutExt, media);
     if (hazard.isEmpty() && chkcsv->isChecked()) {
         hazard = outputHazard(QDir(txtout->text()).filePath(QLatin1String(kFrameListName)), media);
         if (!hazard.isEmpty())
@@ -406,14 +609,27 @@ void frmbulk::cmdcapture_Click()
     m_running = true;
     QString failure;
     std::vector<int> frames;
-    if (!chooseFrames(&frames, &failure)) {
+    std::vector<QString> fileNames;
+    if (!chooseFrames(&frames, &failure) || !nameFrames(*names, frames, &fileNames, &failure)) {
         endRun(failure);
         return;
     }
+    if (!confirmReplace(txtout->text(), fileNames)) {
+        enablex();
+        endRun(QString());
+        return;
+    }
+    Settings::setBulkFolder(txtout->text());
+    Settings::setBulkType(QString::fromLatin1(kTypes[m_type].key));
 
+    const OutputType& type = kTypes[m_type];
     ImageOptions options = captureImageOptions(*m_player, m_format);
-    if (m_format == ImageFormat::Jpeg)
-        options.quality = spnquality->value();
+    options.quality = type.lossy ? spnquality->value() : -1;
+    // Frames of more than 8 bits are written from the decoded frame, not the clipboard's
+    // 8-bit picture; tone-mapped first when HDR is shown tone-mapped, as everywhere.
+    const bool deep = type.depth == 16;
+    options.depth = type.depth;
+    options.tonemap = deep && Settings::toneMapHdr();
     // Files are written by worker threads while the next frame is decoded (writing a large
     // frame costs about as much as decoding it); the queue is short, so a failure stops
     // the run within a few frames of the frame that failed.
@@ -446,7 +662,7 @@ void frmbulk::cmdcapture_Click()
         Label2->setText(QStringLiteral("Capturing Frame:") + QString::number(CurFrame) +
                         QStringLiteral("/") + QString::number(LastFrame) +
                         rateText(int(i) + 1, int(frames.size()), now - started));
-        const QString path = FrameGrabber::frameFileName(txtout->text(), CurFrame, OutExt);
+        const QString path = FrameGrabber::framePath(txtout->text(), fileNames[i]);
         if (listing) {
             FrameListEntry entry;
             entry.frame = CurFrame;
@@ -461,7 +677,10 @@ void frmbulk::cmdcapture_Click()
             entry.file = QFileInfo(path).fileName();
             listed.push_back(entry);
         }
-        writer.submit(QGuiApplication::clipboard()->image(), path, int(i));
+        if (deep)
+            writer.submit(m_player->copiedFrame(), path, int(i));
+        else
+            writer.submit(QGuiApplication::clipboard()->image(), path, int(i));
         QCoreApplication::processEvents();
         QGuiApplication::clipboard()->clear();
         EngineError error;
@@ -476,6 +695,7 @@ void frmbulk::cmdcapture_Click()
             }
             if (listing && !writeFrameList(folder, writer, listed, &failure))
                 break;
+            m_writtenFolder = folder;
             enablex();
             Desktop::instance().message(
                 this,
@@ -491,10 +711,12 @@ void frmbulk::cmdcapture_Click()
     EngineError error;
     if (!writer.finish(&error) && failure.isEmpty())
         failure = tr("Could not save the frame file\n%1").arg(error.detail);
+    if (writer.written() > 0)
+        m_writtenFolder = folder;
     if (listing && !listed.empty()) {
-        QString why;
-        if (!writeFrameList(folder, writer, listed, &why) && failure.isEmpty())
-            failure = why;
+        QString listFailure;
+        if (!writeFrameList(folder, writer, listed, &listFailure) && failure.isEmpty())
+            failure = listFailure;
     }
     endRun(failure);
 }

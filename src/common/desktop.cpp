@@ -7,6 +7,7 @@
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRegularExpression>
 
 #include <chrono>
@@ -130,6 +131,18 @@ void Desktop::message(QWidget* parent, const QString& text, const QString& title
 {
     QMessageBox box(toQtIcon(icon), title, text, QMessageBox::Ok, parent);
     box.exec();
+}
+
+bool Desktop::confirm(QWidget* parent, const QString& text, const QString& title,
+                      const QString& accept, const QString& reject)
+{
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, parent);
+    QPushButton* yes = box.addButton(accept, QMessageBox::AcceptRole);
+    QPushButton* no = box.addButton(reject, QMessageBox::RejectRole);
+    box.setDefaultButton(no);
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
 }
 
 bool Desktop::askText(QWidget* owner, const QString& title, const QString& label, QString* text)

@@ -41,6 +41,12 @@ public:
     // Shows a modal file dialog; true and *path set when the user chose a file.
     virtual bool fileDialog(const FileRequest& request, QString* path);
     virtual void message(QWidget* parent, const QString& text, const QString& title, Icon icon);
+    // Asks a question that has two answers, on buttons captioned `accept` and `reject`;
+    // true for `accept`. Escape and the close box answer `reject`, as does Enter unless the
+    // user moved to the other button: a question put before something is destroyed must be
+    // answered on purpose.
+    virtual bool confirm(QWidget* parent, const QString& text, const QString& title,
+                         const QString& accept, const QString& reject);
     // Asks for one line of text in a small modal dialog, starting from *text; true and
     // *text set when the user accepted.
     virtual bool askText(QWidget* owner, const QString& title, const QString& label, QString* text);

@@ -34,9 +34,15 @@ const QString kToneMapKey = QStringLiteral("ToneMapHDR");
 const QString kDisplayShapeKey = QStringLiteral("CaptureDisplayShape");
 const QString kDeinterlaceKey = QStringLiteral("Deinterlace");
 const QString kJpegQualityKey = QStringLiteral("JpegQuality");
+const QString kWebpQualityKey = QStringLiteral("WebpQuality");
+const QString kBulkFolderKey = QStringLiteral("BulkFolder");
+const QString kBulkTypeKey = QStringLiteral("BulkType");
+// One key per entry, "RecentFile1" the most recent: every path stays plain text.
+const QString kRecentFileKey = QStringLiteral("RecentFile%1");
 
 constexpr int kShowTipsDefault = 1;
 constexpr int kJpegQualityDefault = 95;
+constexpr int kWebpQualityDefault = 90;
 
 QString readText(const QString& application, const QString& section, const QString& key)
 {
@@ -71,6 +77,19 @@ float readFloat(const QString& application, const QString& section, const QStrin
     if (!ok || !std::isfinite(value))
         return fallback;
     return value;
+}
+
+// A picture quality, 1..100; `fallback` for anything else.
+int readQuality(const QString& key, int fallback)
+{
+    const int q = readInt(kTitleApplication, kSettingsSection, key).value_or(fallback);
+    return q >= 1 && q <= 100 ? q : fallback;
+}
+
+void writeQuality(const QString& key, int quality)
+{
+    writeText(kTitleApplication, kSettingsSection, key,
+              QString::number(std::clamp(quality, 1, 100)));
 }
 
 // The shortest text that reads back as the same single-precision number, in plain decimal
@@ -187,15 +206,65 @@ void Settings::setCaptureDisplayShape(bool on)
 
 int Settings::jpegQuality()
 {
-    const int q =
-        readInt(kTitleApplication, kSettingsSection, kJpegQualityKey).value_or(kJpegQualityDefault);
-    return q >= 1 && q <= 100 ? q : kJpegQualityDefault;
+    return readQuality(kJpegQualityKey, kJpegQualityDefault);
 }
 
 void Settings::setJpegQuality(int quality)
 {
-    writeText(kTitleApplication, kSettingsSection, kJpegQualityKey,
-              QString::number(std::clamp(quality, 1, 100)));
+    writeQuality(kJpegQualityKey, quality);
+}
+
+int Settings::webpQuality()
+{
+    return readQuality(kWebpQualityKey, kWebpQualityDefault);
+}
+
+void Settings::setWebpQuality(int quality)
+{
+    writeQuality(kWebpQualityKey, quality);
+}
+
+QString Settings::bulkFolder()
+{
+    return readText(kTitleApplication, kSettingsSection, kBulkFolderKey);
+}
+
+void Settings::setBulkFolder(const QString& folder)
+{
+    writeText(kTitleApplication, kSettingsSection, kBulkFolderKey, folder);
+}
+
+QString Settings::bulkType()
+{
+    return readText(kTitleApplication, kSettingsSection, kBulkTypeKey);
+}
+
+void Settings::setBulkType(const QString& type)
+{
+    writeText(kTitleApplication, kSettingsSection, kBulkTypeKey, type);
+}
+
+QStringList Settings::recentFiles()
+{
+    QStringList paths;
+    for (int i = 1; i <= kRecentFiles; ++i) {
+        const QString path = readText(kTitleApplication, kSettingsSection, kRecentFileKey.arg(i));
+        if (!path.isEmpty() && !paths.contains(path))
+            paths << path;
+    }
+    return paths;
+}
+
+void Settings::setRecentFiles(const QStringList& paths)
+{
+    QSettings store(QSettings::IniFormat, QSettings::UserScope, kOrganization, kTitleApplication);
+    store.beginGroup(kSettingsSection);
+    for (int i = 1; i <= kRecentFiles; ++i) {
+        if (i <= paths.size())
+            store.setValue(kRecentFileKey.arg(i), paths.at(i - 1));
+        else
+            store.remove(kRecentFileKey.arg(i));
+    }
 }
 
 QString Settings::optionsApplicationName()

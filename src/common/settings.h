@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -57,6 +58,24 @@ public:
     // The quality JPEG captures are saved at, 1..100 (95 unless the user chose another).
     static int jpegQuality();
     static void setJpegQuality(int quality);
+
+    // The quality lossy WebP bulk captures are saved at, 1..100 (90 unless the user chose
+    // another).
+    static int webpQuality();
+    static void setWebpQuality(int quality);
+
+    // The folder and the output type (the bulk dialog's own name for it) of the last bulk
+    // capture; "" when there was none.
+    static QString bulkFolder();
+    static void setBulkFolder(const QString& folder);
+    static QString bulkType();
+    static void setBulkType(const QString& type);
+
+    // The media files opened last, most recent first (at most kRecentFiles; see
+    // RecentFiles, which keeps the list).
+    static constexpr int kRecentFiles = 8;
+    static QStringList recentFiles();
+    static void setRecentFiles(const QStringList& paths);
 
     // The name of the file holding the options: the executable's base name.
     static QString optionsApplicationName();

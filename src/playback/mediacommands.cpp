@@ -3,6 +3,7 @@
 #include "filepaths.h"
 #include "frmvideo.h"
 #include "mcommon.h"
+#include "recentfiles.h"
 #include "settings.h"
 #include "sharedstate.h"
 
@@ -66,6 +67,9 @@ void MediaCommands::openPath(const QString& chosen, const SourceOptions& reading
                     SplitPath(shown, false) + QStringLiteral(": ") + player->lastError().message());
         return;
     }
+    // Like the open folder, a name that is not valid text could not be given back later.
+    if (shown == path)
+        RecentFiles::add(path);
     player->setVolume(m_main.Slider2->value() * 10);
     m_main.Slider1->setMinimum(player->start());
     m_main.Slider1->setMaximum(player->length());

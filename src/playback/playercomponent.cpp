@@ -257,6 +257,7 @@ void PlayerComponent::unload()
     m_times.clear();
     m_fileName.clear();
     m_position = 0;
+    m_copiedFrame = VideoFrame();
     m_image = QImage();
     m_shownFrame = -1;
     m_requestedFrame = -1;
@@ -590,6 +591,7 @@ QImage PlayerComponent::currentFrameImage(EngineError* error)
     if (!result)
         return {};
     m_copiedType = frameDetails(result->frame).pictureType;
+    m_copiedFrame = result->frame;
     if (m_shownFrame != target && m_mode != Playing) {
         m_requestedFrame = -1; // whatever was asked for before is older than this
         showPicture(target, result->image, kCopyPaintMs);

@@ -63,6 +63,10 @@ public:
     // The picture type ('I', 'P', 'B'; '?' when the decoder does not say) of the frame the
     // last successful currentFrameImage() or CopyFrame() gave.
     char copiedPictureType() const { return m_copiedType; }
+    // The decoded frame the last successful currentFrameImage() or CopyFrame() gave, at its
+    // full depth (a picture of more than 8 bits per component can be saved as one); null
+    // once the file is closed.
+    VideoFrame copiedFrame() const { return m_copiedFrame; }
     // What the open file's index says about each frame (time, timestamp, keyframe).
     std::vector<FrameIndex::Facts> frameFacts() const { return m_server.frameFacts(); }
 
@@ -172,6 +176,7 @@ private:
     QVector<qint64> m_times;
     EngineError m_lastError;
     char m_copiedType = '?';
+    VideoFrame m_copiedFrame;
 
     QString m_fileName;
     SourceOptions m_video;

@@ -1,6 +1,7 @@
 #include "transportcommands.h"
 
 #include "desktop.h"
+#include "frametarget.h"
 #include "frmvideo.h"
 #include "mcommon.h"
 #include "sharedstate.h"
@@ -10,7 +11,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLabel>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QSlider>
 
@@ -205,26 +205,6 @@ void TransportCommands::mnufullscreen_Click()
     shared().fullscreen = true;
 }
 
-std::optional<TransportCommands::Target> TransportCommands::parseTarget(const QString& text)
-{
-    const QString t = text.trimmed();
-    static const QRegularExpression frame(QStringLiteral("^\\d{1,9}$"));
-    if (frame.match(t).hasMatch())
-        return Target{false, t.toLongLong()};
-    static const QRegularExpression time(
-        QStringLiteral("^(?:(?:(\\d{1,4}):)?(\\d{1,2}):)?(\\d{1,2})(?:\\.(\\d{1,3}))?$"));
-    const QRegularExpressionMatch m = time.match(t);
-    if (!m.hasMatch() || (m.captured(2).isEmpty() && m.captured(4).isEmpty()))
-        return std::nullopt; // a bare number is a frame, handled above
-    const qint64 hours = m.captured(1).toLongLong();
-    const qint64 minutes = m.captured(2).toLongLong();
-    const qint64 seconds = m.captured(3).toLongLong();
-    if ((!m.captured(2).isEmpty() && seconds > 59) || (!m.captured(1).isEmpty() && minutes > 59))
-        return std::nullopt;
-    const qint64 ms = m.captured(4).leftJustified(3, QLatin1Char('0')).toLongLong();
-    return Target{true, ((hours * 60 + minutes) * 60 + seconds) * 1000 + ms};
-}
-
 void TransportCommands::mnugoto_Click()
 {
     PlayerComponent* player = m_video->MCIWnd1;
@@ -242,7 +222,7 @@ void TransportCommands::mnugoto_Click()
         if (!Desktop::instance().askText(m_main.frmmain, QStringLiteral("Go to Frame"), prompt,
                                          &text))
             return;
-        const std::optional<Target> target = parseTarget(text);
+        const std::optional<FrameTarget> target = FrameTarget::parse(text);
         if (target) {
             // The end time is the last position, as the readout shows it there.
             const qint64 frame = !target->isTime          ? target->value

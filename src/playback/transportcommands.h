@@ -2,10 +2,6 @@
 
 #include "maincontrols.h"
 
-#include <QString>
-
-#include <optional>
-
 namespace framix {
 
 class frmvideo;
@@ -45,16 +41,6 @@ public:
     void mnugoto_Click();
     // Copy Frame: the frame at the position on the clipboard, at its stored size.
     void mnucopy_Click();
-
-    // What the user typed in Go to Frame: a frame number ("1234"), or a time from the start
-    // ("1:02:03.456", "2:03.5", "3.25"; hours, minutes and the fraction are optional), in
-    // ms. Nothing for anything else.
-    struct Target
-    {
-        bool isTime = false;
-        qint64 value = 0; // the frame, or the time in ms
-    };
-    static std::optional<Target> parseTarget(const QString& text);
 
 private:
     void zoomTo(int percent);

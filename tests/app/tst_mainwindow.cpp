@@ -536,8 +536,8 @@ private slots:
         QTest::addColumn<QString>("suffix");
         QTest::addColumn<int>("every"); // 0: keyframes only
         QTest::newRow("PNG, every 40th") << 1 << "png" << 40;
-        QTest::newRow("JPEG, keyframes") << 2 << "jpg" << 0;
-        QTest::newRow("TIFF, every 100th") << 3 << "tiff" << 100;
+        QTest::newRow("JPEG, keyframes") << 3 << "jpg" << 0;
+        QTest::newRow("TIFF, every 100th") << 4 << "tiff" << 100;
     }
     void bulkTypesAndChoices()
     {

@@ -3,8 +3,9 @@
 // range), Begin Capture. Message boxes are answered at once and printed after the run.
 // Prints the time the run took. Used by the end-to-end check of the files and by the
 // benchmark. Options after the range choose as the dialog's controls do: an output type
-// (bmp png jpg tiff webp), every=N, keyframes, scenes[=T], csv, quality=Q, and shape (the
-// display shape setting on) or sdr (tone mapping off).
+// (bmp png png16 jpg tiff webp webp-lossless), every=N, keyframes, scenes[=T], csv,
+// quality=Q, name=TEMPLATE, and shape (the display shape setting on) or sdr (tone mapping
+// off). A question to replace files is answered Replace.
 // usage: bulk_driver CLIP OUTDIR [FROM TO] [OPTION...]
 
 #include "fakedesktop.h"
@@ -66,7 +67,8 @@ int main(int argc, char** argv)
         bulk->sldfrom->setValue(std::atoi(argv[3]));
         bulk->sldto->setValue(std::atoi(argv[4]));
     }
-    const QStringList types{"bmp", "png", "jpg", "tiff", "webp"};
+    // The rows of the type list.
+    const QStringList types{"bmp", "png", "png16", "jpg", "tiff", "webp", "webp-lossless"};
     for (const QString& option : options) {
         const QString name = option.section(QLatin1Char('='), 0, 0);
         const QString value = option.section(QLatin1Char('='), 1);
@@ -83,6 +85,8 @@ int main(int argc, char** argv)
                 bulk->spnscene->setValue(value.toDouble());
         } else if (name == QLatin1String("csv")) {
             bulk->chkcsv->setChecked(true);
+        } else if (name == QLatin1String("name")) {
+            bulk->txtname->setText(value);
         } else if (name == QLatin1String("quality")) {
             bulk->spnquality->setValue(value.toInt());
         } else if (name != QLatin1String("shape") && name != QLatin1String("sdr")) {
@@ -90,10 +94,13 @@ int main(int argc, char** argv)
             return 2;
         }
     }
+    desktop.replies = {true};
     QElapsedTimer t;
     t.start();
     bulk->cmdcapture->click();
     const qint64 ms = t.elapsed();
+    for (const QString& text : desktop.questions)
+        std::printf("question: %s\n", qPrintable(text));
     for (const QString& text : desktop.messages)
         std::printf("message: %s\n", qPrintable(text));
     std::printf("progress: %s\n", qPrintable(bulk ? bulk->Label2->text() : QString()));

@@ -6,8 +6,9 @@
 #     RGB conversion;
 #  2. a bulk run through the dialog on a clip of an awkward size (854x480): every file holds
 #     exactly ffmpeg's pixels of its frame;
-#  3. the other output types, every Nth frame, keyframes and scene changes, the frame list,
-#     the display shape and HDR tone mapping settings, all through the dialog.
+#  3. the other output types (WebP lossless and at a quality), every Nth frame, keyframes
+#     and scene changes, the frame list, the display shape and HDR tone mapping settings,
+#     all through the dialog.
 # usage: capture_files_test.sh BULK_DRIVER MEDIA_DIR SIZES_DIR CLIP_DIR
 set -uo pipefail
 DRIVER=$1
@@ -97,7 +98,7 @@ want=$(for n in 20 27 34; do grep "^$n," "$WORK/probe.csv" | sed "s/\$/,frame$n.
     bad "list '$listed', ffprobe '$want'"
 
 out=$WORK/lossless
-for type in tiff webp jpg; do bulk "$out" "$clip" 20 21 "$type"; done
+for type in tiff webp-lossless jpg; do bulk "$out" "$clip" 20 21 "$type"; done
 raw_frame "$clip" 20 "$WORK/want.rgb"
 for type in tiff webp; do
     rgb "$out/frame20.$type" "$WORK/got.rgb"
@@ -105,6 +106,11 @@ for type in tiff webp; do
 done
 p=$(psnr "$out/frame20.jpg" "$out/frame20.tiff")
 check "frame20.jpg at the default quality is close ($p dB)" above "$p" 40
+bulk "$out/lossy" "$clip" 20 21 webp quality=60
+p=$(psnr "$out/lossy/frame20.webp" "$out/frame20.tiff")
+check "frame20.webp at quality 60 is lossy but close ($p dB)" above "$p" 30
+check "and smaller than the lossless one" test "$(stat -c %s "$out/lossy/frame20.webp")" -lt \
+    "$(stat -c %s "$out/frame20.webp")"
 
 out=$WORK/keys
 bulk "$out" "$clip" 0 99 keyframes bmp

@@ -1,8 +1,11 @@
-// The file dialog function and the real dialog behind it, paths and folders, and the
-// settings store.
+// The file dialog function and the real dialog behind it, paths and folders, the settings
+// store, the list of recent files, and the frame places typed in Go to Frame and the bulk
+// range boxes.
 
 #include "fakedesktop.h"
+#include "frametarget.h"
 #include "mcommon.h"
+#include "recentfiles.h"
 #include "settings.h"
 #include "testrunner.h"
 
@@ -331,14 +334,21 @@ private slots:
         Settings::setCaptureDisplayShape(true);
         Settings::setJpegQuality(80);
         Settings::setDeinterlace(true);
+        Settings::setWebpQuality(70);
+        Settings::setBulkFolder("/media/stick/frames");
+        Settings::setBulkType("png16");
         QVERIFY(!Settings::toneMapHdr() && Settings::captureDisplayShape() &&
-                Settings::jpegQuality() == 80 && Settings::deinterlace());
+                Settings::jpegQuality() == 80 && Settings::webpQuality() == 70 &&
+                Settings::deinterlace());
+        QVERIFY(Settings::bulkFolder() == "/media/stick/frames" && Settings::bulkType() == "png16");
         const Settings::Placement p = Settings::videoPlacement();
         QVERIFY(p.left == 1500 && p.top == double(0.1f) && p.width == 7000.5 && p.height == 300);
         QVERIFY(Settings::volume() == -250 && Settings::showTipsAtStartup() == 0);
-        for (const char* line : {"[Settings]", "Left=1500\n", "Top=0.1\n", "Width=7000.5\n",
-                                 "Height=300\n", "volume=-250\n", "ToneMapHDR=0\n",
-                                 "CaptureDisplayShape=1\n", "JpegQuality=80\n", "Deinterlace=1\n"})
+        for (const char* line :
+             {"[Settings]", "Left=1500\n", "Top=0.1\n", "Width=7000.5\n", "Height=300\n",
+              "volume=-250\n", "ToneMapHDR=0\n", "CaptureDisplayShape=1\n", "JpegQuality=80\n",
+              "Deinterlace=1\n", "WebpQuality=70\n", "BulkFolder=/media/stick/frames\n",
+              "BulkType=png16\n"})
             QVERIFY2(read("Framix").contains(line), line);
         QVERIFY(read("tst_common").contains("[Options]\nShow%20Tips%20at%20Startup=0\n"));
     }
@@ -351,13 +361,82 @@ private slots:
         QVERIFY(Settings::toneMapHdr() && !Settings::captureDisplayShape() &&
                 Settings::jpegQuality() == 95 && !Settings::deinterlace());
         write("Framix", "[Settings]\nLeft=1200\nTop=high\nWidth=nan\nHeight=\nvolume=loud\n"
-                        "ToneMapHDR=off\nJpegQuality=101\n");
+                        "ToneMapHDR=off\nJpegQuality=101\nWebpQuality=0\n");
         write("tst_common", "[Options]\nShow%20Tips%20at%20Startup=yes\n");
         const Settings::Placement p = Settings::videoPlacement();
         QVERIFY(p.left == 1200 && p.top == empty.top && p.width == empty.width &&
                 p.height == empty.height);
         QVERIFY(!Settings::volume().has_value() && Settings::showTipsAtStartup() == 1);
-        QVERIFY(Settings::toneMapHdr() && Settings::jpegQuality() == 95);
+        QVERIFY(Settings::toneMapHdr() && Settings::jpegQuality() == 95 &&
+                Settings::webpQuality() == 90);
+    }
+
+    // The recent files: newest first, each once, absolute, at most eight, one key each;
+    // empty keys and repeats in the store are passed over.
+    void recentFiles()
+    {
+        QVERIFY(RecentFiles::list().isEmpty());
+        for (int i = 1; i <= 10; ++i)
+            RecentFiles::add(QString("/videos/%1.mp4").arg(i));
+        RecentFiles::add("/videos/5.mp4");
+        const QString current = QDir::currentPath();
+        QDir::setCurrent(m_dir->path());
+        RecentFiles::add("here.mkv");
+        QDir::setCurrent(current);
+        const QStringList want{m_dir->filePath("here.mkv"),
+                               "/videos/5.mp4",
+                               "/videos/10.mp4",
+                               "/videos/9.mp4",
+                               "/videos/8.mp4",
+                               "/videos/7.mp4",
+                               "/videos/6.mp4",
+                               "/videos/4.mp4"};
+        QCOMPARE(RecentFiles::list(), want);
+        QVERIFY(read("Framix").contains("RecentFile1=" + m_dir->filePath("here.mkv") + "\n"));
+        QVERIFY(read("Framix").contains("RecentFile8=/videos/4.mp4\n"));
+        RecentFiles::remove("/videos/10.mp4");
+        QCOMPARE(RecentFiles::list().size(), 7);
+        QVERIFY(!read("Framix").contains("RecentFile8="));
+        QVERIFY(!RecentFiles::list().contains("/videos/10.mp4"));
+        write("Framix", "[Settings]\nRecentFile1=/a.mp4\nRecentFile2=\nRecentFile3=/a.mp4\n"
+                        "RecentFile4=/b.mp4\nRecentFile9=/c.mp4\n");
+        QCOMPARE(RecentFiles::list(), QStringList({"/a.mp4", "/b.mp4"}));
+    }
+};
+
+class FrameTargetTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    // What Go to Frame and the bulk range boxes accept: a frame number, or a time with
+    // optional hours, minutes and fraction; anything else is refused rather than guessed at.
+    void framesAndTimes_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("kind"); // 0 refused, 1 frame, 2 time in ms
+        QTest::addColumn<qint64>("value");
+        QTest::newRow("frame") << QStringLiteral(" 1234 ") << 1 << qint64(1234);
+        QTest::newRow("h:mm:ss.mmm") << QStringLiteral("1:02:03.456") << 2 << qint64(3723456);
+        QTest::newRow("m:ss.f") << QStringLiteral("2:03.5") << 2 << qint64(123500);
+        QTest::newRow("s.ff") << QStringLiteral("3.25") << 2 << qint64(3250);
+        QTest::newRow("m:ss") << QStringLiteral("0:02") << 2 << qint64(2000);
+        QTest::newRow("seconds past 59") << QStringLiteral("1:60.0") << 0 << qint64(0);
+        QTest::newRow("minutes past 59") << QStringLiteral("1:60:00") << 0 << qint64(0);
+        QTest::newRow("negative") << QStringLiteral("-5") << 0 << qint64(0);
+        QTest::newRow("words") << QStringLiteral("frame 5") << 0 << qint64(0);
+        QTest::newRow("empty") << QString() << 0 << qint64(0);
+    }
+    void framesAndTimes()
+    {
+        QFETCH(QString, typed);
+        QFETCH(int, kind);
+        QFETCH(qint64, value);
+        const auto target = FrameTarget::parse(typed);
+        QCOMPARE(target.has_value(), kind != 0);
+        if (target) {
+            QCOMPARE(target->isTime, kind == 2);
+            QCOMPARE(target->value, value);
+        }
     }
 };
 
@@ -366,7 +445,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     // The system's error texts are compared word for word.
     std::setlocale(LC_MESSAGES, "C");
-    return runTestClasses(argc, argv, {new FileDialogTest, new PathTest, new SettingsTest});
+    return runTestClasses(
+        argc, argv, {new FileDialogTest, new PathTest, new SettingsTest, new FrameTargetTest});
 }
 
 #include "tst_common.moc"

@@ -5,7 +5,6 @@
 #include "corpus.h"
 #include "frameconverter.h"
 #include "playercomponent.h"
-#include "transportcommands.h"
 #include "twips.h"
 #include "videosource.h"
 
@@ -261,36 +260,6 @@ private slots:
         player.setHeightTwips(3000);
         QCOMPARE(sizes.size(), 3);
         QCOMPARE(player.heightTwips(), 3000.0);
-    }
-
-    // What Go to Frame accepts: a frame number, or a time with optional hours, minutes and
-    // fraction; anything else is refused rather than guessed at.
-    void goToFrameReadsFramesAndTimes_data()
-    {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<int>("kind"); // 0 refused, 1 frame, 2 time in ms
-        QTest::addColumn<qint64>("value");
-        QTest::newRow("frame") << QStringLiteral(" 1234 ") << 1 << qint64(1234);
-        QTest::newRow("h:mm:ss.mmm") << QStringLiteral("1:02:03.456") << 2 << qint64(3723456);
-        QTest::newRow("m:ss.f") << QStringLiteral("2:03.5") << 2 << qint64(123500);
-        QTest::newRow("s.ff") << QStringLiteral("3.25") << 2 << qint64(3250);
-        QTest::newRow("m:ss") << QStringLiteral("0:02") << 2 << qint64(2000);
-        QTest::newRow("seconds past 59") << QStringLiteral("1:60.0") << 0 << qint64(0);
-        QTest::newRow("negative") << QStringLiteral("-5") << 0 << qint64(0);
-        QTest::newRow("words") << QStringLiteral("frame 5") << 0 << qint64(0);
-        QTest::newRow("empty") << QString() << 0 << qint64(0);
-    }
-    void goToFrameReadsFramesAndTimes()
-    {
-        QFETCH(QString, typed);
-        QFETCH(int, kind);
-        QFETCH(qint64, value);
-        const auto target = TransportCommands::parseTarget(typed);
-        QCOMPARE(target.has_value(), kind != 0);
-        if (target) {
-            QCOMPARE(target->isTime, kind == 2);
-            QCOMPARE(target->value, value);
-        }
     }
 
     // Non-square pixels: the player takes the picture's display shape (720x576 stored at
