@@ -246,7 +246,7 @@ if start keyboard "$clip"; then
     press space
     sleep 1
     press space
-    sleep 0.3
+    sleep 0.8
     press Tab Tab Tab Tab Tab Tab Tab Tab Tab Tab Tab Home Right Right Right
     sleep 1.2
     if save_as "$WORK/key3.bmp"; then

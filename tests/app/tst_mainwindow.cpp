@@ -719,6 +719,7 @@ private slots:
         QCOMPARE(bulk->txtfile->text(), corpus::path("wmv2.wmv"));
         QCOMPARE(bulk->sldto->maximum(), player()->length());
         // Named now: a range of it is captured from it.
+        bulk->lsttypes->setCurrentRow(0);
         bulk->Option2->click();
         bulk->sldfrom->setValue(7);
         bulk->sldto->setValue(8);
