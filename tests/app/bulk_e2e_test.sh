@@ -20,47 +20,16 @@ fi
 
 rm -rf "$WORK"
 mkdir -p "$WORK"
-openbox > /dev/null 2>&1 &
-WM=$!
+# shellcheck source=xsession.sh
+source "$(dirname "$0")/xsession.sh"
 PID=
 trap 'kill $WM 2> /dev/null; [ -n "$PID" ] && kill "$PID" 2> /dev/null' EXIT
-for _ in $(seq 1 50); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2> /dev/null | grep -q window && break
-    sleep 0.1
-done
-passed=0 failed=0
-ok() { echo "ok: $*"; passed=$((passed + 1)); }
-bad() { echo "FAILED: $*"; failed=$((failed + 1)); }
-
-window() { # a visible top-level window by its whole caption
-    local pattern
-    pattern=$(printf '%s' "$1" | sed 's/[][().*+?^$|\\]/\\&/g')
-    xdotool search --onlyvisible --name "^$pattern\$" 2> /dev/null | head -n 1
-}
-wait_window() { # caption [tenths of a second]
-    local w
-    for _ in $(seq 1 "${2:-100}"); do
-        w=$(window "$1"); [ -n "$w" ] && { echo "$w"; return 0; }
-        sleep 0.1
-    done
-    return 1
-}
-wait_gone() { for _ in $(seq 1 50); do [ -z "$(window "$1")" ] && return 0; sleep 0.1; done; return 1; }
 keys() { # window, then keys, each followed by a short pause as a person would type
     local w=$1; shift
     xdotool windowactivate --sync "$w" 2> /dev/null
     for k in "$@"; do xdotool key "$k"; sleep 0.15; done
 }
 typed() { xdotool type --delay 10 "$1"; sleep 0.15; }
-# The pixel rows of a 24-bit BMP.
-rows() { tail -c +$(( $(od -An -tu4 -j10 -N4 "$1") + 1 )) "$1"; }
-reference() { # clip frame file
-    ffmpeg -v error -y -i "$1" -vf "select=eq(n\,$2)" -fps_mode passthrough -frames:v 1 \
-        -pix_fmt bgr24 "$3"
-}
-same_picture() { # ours reference
-    [ -s "$1" ] && cmp -s <(rows "$1") <(rows "$2")
-}
 stamps() { stat -c '%n %y' "$OUT"/* 2> /dev/null; }
 listing() { ls -A "$OUT" 2> /dev/null | sort | tr '\n' ' ' | sed 's/ $//'; }
 
