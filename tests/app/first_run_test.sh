@@ -46,7 +46,7 @@ press() { for k in "$@"; do xdotool key "$k"; sleep 0.2; done; }
 hex() { printf '0x%x' "$1"; }
 stacked_above() { # a b: a is higher than b in the window manager's stacking order
     local order
-    order=$(xprop -root _NET_CLIENT_LIST_STACKING | sed 's/.*# //; s/, / /g')
+    order=$(xprop -root _NET_CLIENT_LIST_STACKING | grep -o '0x[0-9a-f]*' || true)
     local ia=-1 ib=-1 i=0
     for w in $order; do
         [ "$((w))" -eq "$1" ] && ia=$i
@@ -54,6 +54,13 @@ stacked_above() { # a b: a is higher than b in the window manager's stacking ord
         i=$((i + 1))
     done
     [ $ia -gt $ib ] && [ $ib -ge 0 ]
+}
+wait_active() { # window: it has the keyboard within three seconds
+    for _ in $(seq 1 30); do
+        [ "$(xdotool getactivewindow 2> /dev/null)" = "$1" ] && return 0
+        sleep 0.1
+    done
+    return 1
 }
 fullscreen() { xprop -id "$1" _NET_WM_STATE | grep -q FULLSCREEN; }
 away() { xdotool mousemove 1599 1199; sleep 0.3; }
@@ -106,16 +113,14 @@ slider_geometry() {
 # 1. The Tip of the Day in front, with the keyboard.
 clip=$SIZES/1280x720.mp4
 if start tip "$clip"; then
-    active=$(xdotool getactivewindow 2> /dev/null)
-    [ "$active" = "$TIP" ] && ok "the Tip of the Day has the keyboard" ||
-        bad "the active window is $(xdotool getwindowname "$active" 2> /dev/null), not the Tip"
+    wait_active "$TIP" && ok "the Tip of the Day has the keyboard" ||
+        bad "the active window is $(xdotool getwindowname "$(xdotool getactivewindow)" 2> /dev/null), not the Tip"
     stacked_above "$TIP" "$VIDEO" && stacked_above "$TIP" "$MAIN" &&
         ok "the Tip is in front of the video window and the main window" ||
         bad "the Tip is behind another window: $(xprop -root _NET_CLIENT_LIST_STACKING)"
     press Return
     wait_gone "Tip of the Day" || bad "Enter did not close the Tip"
-    sleep 0.3
-    [ "$(xdotool getactivewindow 2> /dev/null)" = "$MAIN" ] && stacked_above "$MAIN" "$VIDEO" &&
+    wait_active "$MAIN" && stacked_above "$MAIN" "$VIDEO" &&
         ok "after the Tip the main window is in front of the picture, with the keyboard" ||
         bad "after the Tip the main window is not in front with the keyboard"
     press F8

@@ -135,13 +135,14 @@ private slots:
         for (const char* name : {"r1.avi", "r2.avi", "r3.avi"})
             open(name);
         QVERIFY(QFile::rename(clip("r2.avi"), clip("r2.moved")));
-        const QList<QAction*> shown = entries();
+        // Opening the menu builds its entries anew, so they are taken once it is open.
+        menu()->popup(QPoint(0, 0));
+        QTRY_VERIFY(menu()->isVisible());
+        const QList<QAction*> shown = menu()->actions();
         QCOMPARE(shown.size(), 3);
         QAction* gone = shown.at(1);
         QVERIFY(gone->isEnabled() && gone->font().italic() && !shown.at(0)->font().italic());
         QCOMPARE(gone->toolTip(), clip("r2.avi") + " (not found)");
-        menu()->popup(QPoint(0, 0));
-        QTRY_VERIFY(menu()->isVisible());
         const QImage drawn = menu()->grab().toImage();
         menu()->hide();
         const int present = darkest(drawn, shown.at(0)), missing = darkest(drawn, gone);

@@ -5,8 +5,10 @@
 openbox > /dev/null 2>&1 &
 WM=$!
 trap 'kill $WM 2> /dev/null; rm -rf "$WORK"' EXIT
-for _ in $(seq 1 50); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2> /dev/null | grep -q window && break
+# Openbox names itself on the root window early and lists the clients only once it has
+# finished starting (fonts, theme): a window mapped before then is never given the keyboard.
+for _ in $(seq 1 100); do
+    xprop -root _NET_CLIENT_LIST_STACKING 2> /dev/null | grep -q WINDOW && break
     sleep 0.1
 done
 kill -0 $WM 2> /dev/null || echo "openbox is not running on $DISPLAY: the keys below will go nowhere"
