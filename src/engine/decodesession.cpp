@@ -24,9 +24,10 @@ namespace framix {
 namespace {
 
 // The decoder's frame threads: a picture each, no more than this memory in all, and
-// between these counts (FFmpeg advises against more than 16).
-constexpr qint64 kDecoderPictureBytes = 96LL * 1024 * 1024;
-constexpr int kLeastFrameThreads = 3;
+// between these counts (FFmpeg advises against more than 16). Two threads still decode
+// 4K faster than it plays, and step back faster than three (less of a pipeline to fill).
+constexpr qint64 kDecoderPictureBytes = 32LL * 1024 * 1024;
+constexpr int kLeastFrameThreads = 2;
 constexpr int kMostFrameThreads = 16;
 
 EngineError::Code codeForOpenError(int err)
@@ -404,7 +405,7 @@ bool DecodeSession::openDecoder(EngineError* error)
     // Frame threads overlap whole pictures; slice threads help codecs without frame threading.
     // One more than the cores, as FFmpeg's own tools pick, but every frame thread holds a
     // picture of its own: large pictures get fewer of them (a dozen 4K pictures would be
-    // 150 MB), never fewer than a few, which still decode 4K faster than it plays.
+    // 150 MB), never fewer than two.
     const qint64 pictureBytes = qint64(par->width) * par->height * 3 / 2;
     ctx->thread_count = std::min(
         std::max(1, av_cpu_count()) + 1,

@@ -31,11 +31,11 @@ public:
     // The automatic limit for pictures of `pictureBytes` each: kDefaultLimit up to 1080p
     // (some 80 frames there, hundreds at standard definition, so a step back through a GOP
     // mostly finds its frames), then less as pictures grow (inversely with their size),
-    // down to kLargeLimit (7 frames at 4K), which still lets steps back find several frames
+    // down to kLargeLimit (5 frames at 4K), which still lets steps back find several frames
     // but keeps large pictures from filling the memory; never fewer than kLeastFrames
     // (three 8K frames take 150 MB).
     static qint64 limitFor(qint64 pictureBytes);
-    static constexpr qint64 kLargeLimit = 96LL * 1024 * 1024;
+    static constexpr qint64 kLargeLimit = 64LL * 1024 * 1024;
     static constexpr int kLeastFrames = 3;
     qint64 bytes() const { return m_bytes; }
     int count() const { return int(m_entries.size()); }

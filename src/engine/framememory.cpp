@@ -17,16 +17,17 @@ void keepFrameMemoryForReuse()
     static std::once_flag once;
     std::call_once(once, [] {
         // Blocks up to 16 MB (1080p pictures and smaller, the planes of a 4K one) come from
-        // the heap rather than from a mapping of their own, and up to 32 MB of free memory
-        // at the top of a heap stays with the process. Larger pictures (a converted 4K
-        // picture is 33 MB) are mapped, and go back to the kernel when freed. Each decoding
-        // and converting thread has a heap of its own, and free memory kept in one is of
-        // no use to the others: with large pictures kept too, and more of it, a 4K player
-        // held on to hundreds of megabytes it no longer used. Pictures that are reused
-        // often come from the picture pool (makePooledImage) instead.
+        // the heap rather than from a mapping of their own, and up to 16 MB of free memory
+        // at the top of a heap stays with the process (a 1080p capture's pictures in
+        // flight). Larger pictures (a converted 4K picture is 33 MB) are mapped, and go back
+        // to the kernel when freed. Each decoding and converting thread has a heap of its
+        // own, and free memory kept in one is of no use to the others: with large pictures
+        // kept too, or more of it (32 MB kept, 64 MB of growth at a time), a 4K player held
+        // on to a hundred megabytes and more that it no longer used. Pictures that are
+        // reused often come from the picture pool (makePooledImage) instead.
         mallopt(M_MMAP_THRESHOLD, 16 << 20);
-        mallopt(M_TRIM_THRESHOLD, 32 << 20);
-        mallopt(M_TOP_PAD, 64 << 20);
+        mallopt(M_TRIM_THRESHOLD, 16 << 20);
+        mallopt(M_TOP_PAD, 16 << 20);
     });
 #endif
 }

@@ -51,7 +51,7 @@ private slots:
         QCOMPARE(FrameCache::limitFor(hd), FrameCache::kDefaultLimit);
         QVERIFY(FrameCache::limitFor(decodedBytes(2560, 1440)) < FrameCache::kDefaultLimit);
         QVERIFY(FrameCache::limitFor(uhd) <= 128 * kMB);
-        QVERIFY(FrameCache::limitFor(uhd) >= 6 * uhd);
+        QVERIFY(FrameCache::limitFor(uhd) >= 5 * uhd);
         QVERIFY(FrameCache::limitFor(uhd8) >= FrameCache::kLeastFrames * uhd8);
         QVERIFY(FrameCache::limitFor(uhd8) <= 160 * kMB);
         for (qint64 b = hd; b < uhd8; b += b / 8) // more memory never means more frames
