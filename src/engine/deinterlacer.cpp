@@ -1,7 +1,6 @@
 #include "deinterlacer_p.h"
 
 #include "enginelog.h"
-#include "filtergraph_p.h"
 
 extern "C" {
 #include <libavfilter/buffersink.h>
@@ -29,20 +28,9 @@ void markInterlaced(AVFrame* f)
 
 } // namespace
 
-Deinterlacer::~Deinterlacer()
-{
-    release();
-}
-
-void Deinterlacer::release()
-{
-    avfilter_graph_free(&m_graph);
-    m_source = m_sink = nullptr;
-}
-
 void Deinterlacer::reset()
 {
-    release();
+    m_filter.release();
     m_pending.clear();
     m_keepFirst = false;
     m_first = m_last = -1;
@@ -55,19 +43,18 @@ int Deinterlacer::nextOut() const
 {
     if (!m_pending.empty())
         return m_pending.front().first;
-    if (!m_graph)
+    if (!m_filter.isBuilt())
         return -1;
     return qMax(m_nextNumber, m_keepFirst ? m_first : m_first + 1);
 }
 
 bool Deinterlacer::build(const AVFrame* f)
 {
-    release();
     m_throwaway = 0;
     m_finished = false;
     // One thread: the decoder's own threads keep the cores busy already, and libavfilter's
     // slice threads would only compete with them.
-    const int err = buildFilterGraph(f, kFilter, 1, &m_graph, &m_source, &m_sink);
+    const int err = m_filter.build(f, kFilter, 1);
     if (err < 0) {
         const QString last = takeLastFfmpegError();
         qCWarning(lcEngine).noquote() << "the picture cannot be deinterlaced:"
@@ -75,17 +62,13 @@ bool Deinterlacer::build(const AVFrame* f)
         reset();
         return false;
     }
-    m_width = f->width;
-    m_height = f->height;
-    m_format = f->format;
-    m_sar = f->sample_aspect_ratio;
     return true;
 }
 
 bool Deinterlacer::feed(AVFrame* frame)
 {
     // The buffer source takes over the reference.
-    const int err = av_buffersrc_add_frame(m_source, frame);
+    const int err = av_buffersrc_add_frame(m_filter.source(), frame);
     if (err < 0) {
         qCWarning(lcEngine) << "deinterlacing failed:" << ff::errorText(err);
         reset();
@@ -96,10 +79,8 @@ bool Deinterlacer::feed(AVFrame* frame)
 
 bool Deinterlacer::push(const AVFrame* f, int number, bool primed)
 {
-    const bool follows = m_graph && !m_finished && number == m_last + 1;
-    const bool same = f->width == m_width && f->height == m_height && f->format == m_format &&
-                      av_cmp_q(f->sample_aspect_ratio, m_sar) == 0;
-    if (!follows || !same) {
+    const bool follows = m_filter.isBuilt() && !m_finished && number == m_last + 1;
+    if (!follows || !m_filter.takes(f)) {
         if (follows) {
             // A new size: what the filter holds comes out first.
             if (!finish())
@@ -147,10 +128,10 @@ bool Deinterlacer::push(const AVFrame* f, int number, bool primed)
 
 bool Deinterlacer::finish()
 {
-    if (!m_graph || m_finished)
+    if (!m_filter.isBuilt() || m_finished)
         return true;
     m_finished = true;
-    const int err = av_buffersrc_add_frame(m_source, nullptr);
+    const int err = av_buffersrc_add_frame(m_filter.source(), nullptr);
     if (err < 0) {
         qCWarning(lcEngine) << "deinterlacing failed at the end:" << ff::errorText(err);
         return false;
@@ -171,8 +152,8 @@ bool Deinterlacer::take(AVFrame* out, int* number)
 
 bool Deinterlacer::pull(AVFrame* out, int* number)
 {
-    while (m_graph) {
-        if (av_buffersink_get_frame(m_sink, out) < 0)
+    while (m_filter.isBuilt()) {
+        if (av_buffersink_get_frame(m_filter.sink(), out) < 0)
             return false;
         if (m_throwaway > 0) {
             --m_throwaway;

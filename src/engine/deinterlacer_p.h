@@ -2,13 +2,10 @@
 // Private to the engine: deinterlacing decoded pictures with FFmpeg's bwdif filter.
 
 #include "ffmpeg_p.h"
+#include "filtergraph_p.h"
 
 #include <deque>
 #include <utility>
-
-extern "C" {
-#include <libavfilter/avfilter.h>
-}
 
 namespace framix {
 
@@ -46,7 +43,6 @@ class Deinterlacer
 {
 public:
     Deinterlacer() = default;
-    ~Deinterlacer();
     Deinterlacer(const Deinterlacer&) = delete;
     Deinterlacer& operator=(const Deinterlacer&) = delete;
 
@@ -74,13 +70,8 @@ private:
     bool feed(AVFrame* frame);
     // The next picture out of the filter, numbered; false when none is ready.
     bool pull(AVFrame* out, int* number);
-    void release();
 
-    AVFilterGraph* m_graph = nullptr;
-    AVFilterContext* m_source = nullptr;
-    AVFilterContext* m_sink = nullptr;
-    int m_width = 0, m_height = 0, m_format = -1;
-    AVRational m_sar{0, 1};
+    FilterGraph m_filter;
     int m_first = -1;         // the run's first picture
     bool m_keepFirst = false; // it is handed out (the first of the file, or of a new size)
     int m_last = -1;          // the last picture fed

@@ -10,11 +10,36 @@ extern "C" {
 
 namespace framix {
 
-// Makes *graph: a buffer source taking pictures of f's size, pixel format and sample aspect
-// ratio, `chain` (libavfilter's text form), and a buffer sink. threads: the graph's thread
-// count (0: libavfilter's choice). Returns libavfilter's result; on failure the graph is
-// freed and the three pointers are null.
-int buildFilterGraph(const AVFrame* f, const char* chain, int threads, AVFilterGraph** graph,
-                     AVFilterContext** source, AVFilterContext** sink);
+// A libavfilter graph from decoded pictures of one kind (size, pixel format, sample aspect
+// ratio) through a chain of filters to a buffer sink, as the per-picture stages (turning
+// upright, deinterlacing) use it. Not thread-safe; not copyable.
+class FilterGraph
+{
+public:
+    FilterGraph() = default;
+    ~FilterGraph() { release(); }
+    FilterGraph(const FilterGraph&) = delete;
+    FilterGraph& operator=(const FilterGraph&) = delete;
+
+    // Builds the graph anew for pictures like f: `chain` in libavfilter's text form, with
+    // `threads` threads (0: libavfilter's choice). Returns libavfilter's result; on failure
+    // nothing is built.
+    int build(const AVFrame* f, const char* chain, int threads);
+    void release();
+    bool isBuilt() const { return m_graph != nullptr; }
+    // Whether f is of the kind of picture the graph was built for.
+    bool takes(const AVFrame* f) const;
+
+    // Both are null while nothing is built.
+    AVFilterContext* source() const { return m_source; }
+    AVFilterContext* sink() const { return m_sink; }
+
+private:
+    AVFilterGraph* m_graph = nullptr;
+    AVFilterContext* m_source = nullptr;
+    AVFilterContext* m_sink = nullptr;
+    int m_width = 0, m_height = 0, m_format = -1;
+    AVRational m_sar{0, 1};
+};
 
 } // namespace framix

@@ -1,7 +1,6 @@
 #include "orientation_p.h"
 
 #include "enginelog.h"
-#include "filtergraph_p.h"
 
 extern "C" {
 #include <libavfilter/buffersink.h>
@@ -65,42 +64,24 @@ AVColorSpace untaggedColorSpace(int width, int height, SourceOptions::Matrix mat
     return width >= 1280 || height > 576 ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
 }
 
-PicturePreparer::~PicturePreparer()
-{
-    release();
-}
-
-void PicturePreparer::release()
-{
-    avfilter_graph_free(&m_graph);
-    m_source = m_sink = nullptr;
-}
-
 void PicturePreparer::setup(const Orientation& orientation, SourceOptions::Matrix matrix)
 {
-    release();
+    m_filter.release();
     m_orientation = orientation;
     m_matrix = matrix;
 }
 
 bool PicturePreparer::build(const AVFrame* f)
 {
-    release();
     // The decoder's threads are busy already; the filters only move pixels.
-    const int err =
-        buildFilterGraph(f, m_orientation.filters.constData(), 1, &m_graph, &m_source, &m_sink);
+    const int err = m_filter.build(f, m_orientation.filters.constData(), 1);
     if (err < 0) {
         const QString last = takeLastFfmpegError();
         qCWarning(lcEngine).noquote()
             << "the picture cannot be turned upright (" << m_orientation.filters
             << "):" << (last.isEmpty() ? ff::errorText(err) : last);
-        release();
         return false;
     }
-    m_width = f->width;
-    m_height = f->height;
-    m_format = f->format;
-    m_sar = f->sample_aspect_ratio;
     return true;
 }
 
@@ -113,21 +94,18 @@ bool PicturePreparer::prepare(AVFrame* f)
     }
     if (!m_orientation.turns())
         return true;
-    if (!m_graph || f->width != m_width || f->height != m_height || f->format != m_format ||
-        av_cmp_q(f->sample_aspect_ratio, m_sar) != 0) {
-        if (!build(f))
-            return false;
-    }
+    if (!m_filter.takes(f) && !build(f))
+        return false;
     ff::FramePtr in(av_frame_clone(f));
     ff::FramePtr out = ff::makeFrame();
     if (!in || !out)
         return false;
-    int err = av_buffersrc_add_frame(m_source, in.get());
+    int err = av_buffersrc_add_frame(m_filter.source(), in.get());
     if (err >= 0)
-        err = av_buffersink_get_frame(m_sink, out.get());
+        err = av_buffersink_get_frame(m_filter.sink(), out.get());
     if (err < 0) {
         qCWarning(lcEngine) << "turning the picture failed:" << ff::errorText(err);
-        release();
+        m_filter.release();
         return false;
     }
     // A vertical flip only turns the row order around (negative line sizes); the rest of the

@@ -3,11 +3,8 @@
 // whose stream names none.
 
 #include "ffmpeg_p.h"
+#include "filtergraph_p.h"
 #include "sourceoptions.h"
-
-extern "C" {
-#include <libavfilter/avfilter.h>
-}
 
 #include <QByteArray>
 
@@ -41,7 +38,6 @@ class PicturePreparer
 {
 public:
     PicturePreparer() = default;
-    ~PicturePreparer();
     PicturePreparer(const PicturePreparer&) = delete;
     PicturePreparer& operator=(const PicturePreparer&) = delete;
 
@@ -52,15 +48,10 @@ public:
 
 private:
     bool build(const AVFrame* f);
-    void release();
 
     Orientation m_orientation;
     SourceOptions::Matrix m_matrix = SourceOptions::Matrix::Auto;
-    AVFilterGraph* m_graph = nullptr;
-    AVFilterContext* m_source = nullptr;
-    AVFilterContext* m_sink = nullptr;
-    int m_width = 0, m_height = 0, m_format = -1;
-    AVRational m_sar{0, 1};
+    FilterGraph m_filter;
 };
 
 } // namespace framix
