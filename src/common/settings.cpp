@@ -79,6 +79,28 @@ float readFloat(const QString& application, const QString& section, const QStrin
     return value;
 }
 
+// The keys of the program's own section.
+QString readOwn(const QString& key)
+{
+    return readText(kTitleApplication, kSettingsSection, key);
+}
+
+void writeOwn(const QString& key, const QString& text)
+{
+    writeText(kTitleApplication, kSettingsSection, key, text);
+}
+
+// A switch, stored as 0 or 1; anything that is not a number reads as `fallback`.
+bool readSwitch(const QString& key, bool fallback)
+{
+    return readInt(kTitleApplication, kSettingsSection, key).value_or(fallback ? 1 : 0) != 0;
+}
+
+void writeSwitch(const QString& key, bool on)
+{
+    writeOwn(key, QString::number(on ? 1 : 0));
+}
+
 // A picture quality, 1..100; `fallback` for anything else.
 int readQuality(const QString& key, int fallback)
 {
@@ -88,8 +110,7 @@ int readQuality(const QString& key, int fallback)
 
 void writeQuality(const QString& key, int quality)
 {
-    writeText(kTitleApplication, kSettingsSection, key,
-              QString::number(std::clamp(quality, 1, 100)));
+    writeOwn(key, QString::number(std::clamp(quality, 1, 100)));
 }
 
 // The shortest text that reads back as the same single-precision number, in plain decimal
@@ -123,12 +144,10 @@ Settings::Placement Settings::videoPlacement()
 
 void Settings::setVideoPlacement(const Placement& p)
 {
-    writeText(kTitleApplication, kSettingsSection, kLeftKey, floatText(static_cast<float>(p.left)));
-    writeText(kTitleApplication, kSettingsSection, kTopKey, floatText(static_cast<float>(p.top)));
-    writeText(kTitleApplication, kSettingsSection, kWidthKey,
-              floatText(static_cast<float>(p.width)));
-    writeText(kTitleApplication, kSettingsSection, kHeightKey,
-              floatText(static_cast<float>(p.height)));
+    writeOwn(kLeftKey, floatText(static_cast<float>(p.left)));
+    writeOwn(kTopKey, floatText(static_cast<float>(p.top)));
+    writeOwn(kWidthKey, floatText(static_cast<float>(p.width)));
+    writeOwn(kHeightKey, floatText(static_cast<float>(p.height)));
 }
 
 std::optional<int> Settings::volume()
@@ -138,27 +157,27 @@ std::optional<int> Settings::volume()
 
 void Settings::setVolume(int value)
 {
-    writeText(kTitleApplication, kSettingsSection, kVolumeKey, QString::number(value));
+    writeOwn(kVolumeKey, QString::number(value));
 }
 
 QString Settings::openFolder()
 {
-    return readText(kTitleApplication, kSettingsSection, kOpenFolderKey);
+    return readOwn(kOpenFolderKey);
 }
 
 void Settings::setOpenFolder(const QString& folder)
 {
-    writeText(kTitleApplication, kSettingsSection, kOpenFolderKey, folder);
+    writeOwn(kOpenFolderKey, folder);
 }
 
 QString Settings::saveFolder()
 {
-    return readText(kTitleApplication, kSettingsSection, kSaveFolderKey);
+    return readOwn(kSaveFolderKey);
 }
 
 void Settings::setSaveFolder(const QString& folder)
 {
-    writeText(kTitleApplication, kSettingsSection, kSaveFolderKey, folder);
+    writeOwn(kSaveFolderKey, folder);
 }
 
 int Settings::showTipsAtStartup()
@@ -176,32 +195,32 @@ void Settings::setShowTipsAtStartup(int value)
 
 bool Settings::toneMapHdr()
 {
-    return readInt(kTitleApplication, kSettingsSection, kToneMapKey).value_or(1) != 0;
+    return readSwitch(kToneMapKey, true);
 }
 
 void Settings::setToneMapHdr(bool on)
 {
-    writeText(kTitleApplication, kSettingsSection, kToneMapKey, QString::number(on ? 1 : 0));
+    writeSwitch(kToneMapKey, on);
 }
 
 bool Settings::deinterlace()
 {
-    return readInt(kTitleApplication, kSettingsSection, kDeinterlaceKey).value_or(0) != 0;
+    return readSwitch(kDeinterlaceKey, false);
 }
 
 void Settings::setDeinterlace(bool on)
 {
-    writeText(kTitleApplication, kSettingsSection, kDeinterlaceKey, QString::number(on ? 1 : 0));
+    writeSwitch(kDeinterlaceKey, on);
 }
 
 bool Settings::captureDisplayShape()
 {
-    return readInt(kTitleApplication, kSettingsSection, kDisplayShapeKey).value_or(0) != 0;
+    return readSwitch(kDisplayShapeKey, false);
 }
 
 void Settings::setCaptureDisplayShape(bool on)
 {
-    writeText(kTitleApplication, kSettingsSection, kDisplayShapeKey, QString::number(on ? 1 : 0));
+    writeSwitch(kDisplayShapeKey, on);
 }
 
 int Settings::jpegQuality()
@@ -226,29 +245,29 @@ void Settings::setWebpQuality(int quality)
 
 QString Settings::bulkFolder()
 {
-    return readText(kTitleApplication, kSettingsSection, kBulkFolderKey);
+    return readOwn(kBulkFolderKey);
 }
 
 void Settings::setBulkFolder(const QString& folder)
 {
-    writeText(kTitleApplication, kSettingsSection, kBulkFolderKey, folder);
+    writeOwn(kBulkFolderKey, folder);
 }
 
 QString Settings::bulkType()
 {
-    return readText(kTitleApplication, kSettingsSection, kBulkTypeKey);
+    return readOwn(kBulkTypeKey);
 }
 
 void Settings::setBulkType(const QString& type)
 {
-    writeText(kTitleApplication, kSettingsSection, kBulkTypeKey, type);
+    writeOwn(kBulkTypeKey, type);
 }
 
 QStringList Settings::recentFiles()
 {
     QStringList paths;
     for (int i = 1; i <= kRecentFiles; ++i) {
-        const QString path = readText(kTitleApplication, kSettingsSection, kRecentFileKey.arg(i));
+        const QString path = readOwn(kRecentFileKey.arg(i));
         if (!path.isEmpty() && !paths.contains(path))
             paths << path;
     }
