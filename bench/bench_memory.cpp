@@ -4,8 +4,7 @@
 // usage: bench_memory FILE [SECONDS] [STEPS_BACK]
 
 #include "framememory.h"
-#include "frmmain.h"
-#include "frmvideo.h"
+#include "playingwindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -68,28 +67,12 @@ int main(int argc, char** argv)
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 10;
     const int steps = argc > 3 ? std::atoi(argv[3]) : 30;
 
-    framix::frmmain window;
-    window.setEndProgram([] {});
-    window.Form_Load();
-    window.show();
-    window.media().openPath(clip);
-    framix::PlayerComponent* player = window.videoWindow()->MCIWnd1;
-    if (player->fileName().isEmpty()) {
-        std::fprintf(stderr, "cannot open %s\n", argv[1]);
+    PlayingWindow playing;
+    if (!playing.open(clip))
         return 1;
-    }
-    QElapsedTimer waited;
-    waited.start();
-    while (player->shownFrame() != 0 && waited.elapsed() < 10000)
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    framix::PlayerComponent* player = playing.player;
     const double openedMb = statusMb("VmHWM");
-
-    window.transport().cmdplay_Click();
-    QTimer::singleShot(seconds * 1000, &app, [&] {
-        window.transport().cmdplay1_Click();
-        QCoreApplication::exit(0);
-    });
-    app.exec();
+    playing.play(seconds);
     const double playedMb = statusMb("VmHWM");
     const auto s = player->stats();
 
@@ -118,8 +101,8 @@ int main(int argc, char** argv)
                 qPrintable(QFileInfo(clip).fileName()), player->mediaInfo().width,
                 player->mediaInfo().height, seconds, s.shown, s.dropped,
                 total ? 100.0 * s.dropped / total : 0.0, stepped, from, stepMs);
-    std::printf("window %d x %d, picture drawn at %d x %d\n", window.width(), window.height(),
-                player->width(), player->height());
+    std::printf("window %d x %d, picture drawn at %d x %d\n", playing.window.width(),
+                playing.window.height(), player->width(), player->height());
     std::printf("peak resident memory: %.0f MB when open, %.0f MB after playing, "
                 "%.0f MB after stepping back (now %.0f MB)\n",
                 openedMb, playedMb, statusMb("VmHWM"), statusMb("VmRSS"));

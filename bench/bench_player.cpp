@@ -4,14 +4,11 @@
 // usage: bench_player FILE [SECONDS] [SPEED]   (SPEED in thousandths, 1000 = normal)
 
 #include "framememory.h"
-#include "frmmain.h"
-#include "frmvideo.h"
+#include "playingwindow.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSlider>
-#include <QTimer>
 
 #include <cstdio>
 
@@ -27,32 +24,14 @@ int main(int argc, char** argv)
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 10;
     const int speed = argc > 3 ? std::atoi(argv[3]) : 1000;
 
-    framix::frmmain window;
-    window.setEndProgram([] {});
-    window.Form_Load();
-    window.show();
-    window.media().openPath(clip);
-    framix::PlayerComponent* player = window.videoWindow()->MCIWnd1;
-    if (player->fileName().isEmpty()) {
-        std::fprintf(stderr, "cannot open %s\n", argv[1]);
+    PlayingWindow playing;
+    if (!playing.open(clip))
         return 1;
-    }
-    QElapsedTimer waited;
-    waited.start();
-    while (player->shownFrame() != 0 && waited.elapsed() < 10000)
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    QApplication::processEvents();
     if (speed != 1000)
-        window.controls().Slider3->setValue(speed);
+        playing.window.controls().Slider3->setValue(speed);
+    playing.play(seconds);
 
-    window.transport().cmdplay_Click();
-    QTimer::singleShot(seconds * 1000, &app, [&] {
-        window.transport().cmdplay1_Click();
-        QCoreApplication::exit(0);
-    });
-    app.exec();
-
-    const auto& s = player->stats();
+    const auto& s = playing.player->stats();
     const int total = s.shown + s.dropped;
     std::printf("%s at %d/1000 speed for %d s: %d frames shown, %d dropped (%.2f %%); "
                 "sound clock: %s; largest sound/picture gap %lld ms; sound caught up %d times\n",
