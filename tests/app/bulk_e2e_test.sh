@@ -22,13 +22,7 @@ rm -rf "$WORK"
 mkdir -p "$WORK"
 # shellcheck source=xsession.sh
 source "$(dirname "$0")/xsession.sh"
-PID=
 trap 'kill $WM 2> /dev/null; [ -n "$PID" ] && kill "$PID" 2> /dev/null' EXIT
-keys() { # window, then keys, each followed by a short pause as a person would type
-    local w=$1; shift
-    xdotool windowactivate --sync "$w" 2> /dev/null
-    for k in "$@"; do xdotool key "$k"; sleep 0.15; done
-}
 typed() { xdotool type --delay 10 "$1"; sleep 0.15; }
 stamps() { stat -c '%n %y' "$OUT"/* 2> /dev/null; }
 listing() { ls -A "$OUT" 2> /dev/null | sort | tr '\n' ' ' | sed 's/ $//'; }
@@ -38,13 +32,7 @@ clip=$WORK/walk.mp4
 ffmpeg -v error -y -f lavfi -i testsrc2=size=318x178:rate=10:duration=3 -c:v libx264 \
     -pix_fmt yuv420p -g 10 "$clip"
 OUT=$WORK/frames
-export XDG_CONFIG_HOME=$WORK/config XDG_CACHE_HOME=$WORK/cache
-"$FRAMIX" "$clip" > "$WORK/log" 2>&1 &
-PID=$!
-MAIN=$(wait_window Framix) || { echo "no main window: $(tail -3 "$WORK/log")"; exit 1; }
-wait_window walk.mp4 > /dev/null || echo "no video window"
-tip=$(wait_window "Tip of the Day" 30) && { keys "$tip" Return; wait_gone "Tip of the Day"; }
-sleep 0.3
+start bulk "$clip" || { echo "the program did not come up: $(tail -3 "$WORK/log")"; exit 1; }
 
 # The template and the range, typed: the radio button, then Tab to each box past its slider.
 setup() {

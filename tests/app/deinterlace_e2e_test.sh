@@ -21,11 +21,6 @@ fi
 WORK=$(mktemp -d)
 # shellcheck source=xsession.sh
 source "$(dirname "$0")/xsession.sh"
-keys() { # window, then keys, each followed by a short pause as a person would type
-    local w=$1; shift
-    xdotool windowactivate --sync "$w" 2> /dev/null
-    for k in "$@"; do xdotool key "$k"; sleep 0.15; done
-}
 # A picture file's pixels as 24-bit BGR rows, top row first.
 bgr() { ffmpeg -v error -i "$1" -f rawvideo -pix_fmt bgr24 - 2> /dev/null; }
 # ffmpeg's picture of frame N, deinterlaced by bwdif (which sees every frame) or as decoded.
@@ -35,30 +30,6 @@ reference() { # clip frame file [deinterlace]
 }
 same_picture() { [ -s "$1" ] && cmp -s <(bgr "$1") <(bgr "$2"); }
 
-PID=
-start() { # settings folder, clip; a tip that comes up is closed with Enter
-    export XDG_CONFIG_HOME=$WORK/$1
-    export XDG_CACHE_HOME=$WORK/cache
-    "$FRAMIX" "$2" > "$WORK/log" 2>&1 &
-    PID=$!
-    MAIN=$(wait_window Framix) || { echo "no main window"; return 1; }
-    wait_window "$(basename "$2")" > /dev/null || { echo "no video window"; return 1; }
-    local tip
-    tip=$(wait_window "Tip of the Day" 30) && { keys "$tip" Return; wait_gone "Tip of the Day"; }
-    sleep 0.3
-    return 0
-}
-stop() {
-    kill "$PID" 2> /dev/null
-    wait "$PID" 2> /dev/null
-}
-exit_by_menu() {
-    keys "$MAIN" alt+f x
-    for _ in $(seq 1 50); do kill -0 "$PID" 2> /dev/null || break; sleep 0.1; done
-    kill -0 "$PID" 2> /dev/null && { stop; return 1; }
-    wait "$PID" 2> /dev/null
-    return 0
-}
 goto_frame() { # typed frame number, Enter; the dialog must close
     keys "$MAIN" ctrl+g
     local dialog
@@ -69,18 +40,8 @@ goto_frame() { # typed frame number, Enter; the dialog must close
     wait_gone "Go to Frame" || { bad "the Go to Frame dialog did not close after $1"; return 1; }
     sleep 0.7
 }
-capture() { # file (without .bmp): F9, the name typed into the save dialog, Enter
-    keys "$MAIN" F9
-    local dialog
-    dialog=$(wait_window "Save Frame As...") || return 1
-    sleep 0.3
-    xdotool windowactivate --sync "$dialog" type --delay 10 "$1"
-    xdotool key Return
-    for _ in $(seq 1 50); do [ -s "$1.bmp" ] && return 0; sleep 0.1; done
-    return 1
-}
 toggle() { keys "$MAIN" alt+t d; sleep 0.5; }
-stored() { grep -s '^Deinterlace=' "$WORK/new/Framix/Framix.ini"; }
+stored() { grep -s '^Deinterlace=' "$WORK/config-new/Framix/Framix.ini"; }
 
 mkdir -p "$CLIPS"
 clip=$CLIPS/interlaced.mpg

@@ -39,3 +39,46 @@ reference() { # clip frame file [filters after the frame's choice]
 same_picture() { # ours reference
     [ -s "$1" ] && cmp -s <(rows "$1") <(rows "$2")
 }
+
+keys() { # window, then keys, each followed by a short pause as a person would type
+    local w=$1; shift
+    xdotool windowactivate --sync "$w" 2> /dev/null
+    for k in "$@"; do xdotool key "$k"; sleep 0.15; done
+}
+
+PID=
+# The program, from the settings in $WORK/config-NAME (none at first), on CLIP: MAIN and
+# VIDEO are its windows; a Tip of the Day that comes up is closed with Enter.
+start() { # NAME CLIP
+    export XDG_CONFIG_HOME=$WORK/config-$1
+    export XDG_CACHE_HOME=$WORK/cache
+    "$FRAMIX" "$2" > "$WORK/log" 2>&1 &
+    PID=$!
+    MAIN=$(wait_window Framix) || { echo "no main window"; return 1; }
+    VIDEO=$(wait_window "$(basename "$2")") || { echo "no video window"; return 1; }
+    local tip
+    tip=$(wait_window "Tip of the Day" 30) && { keys "$tip" Return; wait_gone "Tip of the Day"; }
+    sleep 0.3
+    return 0
+}
+stop() {
+    kill "$PID" 2> /dev/null
+    wait "$PID" 2> /dev/null
+}
+exit_by_menu() {
+    keys "$MAIN" alt+f x
+    for _ in $(seq 1 50); do kill -0 "$PID" 2> /dev/null || break; sleep 0.1; done
+    kill -0 "$PID" 2> /dev/null && { stop; return 1; }
+    wait "$PID" 2> /dev/null
+    return 0
+}
+capture() { # file (without .bmp): F9, the name typed into the save dialog, Enter
+    keys "$MAIN" F9
+    local dialog
+    dialog=$(wait_window "Save Frame As...") || return 1
+    sleep 0.3
+    xdotool windowactivate --sync "$dialog" type --delay 10 "$1"
+    xdotool key Return
+    for _ in $(seq 1 50); do [ -s "$1.bmp" ] && return 0; sleep 0.1; done
+    return 1
+}
