@@ -11,6 +11,7 @@
 #include "frmtip.h"
 #include "frmvideo.h"
 #include "mcommon.h"
+#include "picturediff.h"
 #include "settings.h"
 #include "sharedstate.h"
 #include "tonemapper.h"
@@ -70,20 +71,6 @@ bool isFrame(const QImage& image, const QString& clip, int n, bool tonemap = fal
 {
     const QImage want = frameImage(clip, n, tonemap);
     return !want.isNull() && image.convertToFormat(QImage::Format_RGB888) == want;
-}
-
-// The mean difference of two pictures' channels, in levels (255 when their sizes differ).
-double meanDifference(const QImage& a, const QImage& b)
-{
-    const QImage x = a.convertToFormat(QImage::Format_RGB888);
-    const QImage y = b.convertToFormat(QImage::Format_RGB888);
-    if (x.size() != y.size() || x.isNull())
-        return 255;
-    double sum = 0;
-    for (int row = 0; row < x.height(); ++row)
-        for (int i = 0; i < x.width() * 3; ++i)
-            sum += std::abs(int(x.constScanLine(row)[i]) - int(y.constScanLine(row)[i]));
-    return sum / (double(x.width()) * x.height() * 3);
 }
 
 } // namespace

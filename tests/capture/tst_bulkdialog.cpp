@@ -11,6 +11,7 @@
 #include "frmbulk.h"
 #include "frmmain.h"
 #include "frmvideo.h"
+#include "picturediff.h"
 #include "settings.h"
 #include "sharedstate.h"
 #include "videosource.h"
@@ -65,20 +66,6 @@ QImage ffmpegPicture(const QString& file, QSize size)
         memcpy(image.scanLine(row), rgb.constData() + qsizetype(row) * size.width() * 3,
                size_t(size.width()) * 3);
     return image;
-}
-
-// The mean difference of two pictures' channels, in levels (255 when their sizes differ).
-double meanDifference(const QImage& a, const QImage& b)
-{
-    const QImage x = a.convertToFormat(QImage::Format_RGB888);
-    const QImage y = b.convertToFormat(QImage::Format_RGB888);
-    if (x.size() != y.size() || x.isNull())
-        return 255;
-    double sum = 0;
-    for (int row = 0; row < x.height(); ++row)
-        for (int i = 0; i < x.width() * 3; ++i)
-            sum += std::abs(int(x.constScanLine(row)[i]) - int(y.constScanLine(row)[i]));
-    return sum / (double(x.width()) * x.height() * 3);
 }
 
 QByteArray head(const QString& file, int bytes)
