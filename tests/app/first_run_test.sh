@@ -62,6 +62,12 @@ wait_active() { # window: it has the keyboard within three seconds
     done
     return 1
 }
+close_tip() { # Enter to the Tip, once it has the keyboard; then the main window has it
+    wait_active "$TIP" || bad "the Tip of the Day did not get the keyboard"
+    press Return
+    wait_gone "Tip of the Day" || bad "Enter did not close the Tip"
+    wait_active "$MAIN" || bad "the main window did not get the keyboard after the Tip"
+}
 fullscreen() { xprop -id "$1" _NET_WM_STATE | grep -q FULLSCREEN; }
 away() { xdotool mousemove 1599 1199; sleep 0.3; }
 shot() { import -silent -window root "$1"; }
@@ -141,8 +147,7 @@ fi
 # 2. The position slider.
 clip=$SIZES/long-854x480.mkv
 if start slider "$clip"; then
-    press Return
-    wait_gone "Tip of the Day"
+    close_tip
     slider_geometry
     y=$((SY + SH / 2))
     # A middle click at the very start changes nothing but gives the slider the keyboard,
@@ -185,8 +190,7 @@ fi
 # 3. Full screen keeps the shape; double clicks; a file opened after full screen.
 clip=$SIZES/long-854x480.mkv
 if start full "$clip"; then
-    press Return
-    wait_gone "Tip of the Day"
+    close_tip
     press ctrl+f
     sleep 1.5
     shot "$WORK/full.png"
@@ -242,8 +246,7 @@ fi
 # 4. The keyboard alone.
 clip=$SIZES/long-426x240.mp4
 if start keyboard "$clip"; then
-    press Return
-    wait_gone "Tip of the Day"
+    close_tip
     # Play clicked with the mouse (it takes the keyboard), then Space on the Pause button
     # that replaced it.
     geometry "$MAIN"
