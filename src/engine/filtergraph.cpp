@@ -8,11 +8,12 @@ extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/frame.h>
 #include <libavutil/mem.h>
+#include <libavutil/opt.h>
 }
 
 namespace framix {
 
-int FilterGraph::build(const AVFrame* f, const char* chain, int threads)
+int FilterGraph::build(const AVFrame* f, const char* chain, int threads, AVPixelFormat sinkFormat)
 {
     release();
     m_graph = avfilter_graph_alloc();
@@ -35,6 +36,11 @@ int FilterGraph::build(const AVFrame* f, const char* chain, int threads)
     if (err >= 0)
         err = avfilter_graph_create_filter(&m_sink, avfilter_get_by_name("buffersink"), "out",
                                            nullptr, nullptr, m_graph);
+    if (err >= 0 && sinkFormat != AV_PIX_FMT_NONE) {
+        const AVPixelFormat formats[] = {sinkFormat, AV_PIX_FMT_NONE};
+        err = av_opt_set_int_list(m_sink, "pix_fmts", formats, AV_PIX_FMT_NONE,
+                                  AV_OPT_SEARCH_CHILDREN);
+    }
     AVFilterInOut* outputs = avfilter_inout_alloc();
     AVFilterInOut* inputs = avfilter_inout_alloc();
     if (err >= 0 && outputs && inputs) {

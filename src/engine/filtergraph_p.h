@@ -22,9 +22,10 @@ public:
     FilterGraph& operator=(const FilterGraph&) = delete;
 
     // Builds the graph anew for pictures like f: `chain` in libavfilter's text form, with
-    // `threads` threads (0: libavfilter's choice). Returns libavfilter's result; on failure
-    // nothing is built.
-    int build(const AVFrame* f, const char* chain, int threads);
+    // `threads` threads (0: libavfilter's choice), giving pictures of `sinkFormat` (NONE:
+    // whatever the chain gives). Returns libavfilter's result; on failure nothing is built.
+    int build(const AVFrame* f, const char* chain, int threads,
+              AVPixelFormat sinkFormat = AV_PIX_FMT_NONE);
     void release();
     bool isBuilt() const { return m_graph != nullptr; }
     // Whether f is of the kind of picture the graph was built for.
