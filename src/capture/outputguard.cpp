@@ -29,12 +29,30 @@ QString folderOf(const QString& path)
     return canonical.isEmpty() ? QDir::cleanPath(fi.absolutePath()) : canonical;
 }
 
+// Where `path` will lead once the folders it names that are not there yet have been made:
+// its longest part that exists, resolved as the system resolves it, then the rest, where a
+// ".." undoes a folder still to be made ("new/../video.mpg" is "video.mpg").
+QString pathOnceMade(const QString& path)
+{
+    const QStringList parts =
+        QFileInfo(path).absoluteFilePath().split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (qsizetype i = parts.size(); i > 0; --i) {
+        const QString head = QLatin1Char('/') + parts.mid(0, i).join(QLatin1Char('/'));
+        if (QFileInfo::exists(head)) {
+            const QString real = QFileInfo(head).canonicalFilePath();
+            return QDir::cleanPath(real + QLatin1Char('/') + parts.mid(i).join(QLatin1Char('/')));
+        }
+    }
+    return QDir::cleanPath(QLatin1Char('/') + parts.join(QLatin1Char('/')));
+}
+
 } // namespace
 
 QString outputHazard(const QString& path, const QString& input)
 {
     struct stat out = {}, in = {};
-    if (!statOf(path, &out))
+    // A path through a folder the run will make can still lead to something there now.
+    if (!statOf(path, &out) && !statOf(pathOnceMade(path), &out))
         return {}; // nothing there yet (or a dangling link, which a rename replaces)
     if (statOf(input, &in) && sameFile(out, in))
         return QStringLiteral("%1 is the video being read").arg(path);

@@ -407,9 +407,11 @@ bool DecodeSession::openDecoder(EngineError* error)
     // picture of its own: large pictures get fewer of them (a dozen 4K pictures would be
     // 150 MB), never fewer than two.
     const qint64 pictureBytes = qint64(par->width) * par->height * 3 / 2;
-    ctx->thread_count = std::min(
-        std::max(1, av_cpu_count()) + 1,
-        picturesWithin(kDecoderPictureBytes, pictureBytes, kLeastFrameThreads, kMostFrameThreads));
+    ctx->thread_count = m_oneThread
+                            ? 1
+                            : std::min(std::max(1, av_cpu_count()) + 1,
+                                       picturesWithin(kDecoderPictureBytes, pictureBytes,
+                                                      kLeastFrameThreads, kMostFrameThreads));
     ctx->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     err = avcodec_open2(ctx.get(), codec, nullptr);
     if (err < 0)
@@ -418,6 +420,18 @@ bool DecodeSession::openDecoder(EngineError* error)
                         .arg(QString::fromUtf8(codec->name), ff::errorText(err)));
     m_decoder = std::move(ctx);
     return true;
+}
+
+bool DecodeSession::useOneThread(EngineError* error)
+{
+    if (m_oneThread || !m_decoder)
+        return true;
+    m_oneThread = true;
+    ff::CodecPtr before = std::move(m_decoder);
+    if (openDecoder(error))
+        return true;
+    m_decoder = std::move(before);
+    return false;
 }
 
 AVStream* DecodeSession::videoStream() const

@@ -42,6 +42,16 @@ public:
     AVFormatContext* format() const { return m_format.get(); }
     AVStream* videoStream() const;
     AVCodecContext* decoder() const { return m_decoder.get(); }
+    // Opens the decoder again with one thread, for a file the decoder finds damaged: how
+    // frame threads patch up a broken picture depends on their timing, one thread's does
+    // not. Stays so until the file is opened again.
+    bool useOneThread(EngineError* error);
+    bool oneThread() const { return m_oneThread; }
+    // Whether the decoder says it had to patch up this picture, or could not decode all of it.
+    static bool damaged(const AVFrame* frame)
+    {
+        return frame->decode_error_flags != 0 || (frame->flags & AV_FRAME_FLAG_CORRUPT);
+    }
     MediaInfo probeInfo() const; // everything but the frame count of video media
     // The video stream read when none is asked for, -1 when the file has none.
     int defaultVideoStream() const { return m_defaultVideo; }
@@ -84,6 +94,7 @@ private:
     ff::CodecPtr m_decoder;
     int m_videoIndex = -1;
     int m_audioIndex = -1;
+    bool m_oneThread = false;
 };
 
 // The video streams of a file, cover pictures left out, and the one read by default.

@@ -13,7 +13,8 @@ namespace {
 constexpr quint32 kMagic = 0x46525849; // "FRXI"
 // 2: MPEG-4 Part 2 packets are keyframes only when they start with an I-VOP.
 // 3: so are WMV9 and VC-1 packets only when they hold an I picture.
-constexpr quint32 kVersion = 3;
+// 4: whether the decoder found damage, which has the file decoded with one thread.
+constexpr quint32 kVersion = 4;
 
 quint64 lookupKey(int size, quint32 checksum)
 {
@@ -210,7 +211,7 @@ QByteArray FrameIndex::serialize(const QByteArray& fileKey) const
         QDataStream s(&out, QIODevice::WriteOnly);
         s.setVersion(QDataStream::Qt_6_0);
         s << kMagic << kVersion << fileKey << qint32(m_timeBaseNum) << qint32(m_timeBaseDen)
-          << m_frameRate << qint32(m_packets.size());
+          << m_frameRate << m_damaged << qint32(m_packets.size());
         for (const Packet& p : m_packets)
             s << p.pos << p.dts << p.pts << p.size << p.checksum << p.display << p.key;
         s << qint32(m_frames.size());
@@ -237,7 +238,7 @@ std::optional<FrameIndex> FrameIndex::deserialize(const QByteArray& data, const 
     QByteArray key;
     qint32 num = 0, den = 0, packets = 0, frames = 0;
     FrameIndex index;
-    s >> magic >> version >> key >> num >> den >> index.m_frameRate >> packets;
+    s >> magic >> version >> key >> num >> den >> index.m_frameRate >> index.m_damaged >> packets;
     if (s.status() != QDataStream::Ok || magic != kMagic || version != kVersion || key != fileKey ||
         packets < 0 || packets > body.size())
         return std::nullopt;

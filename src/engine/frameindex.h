@@ -52,6 +52,11 @@ public:
     int timeBaseDen() const { return m_timeBaseDen; }
     // Average display rate over the whole stream, frames per second (0 when unknown).
     double frameRate() const;
+    // The decoder reported damage while indexing: where a picture is patched up depends on
+    // the timing of frame threads, so this file is decoded with one thread, and numbered
+    // as such a decode from the start numbers it.
+    bool damaged() const { return m_damaged; }
+    void setDamaged(bool damaged) { m_damaged = damaged; }
 
     // What a list of saved frames tells about each: its presentation time in ms (the
     // container's timestamp where the frame's packet has one, otherwise estimated from the
@@ -93,6 +98,7 @@ private:
     int m_timeBaseNum = 1;
     int m_timeBaseDen = 1;
     double m_frameRate = 0;
+    bool m_damaged = false;
     QVector<Packet> m_packets;
     QVector<Frame> m_frames;
     QVector<qint32> m_starts;             // sorted packet numbers usable as start points

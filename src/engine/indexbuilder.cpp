@@ -52,6 +52,9 @@ bool interlaced(const AVStream* st)
 
 Ordering scanOrdering(const AVFormatContext* fmt, const AVStream* st)
 {
+    // The decoder works around an old encoder's clock for this FourCC; not modelled.
+    if (st->codecpar->codec_tag == MKTAG('U', 'M', 'P', '4'))
+        return Ordering::None;
     const AVCodecID codec = st->codecpar->codec_id;
     if (codec == AV_CODEC_ID_MPEG1VIDEO || codec == AV_CODEC_ID_MPEG2VIDEO)
         return Ordering::MpegPictures;
@@ -387,8 +390,9 @@ public:
     {
         int type = 0; // 0 I, 1 P, 2 B, 3 S
         bool coded = true;
-        int seconds = 0;   // modulo time base: whole seconds since the reference before
-        int increment = 0; // and the time increment within the second
+        int seconds = 0;     // modulo time base: whole seconds since the reference before
+        int increment = 0;   // and the time increment within the second
+        int gopSeconds = -1; // a GOV header before it sets the clock's seconds to this
     };
     struct Headers
     {
@@ -408,36 +412,56 @@ public:
     {
         if (!m_usable)
             return false;
-        return forEachStartCode(p, size, [this, h](uint8_t code, const uint8_t* b, int left) {
-            if (h->firstCode < 0)
-                h->firstCode = code;
-            if (code >= 0x20 && code <= 0x2f)
-                return readMpeg4Layer(b, left, &m_layer);
-            if (code == 0xb2) {
-                // DivX names a packed stream in its user data: "DivX503b1393p".
-                const QByteArray text(reinterpret_cast<const char*>(b), qMin(left, 64));
-                const QByteArray name = text.left(text.indexOf('\0'));
-                if (name.startsWith("DivX") && name.contains('b'))
-                    m_packed = name.endsWith('p');
-            } else if (code == 0xb6) {
-                BitReader r(b, left);
-                Vop vop;
-                vop.type = int(r.get(2));
-                int seconds = 0;
-                while (r.get(1) && !r.over())
-                    if (++seconds > 60)
+        int gopSeconds = -1;
+        const bool all =
+            forEachStartCode(p, size, [&, this, h](uint8_t code, const uint8_t* b, int left) {
+                if (h->firstCode < 0)
+                    h->firstCode = code;
+                if (code >= 0x20 && code <= 0x2f)
+                    return readMpeg4Layer(b, left, &m_layer);
+                if (code == 0xb3) {
+                    // A group of VOPs restarts the decoder's clock at its time code (hours,
+                    // minutes, a marker, seconds); one whose first 23 bits are all clear is
+                    // ignored, as the decoder ignores it.
+                    BitReader r(b, left);
+                    const unsigned hours = r.get(5), minutes = r.get(6);
+                    r.get(1); // marker
+                    const unsigned secs = r.get(6);
+                    if (r.over())
                         return false;
-                const bool marker = r.get(1);
-                vop.seconds = seconds;
-                vop.increment = int(r.get(m_layer.incrementBits));
-                const bool marker2 = r.get(1);
-                vop.coded = r.get(1);
-                if (r.over() || !marker || !marker2 || !m_layer.known)
-                    return false;
-                h->vops.push_back(vop);
-            }
-            return true;
-        });
+                    if (BitReader(b, left).get(23) != 0)
+                        gopSeconds = int(secs + 60 * (minutes + 60 * hours));
+                    return true;
+                }
+                if (code == 0xb2) {
+                    // DivX names a packed stream in its user data: "DivX503b1393p".
+                    const QByteArray text(reinterpret_cast<const char*>(b), qMin(left, 64));
+                    const QByteArray name = text.left(text.indexOf('\0'));
+                    if (name.startsWith("DivX") && name.contains('b'))
+                        m_packed = name.endsWith('p');
+                } else if (code == 0xb6) {
+                    BitReader r(b, left);
+                    Vop vop;
+                    vop.type = int(r.get(2));
+                    int seconds = 0;
+                    while (r.get(1) && !r.over())
+                        if (++seconds > 60)
+                            return false;
+                    const bool marker = r.get(1);
+                    vop.seconds = seconds;
+                    vop.increment = int(r.get(m_layer.incrementBits));
+                    const bool marker2 = r.get(1);
+                    vop.coded = r.get(1);
+                    if (r.over() || !marker || !marker2 || !m_layer.known)
+                        return false;
+                    vop.gopSeconds = std::exchange(gopSeconds, -1);
+                    h->vops.push_back(vop);
+                }
+                return true;
+            });
+        // A group header with no VOP after it in the packet moves the clock of a VOP this
+        // reader does not see with it: not modelled.
+        return all && gopSeconds < 0;
     }
     // Whether decoding can start at this packet: its first VOP is a coded I-VOP. AVI marks
     // other packets as keyframes too, such as the placeholder after an I-VOP in a packed
@@ -517,6 +541,8 @@ private:
         // The decoder's clock, kept whether or not the VOP is coded: a B-VOP that is not
         // timed between the two references around it is skipped (as happens where a damaged
         // file lost a packet).
+        if (vop.gopSeconds >= 0)
+            m_timeBase = vop.gopSeconds;
         if (vop.type != 2) {
             m_lastTimeBase = m_timeBase;
             m_timeBase += vop.seconds;
@@ -668,14 +694,23 @@ private:
     // reduction, then the type: 1 P; 0 I, or where B pictures are allowed, 01 I and 00 B
     // (BI is a B picture whose fraction says so; the decoder treats it as one). A packet of
     // one byte cannot hold a picture header (an I picture's takes 16 bits and more, a P's
-    // more still): the decoder rejects it and shows nothing. What it makes of other small
+    // more still): the decoder rejects it and shows nothing. A P picture of a few bytes is
+    // one whose blocks are all skipped (a still screen: Windows Media Foundation writes
+    // them as seven bytes), a copy of its reference, once its quantizer index (five bits
+    // after the type, zero being refused) is there. What the decoder makes of other small
     // packets depends on more than their first bits, so those are left to decoding.
     Vc1Picture readSimpleMainPicture(const uint8_t* p, int size) const
     {
         if (size == 1)
             return Vc1Picture::None;
-        if (size < 8)
-            return Vc1Picture::Unknown;
+        if (size < 8) {
+            BitReader b(p, size);
+            b.get((m_interpolation ? 1 : 0) + 2 + (m_rangeReduction ? 1 : 0));
+            const bool predicted = b.get(1);
+            const unsigned quantizer = b.get(5);
+            return predicted && quantizer != 0 && !b.over() ? Vc1Picture::Predicted
+                                                            : Vc1Picture::Unknown;
+        }
         BitReader b(p, size);
         if (m_interpolation)
             b.get(1);
@@ -810,6 +845,19 @@ std::function<bool(const AVPacket*)> startCheck(const AVStream* st)
 
 } // namespace
 
+bool scanModelsOrder(const AVFormatContext* fmt, const AVStream* st)
+{
+    switch (scanOrdering(fmt, st)) {
+    case Ordering::MpegPictures:
+    case Ordering::Mpeg4Vops:
+    case Ordering::Vc1Pictures:
+    case Ordering::PictureOrder:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // One pass over the whole stream with the same packets the random-access path will see.
 // The decoder's output order and the frames it drops do not depend on the loop filter, so
 // it is skipped here for speed; pictures themselves are never kept.
@@ -830,8 +878,16 @@ std::optional<FrameIndex> buildIndex(DecodeSession& session, const VideoSource::
     dec->skip_loop_filter = AVDISCARD_ALL;
     // Every picture must come out, whatever an earlier decoding run left set.
     dec->skip_frame = AVDISCARD_DEFAULT;
+    // Damage counts from the first keyframe's picture on: pictures shown before it (an open
+    // GOP's leading pictures, a recording that starts in the middle of a GOP) refer to what
+    // is not in the file and come out patched in any decode.
+    bool damage = false;
+    int firstKey = -1;
+    bool keyShown = false;
     auto receiveAll = [&] {
         while (avcodec_receive_frame(dec, frm.get()) >= 0) {
+            keyShown = keyShown || (firstKey >= 0 && frm->pts == firstKey);
+            damage = damage || (keyShown && DecodeSession::damaged(frm.get()));
             index.addFrame(frm->pts >= 0 && frm->pts < index.packetCount() ? int(frm->pts) : -1);
             av_frame_unref(frm.get());
         }
@@ -848,6 +904,8 @@ std::optional<FrameIndex> buildIndex(DecodeSession& session, const VideoSource::
         const FrameIndex::Packet p = indexEntry(pkt.get(), startable);
         const int number = index.packetCount();
         index.addPacket(p);
+        if (firstKey < 0 && p.key)
+            firstKey = number;
         if (options.progress && pkt->pos >= 0) {
             const int percent =
                 int(qBound(qint64(0), qint64(pkt->pos * 100 / fileSize), qint64(99)));
@@ -860,8 +918,10 @@ std::optional<FrameIndex> buildIndex(DecodeSession& session, const VideoSource::
             pkt->pts = number;
             pkt->dts = AV_NOPTS_VALUE;
             const int err = avcodec_send_packet(dec, pkt.get());
-            if (err < 0 && err != AVERROR(EAGAIN))
+            if (err < 0 && err != AVERROR(EAGAIN)) {
                 qCInfo(lcEngine) << "packet" << number << "rejected:" << ff::errorText(err);
+                damage = damage || firstKey >= 0;
+            }
         }
         av_packet_unref(pkt.get());
         receiveAll();
@@ -870,6 +930,16 @@ std::optional<FrameIndex> buildIndex(DecodeSession& session, const VideoSource::
     receiveAll();
     avcodec_flush_buffers(dec);
     dec->skip_loop_filter = AVDISCARD_DEFAULT;
+    if (damage && !session.oneThread()) {
+        // Which pictures of a damaged stretch come out, and how, depends on the timing of
+        // frame threads: the numbers must be those of one thread, as every later decode of
+        // this file will be.
+        qCInfo(lcEngine) << "the decoder found damage; indexing again with one thread";
+        if (!session.useOneThread(error) || !session.reopenContainer(error))
+            return std::nullopt;
+        return buildIndex(session, options, error, packetLimit);
+    }
+    index.setDamaged(damage);
     const AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
     index.finish(rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0);
     if (options.progress)
@@ -1225,6 +1295,7 @@ std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::O
     for (const int packet : shown)
         index.addFrame(packet);
     index.finish(rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0);
+    index.setDamaged(session.oneThread()); // the decoded stretch at its start was
     if (options.progress)
         options.progress(100);
     *declined = false;

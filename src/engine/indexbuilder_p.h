@@ -20,4 +20,11 @@ std::optional<FrameIndex> buildIndex(DecodeSession& session, const VideoSource::
 std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::Options& options,
                                     EngineError* error, bool* declined);
 
+// Whether the scan of this stream orders its pictures by a model of the decoder (each
+// picture's type and order as its headers say) rather than by timestamps or packet order.
+// Where such an index says a keyframe lands in display order rests on that model: until the
+// index is checked, a decode from a keyframe also decodes the GOP before it, so that the
+// pictures around the keyframe come out as they do in a whole decode and are counted.
+bool scanModelsOrder(const AVFormatContext* fmt, const AVStream* st);
+
 } // namespace framix

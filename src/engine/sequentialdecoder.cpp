@@ -25,7 +25,90 @@ struct SequentialDecoder::Private
     std::deque<std::pair<int, qint64>> times; // frame number, time
 
     int decoded = 0;
+
+    // While frame threads decode, pictures wait here until those decoded after them that
+    // could be shown before them are out: a picture's damage shows when it comes out, and
+    // the pictures shown before it that refer to it must not be handed out by then.
+    std::deque<ff::FramePtr> held;
+    int handedOut = 0; // decoder pictures handed out so far
+    int discard = 0;   // after starting again, pictures already handed out
+    bool keyShown = false;
+
+    // The next decoded picture into `out`; false at the end.
+    bool decodeOne(AVFrame* out);
+    // The decoder found damage while frame threads decode, whose patching depends on their
+    // timing: read the file again from the start with one thread, passing over what was
+    // handed out already (undamaged, so the same with either).
+    bool startAgainWithOneThread();
 };
+
+bool SequentialDecoder::Private::startAgainWithOneThread()
+{
+    qCInfo(lcEngine) << "the decoder found damage; reading again with one thread";
+    EngineError error;
+    if (!session.useOneThread(&error) || !session.reopenContainer(&error)) {
+        qCWarning(lcEngine) << "cannot read again:" << error.message();
+        return false;
+    }
+    held.clear();
+    discard = handedOut;
+    drained = false;
+    return true;
+}
+
+bool SequentialDecoder::Private::decodeOne(AVFrame* out)
+{
+    for (;;) {
+        AVCodecContext* dec = session.decoder();
+        const size_t depth = session.oneThread() ? 0 : size_t(qMax(0, dec->has_b_frames) + 1);
+        if (!held.empty() && (held.size() > depth || drained)) {
+            av_frame_move_ref(out, held.front().get());
+            held.pop_front();
+            ++handedOut;
+            return true;
+        }
+        if (avcodec_receive_frame(dec, frm.get()) >= 0) {
+            if (discard > 0) {
+                --discard;
+                av_frame_unref(frm.get());
+                continue;
+            }
+            // Pictures shown before the first keyframe's refer to what is not in the file.
+            if (!session.oneThread() && keyShown && DecodeSession::damaged(frm.get())) {
+                av_frame_unref(frm.get());
+                if (!startAgainWithOneThread())
+                    return false;
+                continue;
+            }
+            keyShown = keyShown || frm->key_frame;
+            ff::FramePtr kept = ff::makeFrame();
+            av_frame_move_ref(kept.get(), frm.get());
+            held.push_back(std::move(kept));
+            continue;
+        }
+        if (drained)
+            return false;
+        if (!session.readVideoPacket(pkt.get())) {
+            avcodec_send_packet(dec, nullptr);
+            drained = true;
+            continue;
+        }
+        // Zero-size packets (dropped-frame markers in AVI) would read as end of stream.
+        if (pkt->size > 0) {
+            const int err = avcodec_send_packet(dec, pkt.get());
+            if (err < 0 && err != AVERROR(EAGAIN)) {
+                qCInfo(lcEngine) << "packet rejected:" << ff::errorText(err);
+                if (!session.oneThread() && keyShown) {
+                    av_packet_unref(pkt.get());
+                    if (!startAgainWithOneThread())
+                        return false;
+                    continue;
+                }
+            }
+        }
+        av_packet_unref(pkt.get());
+    }
+}
 
 SequentialDecoder::SequentialDecoder() : d(std::make_unique<Private>()) {}
 SequentialDecoder::~SequentialDecoder() = default;
@@ -60,8 +143,7 @@ EngineError SequentialDecoder::failureReason() const
 
 std::optional<VideoFrame> SequentialDecoder::next()
 {
-    AVCodecContext* dec = d->session.decoder();
-    if (!dec)
+    if (!d->session.decoder())
         return std::nullopt;
     const bool deinterlace = d->session.options().deinterlace;
     for (;;) {
@@ -75,7 +157,7 @@ std::optional<VideoFrame> SequentialDecoder::next()
             d->count = number + 1;
             return makeVideoFrame(d->out.get(), number, ms);
         }
-        if (avcodec_receive_frame(dec, d->frm.get()) >= 0) {
+        if (d->decodeOne(d->frm.get())) {
             const qint64 pts = d->frm->best_effort_timestamp;
             const AVRational tb = d->session.videoStream()->time_base;
             const qint64 ms =
@@ -97,25 +179,11 @@ std::optional<VideoFrame> SequentialDecoder::next()
             d->session.preparePicture(d->frm.get());
             return makeVideoFrame(d->frm.get(), d->count++, ms);
         }
-        if (d->drained) {
-            if (deinterlace && !d->deinterlacer.finished() && d->deinterlacer.last() >= 0) {
-                d->deinterlacer.finish();
-                continue;
-            }
-            return std::nullopt;
-        }
-        if (!d->session.readVideoPacket(d->pkt.get())) {
-            avcodec_send_packet(dec, nullptr);
-            d->drained = true;
+        if (deinterlace && !d->deinterlacer.finished() && d->deinterlacer.last() >= 0) {
+            d->deinterlacer.finish();
             continue;
         }
-        // Zero-size packets (dropped-frame markers in AVI) would read as end of stream.
-        if (d->pkt->size > 0) {
-            const int err = avcodec_send_packet(dec, d->pkt.get());
-            if (err < 0 && err != AVERROR(EAGAIN))
-                qCInfo(lcEngine) << "packet rejected:" << ff::errorText(err);
-        }
-        av_packet_unref(d->pkt.get());
+        return std::nullopt;
     }
 }
 

@@ -75,6 +75,10 @@ struct VideoSource::Private
     // index made again by decoding.
     bool verified = true;
     bool disagreed = false;
+    // The index's order comes from a model of the decoder (see scanModelsOrder): until it
+    // is checked, decodes start a GOP early and skip nothing, so the decoder counts every
+    // picture from before the keyframe to the frame asked for.
+    bool confirmGops = false;
     bool cacheDoubted = false; // the cached index failed once and was made again
     QSet<int> skippedFrames;   // sent in this run with leave to skip them
     Options options;
@@ -127,6 +131,27 @@ struct VideoSource::Private
     // be missing are those left out on purpose (skipped) or that this run cannot reach.
     bool agreesWithIndex(int shown) const;
     int windowFrames() const;
+    // Whether pictures no other picture refers to may be left out on the way to a frame.
+    bool maySkip() const { return verified || !confirmGops; }
+    // After frame n came from an unchecked index with frame threads: decodes on until the
+    // pictures decoded before n that are shown after it are out too, so damage in one that
+    // n refers to is seen before n is handed out (it marks the run as disagreeing). The
+    // pictures on the way are kept for the steps that follow.
+    void lookPast(int n);
+    bool lookingPast = false; // the pictures delivered are frames on the way forward
+    // The decoder found damage in a picture this run reaches exactly while frame threads
+    // decode (or refused its packet): the file is indexed again with one thread. Pictures
+    // shown before the file's first keyframe refer to what is not in the file and come out
+    // patched in any decode; they do not count, as they do not when the file is indexed.
+    bool damageCounts(int shown) const
+    {
+        if (session.oneThread() || shown < 0 || index.frame(shown).startPacket < startPacket)
+            return false;
+        for (int i = 0; i < index.packetCount(); ++i)
+            if (index.packet(i).key)
+                return index.packet(i).display >= 0 && shown >= index.packet(i).display;
+        return false;
+    }
 };
 
 VideoSource::VideoSource() : d(std::make_unique<Private>()) {}
@@ -190,6 +215,7 @@ bool VideoSource::open(const QString& path, EngineError* error, const Options& o
         if (index) {
             d->verified = false;
             d->stats.indexFromScan = true;
+            d->confirmGops = scanModelsOrder(d->session.format(), d->session.videoStream());
         } else if (!d->session.reopenContainer(error)) {
             return false;
         }
@@ -206,6 +232,8 @@ bool VideoSource::open(const QString& path, EngineError* error, const Options& o
     } else {
         d->index = std::move(*index);
     }
+    if (d->index.damaged() && !d->session.useOneThread(error))
+        return false;
     d->info.frameCount = d->index.frameCount();
     // The stream's own rate where the frames keep to it (30/1, not the 29.999 that frame
     // times in whole milliseconds give); the rate the frames show where they do not.
@@ -245,6 +273,10 @@ void VideoSource::Private::adopt(FrameIndex rebuilt)
 {
     index = std::move(rebuilt);
     verified = true;
+    if (index.damaged()) {
+        EngineError error;
+        session.useOneThread(&error);
+    }
     cache.clear();
     resetRun();
     info.frameCount = index.frameCount();
@@ -409,6 +441,8 @@ std::optional<VideoFrame> VideoSource::fetch(int n, EngineError* error)
     int k = d->index.frame(n).startPacket;
     for (int m = d->firstNeeded(windowStart); m <= lastNeeded; ++m)
         k = qMin(k, d->index.frame(m).startPacket);
+    if (!d->verified && d->confirmGops && k > 0)
+        k = d->index.earlierStart(k);
 
     const FrameIndex::Frame& target = d->index.frame(n);
     // A drained decoder (the end of the file was reached) still holds the last frames.
@@ -418,13 +452,13 @@ std::optional<VideoFrame> VideoSource::fetch(int n, EngineError* error)
                        (!d->deinterlacing() || k >= d->startPacket) &&
                        (target.startPacket < d->nextPacket || n - d->lastOut <= kForwardSlack);
     if (ahead) {
-        if (auto f = d->run(n, windowStart, true))
+        if (auto f = d->run(n, windowStart, d->maySkip()))
             return f;
         if (d->disagreed)
             return std::nullopt;
     }
 
-    bool allowSkip = true;
+    bool allowSkip = d->maySkip();
     for (int attempt = 0;; ++attempt) {
         if (d->seekTo(k)) {
             if (auto f = d->run(n, windowStart, allowSkip))
@@ -447,6 +481,11 @@ std::optional<VideoFrame> VideoSource::fetch(int n, EngineError* error)
 std::optional<VideoFrame> VideoSource::frame(int n, EngineError* error)
 {
     auto f = fetch(n, error);
+    if (f && !d->verified && !d->session.oneThread()) {
+        d->lookPast(n);
+        if (d->disagreed)
+            f.reset();
+    }
     if (!f && d->verified && d->stats.indexFromCache && !d->cacheDoubted && d->open &&
         d->session.hasVideo() && n >= 0 && n < d->index.frameCount()) {
         // The file no longer reads as the cached index says (changed without its size,
@@ -468,6 +507,17 @@ std::optional<VideoFrame> VideoSource::frame(int n, EngineError* error)
         f = fetch(n, error);
     }
     return f;
+}
+
+void VideoSource::Private::lookPast(int n)
+{
+    const AVCodecContext* dec = session.decoder();
+    const int last = qMin(n + qMax(1, dec->has_b_frames + 1), index.frameCount() - 1);
+    if (!active || lastOut != n || last <= n || cache.get(last))
+        return;
+    lookingPast = true;
+    run(last, n + 1, false);
+    lookingPast = false;
 }
 
 int VideoSource::Private::windowFrames() const
@@ -584,6 +634,13 @@ bool VideoSource::Private::takeOutput(int n, int windowStart, std::optional<Vide
         index.frame(lastOut + 1).packet < 0)
         shown = lastOut + 1;
     ++stats.decodedFrames;
+    if (DecodeSession::damaged(f) && damageCounts(shown)) {
+        qCInfo(lcEngine) << "frame" << shown << "is damaged";
+        disagreed = true;
+        av_frame_unref(f);
+        *missed = true;
+        return false;
+    }
     if (!verified && !agreesWithIndex(shown)) {
         disagreed = true;
         av_frame_unref(f);
@@ -664,7 +721,7 @@ bool VideoSource::Private::deliver(AVFrame* f, int shown, int n, int windowStart
     VideoFrame vf = makeVideoFrame(f, shown, index.frame(shown).timeMs);
     // A backward window is decoded for the steps that follow it; anything else is a frame
     // on the way forward.
-    if (windowStart < n && shown <= n)
+    if (windowStart < n && shown <= n && !lookingPast)
         cache.insert(vf);
     else
         cache.insertPassing(vf);
@@ -752,8 +809,14 @@ std::optional<VideoFrame> VideoSource::Private::run(int n, int windowStart, bool
         pkt->dts = AV_NOPTS_VALUE;
         const int err = avcodec_send_packet(dec, pkt.get());
         av_packet_unref(pkt.get());
-        if (err < 0 && err != AVERROR(EAGAIN))
+        if (err < 0 && err != AVERROR(EAGAIN)) {
             qCInfo(lcEngine) << "packet" << i << "rejected:" << ff::errorText(err);
+            if (damageCounts(index.packet(i).display)) {
+                disagreed = true;
+                resetRun();
+                return std::nullopt;
+            }
+        }
     }
 }
 

@@ -219,6 +219,12 @@ for csv in "$WORK/input.mpg" "$WORK/link.mpg" "$WORK/usage/frame3.bmp" /dev/null
     [ $rc -eq 2 ] && [ ! -e "$WORK/usage" ] && [ "$(md5sum < "$WORK/input.mpg")" = "$before" ] &&
         ok "--csv $csv is refused (exit 2): $(head -1 "$WORK/err")" || bad "--csv $csv: exit $rc"
 done
+# Nor through a folder the run would make first: new/../input.mpg is the video itself.
+"$GRAB" "$WORK/input.mpg" --out "$WORK/new" --from 0 --to 2 --csv "$WORK/new/../input.mpg" > /dev/null 2> "$WORK/err"
+rc=$?
+[ $rc -eq 2 ] && [ ! -e "$WORK/new" ] && [ "$(md5sum < "$WORK/input.mpg")" = "$before" ] &&
+    ok "--csv through a folder still to be made, back to the video, is refused (exit 2)" ||
+    bad "--csv new/../input.mpg: exit $rc, $(cat "$WORK/err")"
 # A file whose name is not valid UTF-8 (an old archive's, a disk written under another code
 # page) opens as any other, and gives the same pictures.
 odd=$WORK/$'\xff\xfe\xe9'.mpg
