@@ -862,10 +862,17 @@ void frmbulk::Form_QueryUnload()
 
 QString frmbulk::defaultOutputFolder(const QString& programDir)
 {
-    // The program's own folder, as long as frames can be written there; an installed
-    // program's folder cannot be, and the user's pictures folder is where they then go.
+    // The program's own folder when it runs from one of the user's own (a build, an
+    // unpacked copy) that frames can be written to. An installed program's folder belongs
+    // to the system (the package manager's under /usr, /opt, ...): nothing is written
+    // there, by any user, root included; frames go to the user's pictures folder.
+    const QString dir = QDir::cleanPath(programDir);
+    bool system = false;
+    for (const char* prefix : {"/usr", "/opt", "/bin", "/sbin", "/lib", "/snap", "/app", "/nix"})
+        system = system || dir == QLatin1String(prefix) ||
+                 dir.startsWith(QLatin1String(prefix) + QLatin1Char('/'));
     QTemporaryFile probe(programDir + QStringLiteral("/.framix-XXXXXX"));
-    if (probe.open())
+    if (!system && probe.open())
         return programDir + QStringLiteral("/");
     QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
     if (pictures.isEmpty())

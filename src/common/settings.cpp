@@ -182,8 +182,13 @@ void Settings::setSaveFolder(const QString& folder)
 
 int Settings::showTipsAtStartup()
 {
-    return readInt(optionsApplicationName(), kOptionsSection, kShowTipsKey)
-        .value_or(kShowTipsDefault);
+    const QString application = optionsApplicationName();
+    std::optional<int> value = readInt(application, kOptionsSection, kShowTipsKey);
+    // Earlier versions kept the option in a file of its own named after the executable in
+    // lower case (framix.ini beside Framix.ini): its answer still counts.
+    if (!value && application == kTitleApplication)
+        value = readInt(application.toLower(), kOptionsSection, kShowTipsKey);
+    return value.value_or(kShowTipsDefault);
 }
 
 void Settings::setShowTipsAtStartup(int value)
@@ -290,8 +295,17 @@ QString Settings::optionsApplicationName()
 {
     if (QCoreApplication::instance() == nullptr)
         return kTitleApplication;
-    const QString name = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
-    return name.isEmpty() ? kTitleApplication : name;
+    return optionsApplicationNameFor(
+        QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
+}
+
+QString Settings::optionsApplicationNameFor(const QString& executable)
+{
+    // The program under its own name (framix, as installed) keeps everything in one file;
+    // only a copy renamed to something else keeps its options apart.
+    if (executable.isEmpty() || executable.compare(kTitleApplication, Qt::CaseInsensitive) == 0)
+        return kTitleApplication;
+    return executable;
 }
 
 void Settings::setConfigDirForTesting(const QString& dir)

@@ -77,8 +77,11 @@ public:
     static QStringList recentFiles();
     static void setRecentFiles(const QStringList& paths);
 
-    // The name of the file holding the options: the executable's base name.
+    // The name of the file holding the options: "Framix" for the program under its own name
+    // (in any case), else the executable's base name (a renamed copy).
     static QString optionsApplicationName();
+    // The same for an executable of this name (without its extension).
+    static QString optionsApplicationNameFor(const QString& executable);
 
     // Keeps the settings files of a test out of the user's configuration folder.
     static void setConfigDirForTesting(const QString& dir);

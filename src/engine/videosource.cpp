@@ -17,6 +17,7 @@
 #include <QStandardPaths>
 
 #include <cmath>
+#include <limits>
 
 namespace framix {
 
@@ -79,6 +80,11 @@ struct VideoSource::Private
     // is checked, decodes start a GOP early and skip nothing, so the decoder counts every
     // picture from before the keyframe to the frame asked for.
     bool confirmGops = false;
+    QSet<int> confirmedStarts; // start packets whose GOP before has been decoded so
+    // The picture of the last keyframe fed in this run: with a modelled index, the pictures
+    // after it in the file that are shown before it (an open GOP's leading pictures, which
+    // the model may count wrong) are decoded even when nothing refers to them.
+    int keyShown = -1;
     bool cacheDoubted = false; // the cached index failed once and was made again
     QSet<int> skippedFrames;   // sent in this run with leave to skip them
     Options options;
@@ -131,8 +137,6 @@ struct VideoSource::Private
     // be missing are those left out on purpose (skipped) or that this run cannot reach.
     bool agreesWithIndex(int shown) const;
     int windowFrames() const;
-    // Whether pictures no other picture refers to may be left out on the way to a frame.
-    bool maySkip() const { return verified || !confirmGops; }
     // After frame n came from an unchecked index with frame threads: decodes on until the
     // pictures decoded before n that are shown after it are out too, so damage in one that
     // n refers to is seen before n is handed out (it marks the run as disagreeing). The
@@ -441,7 +445,8 @@ std::optional<VideoFrame> VideoSource::fetch(int n, EngineError* error)
     int k = d->index.frame(n).startPacket;
     for (int m = d->firstNeeded(windowStart); m <= lastNeeded; ++m)
         k = qMin(k, d->index.frame(m).startPacket);
-    if (!d->verified && d->confirmGops && k > 0)
+    const int ownStart = k;
+    if (!d->verified && d->confirmGops && k > 0 && !d->confirmedStarts.contains(k))
         k = d->index.earlierStart(k);
 
     const FrameIndex::Frame& target = d->index.frame(n);
@@ -452,17 +457,20 @@ std::optional<VideoFrame> VideoSource::fetch(int n, EngineError* error)
                        (!d->deinterlacing() || k >= d->startPacket) &&
                        (target.startPacket < d->nextPacket || n - d->lastOut <= kForwardSlack);
     if (ahead) {
-        if (auto f = d->run(n, windowStart, d->maySkip()))
+        if (auto f = d->run(n, windowStart, true))
             return f;
         if (d->disagreed)
             return std::nullopt;
     }
 
-    bool allowSkip = d->maySkip();
+    bool allowSkip = true;
     for (int attempt = 0;; ++attempt) {
         if (d->seekTo(k)) {
-            if (auto f = d->run(n, windowStart, allowSkip))
+            if (auto f = d->run(n, windowStart, allowSkip)) {
+                if (k < ownStart)
+                    d->confirmedStarts.insert(ownStart);
                 return f;
+            }
             if (d->disagreed)
                 return std::nullopt;
         }
@@ -550,6 +558,7 @@ void VideoSource::Private::resetRun()
     skippedFrames.clear();
     startPacket = nextPacket = 0;
     lastOut = -1;
+    keyShown = -1;
 }
 
 bool VideoSource::Private::rewind()
@@ -796,7 +805,10 @@ std::optional<VideoFrame> VideoSource::Private::run(int n, int windowStart, bool
         // of a pair, and pair the other with the wrong picture.
         const int shown = index.packet(i).display;
         const bool wholePicture = i + 1 >= index.packetCount() || index.packet(i + 1).display >= 0;
-        const bool skip = allowSkip && shown >= 0 && shown < firstNeeded(windowStart) &&
+        if (index.packet(i).key && shown >= 0)
+            keyShown = shown;
+        const bool leading = !verified && confirmGops && shown >= 0 && shown < keyShown;
+        const bool skip = allowSkip && !leading && shown >= 0 && shown < firstNeeded(windowStart) &&
                           wholePicture &&
                           session.videoStream()->codecpar->codec_id != AV_CODEC_ID_MPEG4;
         dec->skip_frame = skip ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;

@@ -351,6 +351,10 @@ private slots:
               "BulkType=png16\n"})
             QVERIFY2(read("Framix").contains(line), line);
         QVERIFY(read("tst_common").contains("[Options]\nShow%20Tips%20at%20Startup=0\n"));
+        // The program under its own name, in any case, keeps one file; a renamed copy its own.
+        QCOMPARE(Settings::optionsApplicationNameFor("framix"), QString("Framix"));
+        QCOMPARE(Settings::optionsApplicationNameFor("Framix"), QString("Framix"));
+        QCOMPARE(Settings::optionsApplicationNameFor("framix-usb"), QString("framix-usb"));
     }
 
     // Values that do not read as numbers give what an empty store gives.
