@@ -35,8 +35,12 @@ ImageOptions captureImageOptions(const CapturePlayer& player, ImageFormat format
 {
     ImageOptions options;
     options.format = format;
+    // The qualities Bulk Capture keeps: a typed .webp is lossy at its WebP quality, as its
+    // "WebP Image" type (the lossless one is its own type there).
     if (format == ImageFormat::Jpeg)
         options.quality = Settings::jpegQuality();
+    else if (format == ImageFormat::WebP)
+        options.quality = Settings::webpQuality();
     options.displayShape = Settings::captureDisplayShape();
     const MediaInfo info = player.mediaInfo();
     options.sarNum = info.sampleAspectNum;
