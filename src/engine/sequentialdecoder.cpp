@@ -34,8 +34,8 @@ struct SequentialDecoder::Private
     int discard = 0;   // after starting again, pictures already handed out
     bool keyShown = false;
 
-    // The next decoded picture into `out`; false at the end.
-    bool decodeOne(AVFrame* out);
+    // The next decoded picture into `picture`; false at the end.
+    bool decodeOne(AVFrame* picture);
     // The decoder found damage while frame threads decode, whose patching depends on their
     // timing: read the file again from the start with one thread, passing over what was
     // handed out already (undamaged, so the same with either).
@@ -56,13 +56,13 @@ bool SequentialDecoder::Private::startAgainWithOneThread()
     return true;
 }
 
-bool SequentialDecoder::Private::decodeOne(AVFrame* out)
+bool SequentialDecoder::Private::decodeOne(AVFrame* picture)
 {
     for (;;) {
         AVCodecContext* dec = session.decoder();
         const size_t depth = session.oneThread() ? 0 : size_t(qMax(0, dec->has_b_frames) + 1);
         if (!held.empty() && (held.size() > depth || drained)) {
-            av_frame_move_ref(out, held.front().get());
+            av_frame_move_ref(picture, held.front().get());
             held.pop_front();
             ++handedOut;
             return true;

@@ -16,8 +16,10 @@
 #include <QSet>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace framix {
 
@@ -59,6 +61,22 @@ bool readableCacheFile(const QString& file)
     constexpr qint64 kMaxIndexBytes = 512ll << 20;
     const QFileInfo fi(file);
     return fi.isFile() && fi.size() > 0 && fi.size() <= kMaxIndexBytes;
+}
+
+// The rate most frames follow each other at: the median of the times ten frames take (ten,
+// so that times in whole milliseconds still give it to a tenth of a millisecond); 0 for a
+// stream too short to tell.
+double typicalFrameRate(const FrameIndex& index)
+{
+    constexpr int kSpan = 10;
+    std::vector<qint64> spans;
+    for (int n = kSpan; n < index.frameCount(); ++n)
+        spans.push_back(index.frame(n).timeMs - index.frame(n - kSpan).timeMs);
+    if (spans.empty())
+        return 0;
+    auto middle = spans.begin() + spans.size() / 2;
+    std::nth_element(spans.begin(), middle, spans.end());
+    return *middle > 0 ? kSpan * 1000.0 / double(*middle) : 0;
 }
 
 } // namespace
@@ -240,10 +258,15 @@ bool VideoSource::open(const QString& path, EngineError* error, const Options& o
         return false;
     d->info.frameCount = d->index.frameCount();
     // The stream's own rate where the frames keep to it (30/1, not the 29.999 that frame
-    // times in whole milliseconds give); the rate the frames show where they do not.
+    // times in whole milliseconds give), also where a few are missing (a broadcast capture
+    // that starts and ends in the middle of a GOP, whose decoder drops a picture or two):
+    // most frames then still follow each other at the stream's rate. The rate the frames
+    // show where they do not.
     const double counted = d->index.frameRate();
-    if (counted > 0 &&
-        !(d->info.frameRate > 0 && std::abs(d->info.frameRate - counted) <= counted * 0.01))
+    const double typical = typicalFrameRate(d->index);
+    const auto near = [](double a, double b) { return b > 0 && std::abs(a - b) <= b * 0.01; };
+    if (counted > 0 && !(d->info.frameRate > 0 &&
+                         (near(d->info.frameRate, counted) || near(d->info.frameRate, typical))))
         d->info.frameRate = counted;
     if (d->info.durationMs <= 0 && d->info.frameRate > 0)
         d->info.durationMs = d->index.frame(d->index.frameCount() - 1).timeMs +

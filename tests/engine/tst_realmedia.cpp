@@ -6,6 +6,7 @@
 #include "videosource.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -112,6 +113,23 @@ private slots:
             if (fast && !source.indexChecked())
                 QVERIFY(source.checkIndex(*VideoSource::indexByDecoding(file, nullptr, &error)));
         }
+    }
+
+    // A broadcast capture that starts and ends in the middle of a GOP: the decoder shows 61
+    // of its pictures, one gap among them; its rate is still the stream's 25 frames/s, and
+    // its length the 61 frames at that rate.
+    void captureCutMidGopKeepsItsRate()
+    {
+        const QString file = realMediaDir() + "/mpeg2i_tsduck-test_test-025_dvb-sd.ts";
+        if (!QFileInfo::exists(file))
+            QSKIP("the DVB capture is not here");
+        VideoSource source;
+        EngineError error;
+        QVERIFY2(source.open(file, &error), qPrintable(error.message()));
+        QCOMPARE(source.frameCount(), 61);
+        QCOMPARE(source.info().frameRate, 25.0);
+        const FrameIndex& index = source.index();
+        QCOMPARE(index.frame(60).timeMs + qRound64(1000 / source.info().frameRate), qint64(2520));
     }
 };
 
