@@ -427,6 +427,13 @@ bool DecodeSession::useOneThread(EngineError* error)
     if (m_oneThread || !m_decoder)
         return true;
     m_oneThread = true;
+    return reopenDecoder(error);
+}
+
+bool DecodeSession::reopenDecoder(EngineError* error)
+{
+    if (!m_decoder)
+        return true;
     ff::CodecPtr before = std::move(m_decoder);
     if (openDecoder(error))
         return true;

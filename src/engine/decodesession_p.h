@@ -46,6 +46,10 @@ public:
     // frame threads patch up a broken picture depends on their timing, one thread's does
     // not. Stays so until the file is opened again.
     bool useOneThread(EngineError* error);
+    // A new decoder in place of the current one, with the same settings: a flush leaves a
+    // decoder with what it patches damaged pictures from, a new one starts as a reading
+    // from the start of the file does.
+    bool reopenDecoder(EngineError* error);
     bool oneThread() const { return m_oneThread; }
     // Whether the decoder says it had to patch up this picture, or could not decode all of it.
     static bool damaged(const AVFrame* frame)

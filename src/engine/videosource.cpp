@@ -502,6 +502,11 @@ std::optional<VideoFrame> VideoSource::fetch(int n, EngineError* error)
         ++d->stats.backoffs;
         qCInfo(lcEngine) << "start packet" << k << "did not reach frame" << n << ", backing off";
         allowSkip = false;
+        // Where the start failed over a patched picture, the decoder must not keep what it
+        // patched it from.
+        EngineError reopenError;
+        if (!d->session.reopenDecoder(&reopenError))
+            qCWarning(lcEngine) << "cannot open the decoder again:" << reopenError.message();
         k = attempt >= kMaxBackoffs ? 0 : d->index.earlierStart(k);
     }
     d->resetRun();
@@ -692,7 +697,11 @@ bool VideoSource::Private::takeOutput(int n, int windowStart, std::optional<Vide
     const bool patched = (f->decode_error_flags != 0 || (f->flags & AV_FRAME_FLAG_CORRUPT)) &&
                          startPacket > 0 && shown >= 0 &&
                          startPacket >= index.frame(shown).startPacket;
-    if (patched && shown >= first && shown <= last) {
+    // Before the window, a patched picture of the GOP this run starts with is one the
+    // pictures after it may refer to (a damaged keyframe that the decoder patched from the
+    // picture before it in a reading from the start, which this run never decoded).
+    if (patched && shown <= last &&
+        (shown >= first || index.frame(shown).startPacket == startPacket)) {
         qCInfo(lcEngine) << "frame" << shown << "was patched up by the decoder; starting earlier";
         av_frame_unref(f);
         *missed = true;

@@ -87,5 +87,15 @@ for c in "${clips[@]}"; do
     from=$((RANDOM % (total / 2)))
     repeat "damaged $c" "$WORK/dmg-$c" "$from" $((from + total / 4))
 done
+# A damaged keyframe, which the decoder patches from the picture before it: the frames after
+# it, asked for alone, are those of a reading from the start.
+if [ -s "$DIR/h264.mov" ]; then
+    cp "$DIR/h264.mov" "$WORK/key.mov"
+    read -r pos size < <(ffprobe -v error -select_streams v:0 -show_entries packet=pos,size,flags \
+        -of csv=p=0 "$WORK/key.mov" | awk -F, '$3 ~ /K/ {k++} $3 ~ /K/ && k == 2 {print $2, $1; exit}')
+    head -c $((size / 3)) /dev/zero | tr '\0' '\125' |
+        dd of="$WORK/key.mov" bs=1 seek=$((pos + size / 2)) conv=notrunc status=none
+    repeat "a damaged keyframe in h264.mov" "$WORK/key.mov" 55 60
+fi
 echo "$pass passed, $failed failed (seed $SEED)"
 [ "$failed" -eq 0 ]
