@@ -8,6 +8,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
@@ -17,6 +18,7 @@
 #include <QSlider>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 
 namespace framix {
@@ -390,6 +392,42 @@ void frmvideo::MCIWnd1_MediaChange(const QString&)
         shared().fullscreen = false;
     }
     fitToPlayer();
+    fitToScreen();
+}
+
+void frmvideo::fitToScreen()
+{
+    const QScreen* where = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+    if (where == nullptr || !MCIWnd1->mediaInfo().hasVideo || width() <= 0 || height() <= 0)
+        return;
+    const QRect area = where->availableGeometry();
+    const QSize frame(twips::toPixels(kFrameWidth), twips::toPixels(kFrameHeight));
+    const QSize room = area.size() - frame;
+    // A picture larger than the work area first shows smaller, its shape kept, as players
+    // open it (a 4K capture, a phone's portrait video): every edge of the window can then
+    // be reached. The player's zoom stays what it is; Half, Normal and Double size it.
+    if ((width() > room.width() || height() > room.height()) && room.width() > 0 &&
+        room.height() > 0) {
+        const double scale =
+            std::min(double(room.width()) / width(), double(room.height()) / height());
+        const int w = std::max(1, int(width() * scale));
+        const int h = std::max(1, int(height() * scale));
+        shared().resizeok = false;
+        MCIWnd1->setWidthTwips(twips::fromPixels(w));
+        MCIWnd1->setHeightTwips(twips::fromPixels(h));
+        setHeightTwips(MCIWnd1->heightTwips() + kFrameHeight);
+        setWidthTwips(MCIWnd1->widthTwips() + kFrameWidth);
+        shared().resizeok = true;
+    }
+    // And wholly on the screen.
+    const QSize outer = size() + frame;
+    QPoint corner = frameCorner();
+    corner.setX(std::clamp(corner.x(), area.left(),
+                           std::max(area.left(), area.right() + 1 - outer.width())));
+    corner.setY(std::clamp(corner.y(), area.top(),
+                           std::max(area.top(), area.bottom() + 1 - outer.height())));
+    if (corner != frameCorner())
+        moveFrameTo(corner);
 }
 
 void frmvideo::MCIWnd1_Notify(int)

@@ -96,6 +96,7 @@ private:
     void Form_QueryUnload();
     void Form_Resize();
     void fitToPlayer();
+    void fitToScreen();
     void moveFrameTo(QPoint corner);
     void placePendingFrame();
     void placeFrame(QPoint corner);

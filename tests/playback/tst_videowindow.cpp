@@ -5,6 +5,7 @@
 #include "frmvideo.h"
 #include "settings.h"
 #include "sharedstate.h"
+#include "twips.h"
 
 #include <QAction>
 #include <QLabel>
@@ -14,6 +15,8 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cmath>
 
 using namespace framix;
 
@@ -205,6 +208,42 @@ private slots:
         QTRY_COMPARE(video.state(), frmvideo::State::Minimised);
         video.close();
         QCOMPARE(Settings::videoPlacement().width, saved.width);
+    }
+
+    // Pictures larger than the screen's work area (4K, a phone's portrait video) first show
+    // smaller, their shape kept, the window wholly on the screen; the zoom still says 100 %.
+    void largePicturesOpenWithinTheScreen_data()
+    {
+        QTest::addColumn<QString>("clip");
+        for (const char* c : {"3840x2160.mp4", "1080x1920.mp4", "720x1280.mp4"})
+            QTest::newRow(c) << qEnvironmentVariable("FRAMIX_TEST_SIZES") + '/' + c;
+    }
+    void largePicturesOpenWithinTheScreen()
+    {
+        QFETCH(QString, clip);
+        Controls ui;
+        frmvideo video(ui.c);
+        PlayerComponent* player = video.MCIWnd1;
+        video.Form_Load();
+        video.show();
+        QVERIFY(player->setFileName(clip));
+        QTRY_VERIFY(shared().resizeok);
+        const QRect area = video.screen()->availableGeometry();
+        const QSize stored(player->mediaInfo().displayWidth(), player->mediaInfo().height);
+        QVERIFY(stored.width() > area.width() || stored.height() > area.height());
+        const QRect outer(
+            QPoint(twips::toPixels(video.Left()), twips::toPixels(video.Top())),
+            QSize(twips::toPixels(video.widthTwips()), twips::toPixels(video.heightTwips())));
+        QVERIFY2(area.contains(outer), qPrintable(QString("%1x%2+%3+%4 in %5x%6")
+                                                      .arg(outer.width())
+                                                      .arg(outer.height())
+                                                      .arg(outer.x())
+                                                      .arg(outer.y())
+                                                      .arg(area.width())
+                                                      .arg(area.height())));
+        QCOMPARE(player->zoom(), 100);
+        const double shape = double(stored.width()) / stored.height();
+        QVERIFY(std::abs(double(player->width()) / player->height() - shape) < 0.02 * shape);
     }
 
     void userResizeMakesThePlayerFollow()
