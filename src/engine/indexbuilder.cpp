@@ -1181,6 +1181,7 @@ std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::O
     int lastPercent = -1;
     bool usable = true;
     bool seenKey = false;
+    takeLastFfmpegError();
     qint64 latest = AV_NOPTS_VALUE; // the highest timestamp so far
     while (usable && session.readVideoPacket(pkt.get())) {
         if (options.cancel && options.cancel->load()) {
@@ -1253,7 +1254,13 @@ std::optional<FrameIndex> scanIndex(DecodeSession& session, const VideoSource::O
         }
         av_packet_unref(pkt.get());
     }
-    if (!usable || index.packetCount() == 0)
+    // The demuxer or a parser complained (a damaged container that it resynchronised in,
+    // a packet it could not take apart): what the decoder makes of such a stretch only
+    // decoding can tell.
+    const QString complaint = takeLastFfmpegError();
+    if (!complaint.isEmpty())
+        qCInfo(lcEngine).noquote() << "not indexed from the headers:" << complaint;
+    if (!usable || index.packetCount() == 0 || !complaint.isEmpty())
         return std::nullopt;
     std::vector<int> shown;
     if (ordering == Ordering::Timestamps || ordering == Ordering::FramePictures) {
