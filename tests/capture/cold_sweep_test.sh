@@ -12,7 +12,7 @@ set -uo pipefail
 GRAB=$1
 DIR=$2
 SEED=${3:-${FRAMIX_SWEEP_SEED:-$(date +%Y%m%d)}}
-CLIPS=${4:-${FRAMIX_SWEEP_CLIPS:-16}}
+CLIPS=${4:-${FRAMIX_SWEEP_CLIPS:-17}}
 . "$(dirname "$0")/checks.sh"
 mkdir -p "$DIR"
 WORK=$(mktemp -d)
@@ -63,6 +63,8 @@ for ((i = 0; i < CLIPS; ++i)); do
     r=$(draw 15 50) g=$(draw 12 300) bf=$(draw 0 3) t=$(draw 7 31)
     w=${widths[$((RANDOM % 4))]} h=${heights[$((RANDOM % 4))]}
     [ "$kind" = hevc.mkv ] && t=$(draw 4 9) # the slowest to encode
+    # MPEG-1 and MPEG-2 know a few frame rates only.
+    case $kind in mpeg1.* | mpeg2.*) rates=(24 25 30 50) && r=${rates[$((RANDOM % 4))]} ;; esac
     ext=${kind%%:*}
     name="$i-${kind/:/-}-r$r-g$g-bf$bf-t$t-${w}x$h.${ext#*.}"
     clip=$DIR/$name
