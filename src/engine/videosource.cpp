@@ -95,8 +95,8 @@ struct VideoSource::Private
     bool verified = true;
     bool disagreed = false;
     // The index's order comes from a model of the decoder (see scanModelsOrder): until it
-    // is checked, decodes start a GOP early and skip nothing, so the decoder counts every
-    // picture from before the keyframe to the frame asked for.
+    // is checked, the first decode from each start keyframe begins a GOP early and keeps
+    // the keyframe's leading pictures, so the decoder counts the pictures around it.
     bool confirmGops = false;
     QSet<int> confirmedStarts; // start packets whose GOP before has been decoded so
     // The picture of the last keyframe fed in this run: with a modelled index, the pictures
